@@ -1,0 +1,5 @@
+if(VELTRO_SANITIZE)
+    string(REPLACE ";" "," _veltro_san "${VELTRO_SANITIZE}")
+    add_compile_options(-fsanitize=${_veltro_san} -fno-omit-frame-pointer -fno-sanitize-recover=all)
+    add_link_options(-fsanitize=${_veltro_san})
+endif()

@@ -1,0 +1,67 @@
+#pragma once
+// One connection to the programmer. Shows nothing, never waits, never retries: pacing and messages
+// belong to the calling operation. libusb-0.1 keeps process-wide state, so only one thread may use
+// the library at a time; device operations never overlap.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "link/Requests.h"
+
+struct usb_dev_handle;
+
+// One attached device with the programmer's ids, as the bus walk found it.
+struct ProgrammerLocation {
+    std::string bus;     // the bus folder's name, for example "001"
+    std::string device;  // the device file's name, for example "004"
+    std::string product; // string descriptor 2, empty when it could not be read
+};
+
+class CProgrammer {
+public:
+    CProgrammer();
+    ~CProgrammer(); // closes a held device
+    CProgrammer(const CProgrammer&) = delete;
+    CProgrammer& operator=(const CProgrammer&) = delete;
+
+    // Walks buses and devices in list order and keeps the first device with the programmer's ids whose
+    // string descriptor 2 is exactly ISP_PRODUCT_STRING. Releases a device already held first.
+    bool Open();
+    void Close();
+    bool IsOpen() const { return m_hDevice != nullptr; }
+
+    bool PowerOn();
+    bool PowerOff();
+    bool ReadBlock(uint16_t address, uint8_t* buffer); // 8 bytes
+    bool WriteBlock(uint16_t address, const uint8_t* data, int length);
+    bool ReadSignature();
+    bool EraseChip();
+    bool TestHardware();
+    bool WriteLockMode(int mode); // 1..4; anything else fails without a transfer
+    // 0 when the request fails, as a received 0 would read; ok (when given) tells the two apart.
+    uint8_t ReadLockBits(bool* ok = nullptr);
+    bool SetSpeed(uint8_t code);
+    uint8_t GetSpeed(bool* ok = nullptr);
+
+    const uint8_t* GetSignature() const { return m_signature; }
+    const char* GetProductString() const; // null while no device is held
+
+    // Restricts Open to the device at "BUS/DEVICE" (the names of ProgrammerLocation); empty: any.
+    void SetLocation(const std::string& busSlashDevice) { m_location = busSlashDevice; }
+    // After a failed Open: a device with the programmer's ids was found that this user may not open
+    // or whose string could not be read for lack of permission.
+    bool AccessDenied() const { return m_accessDenied; }
+
+    // Every attached device with the programmer's ids, in walk order.
+    static std::vector<ProgrammerLocation> List();
+
+private:
+    int Transfer(const RequestSpec& spec, uint16_t value, uint8_t* data, int length);
+
+    usb_dev_handle* m_hDevice;
+    uint8_t m_signature[3];
+    char m_productString[255];
+    std::string m_location;
+    bool m_accessDenied = false;
+};
