@@ -1,0 +1,35 @@
+#pragma once
+// Programming speed: the clock the programmer drives the target's programming interface with. The
+// speed code lives in the programmer only. The Programming Speed dialog's opening and OK, without
+// windows; they run on the calling thread (the user-interface thread) and block it for their waits.
+//
+// Code 0 = 3000 kHz, 1 = 750, 2 = 188, 3 = 94; the slider position is 3 - code ("Slow" 0 .. "Fast" 3).
+
+#include <string>
+
+#include "image/Messages.h"
+#include "ops/Sleeper.h"
+
+constexpr int SPEED_SLIDER_MAX = 3;
+
+int SpeedCodeFromPosition(int position); // 3 - position
+int SpeedPositionFromCode(int code);     // 3 - code for codes 0..3; -1 for any other value
+int SpeedKhzAtPosition(int position);    // 94, 188, 750, 3000 for 0..3; 0 outside
+std::string SpeedLabel(int position);    // "%dKHz" of the clock at that position
+
+struct SpeedOpening {
+    bool stayOpen = false; // false: a message was shown and the dialog ends with Cancel
+    int position = 0;      // where the slider stands (0 unless a code 0..3 was read)
+    int code = -1;         // the byte GetSpeed returned, -1 when none was read
+};
+
+// The dialog's opening: waits 100 ms, Open, 250 ms, TestHardware, 100 ms, GetSpeed; each failure
+// shows its message (a failed GetSpeed: "Error : Programmer Not Responding, Please Remove and
+// Reconnect Again") and closes the dialog. PowerOff before the device is released.
+SpeedOpening OpenSpeed(IMessageSink& messages, ISleeper& sleeper, const std::string& location = "");
+
+// OK with the slider at position: Open, 250 ms, TestHardware, 250 ms, SetSpeed(3 - position), 100 ms,
+// GetSpeed; "Programming Speed Changed Successfuly !" only when the read-back succeeded and equals the
+// code written. PowerOff before the device is released. The dialog ends afterwards in every case.
+// True when the speed was changed.
+bool ConfirmSpeed(int position, IMessageSink& messages, ISleeper& sleeper, const std::string& location = "");

@@ -1,0 +1,96 @@
+#pragma once
+// Every row, status and message text of the device operations, in one place. They are the product's
+// own words: spelling, capitals and double blanks are as the users have always seen them.
+
+// ---- Burn: task list rows (kind in brackets) ----
+constexpr const char* ROW_CHIP_START =
+    "------------------  CHIP NO (%d)  START------------------";                    // [info], %d chip number
+constexpr const char* ROW_INITIALIZING = "Initializing...";                         // [info]
+constexpr const char* ROW_DETECTING = "Detecting Programmer ...";                   // [info]
+constexpr const char* ROW_NO_PROGRAMMER = "No Valid Programmer Detected On System"; // [error]
+constexpr const char* ROW_FOUND = "Found:";                             // [success], then the product string
+constexpr const char* ROW_TESTING = "Testing Programmer Hardware ...";  // [info]
+constexpr const char* ROW_NOT_RESPONDING = "Programmer Not Responding"; // [error]
+constexpr const char* ROW_HARDWARE_OK = "Hardware Test OK";             // [success]
+constexpr const char* ROW_POWERING_ON = "Powering On ...";              // [info]
+constexpr const char* ROW_POWERED_LEVEL = "Powered On Level %d";        // [success], %d 1..4
+constexpr const char* ROW_CONTINUING = "Continuing with Errors ...";    // [error]
+constexpr const char* ROW_AUTO_DETECTING = "Auto Detecting Chip ...";   // [info]
+// After a failed signature read or erase ...
+constexpr const char* ROW_RECONNECT_LOWER =
+    "Please Disconect the programmer and Connect again after few seconds."; // [info]
+// ... and after a failed block write or read.
+constexpr const char* ROW_RECONNECT_UPPER =
+    "Please Disconect the Programmer and Connect Again After Few Seconds.";           // [info]
+constexpr const char* ROW_NO_CHIP = "No Chip Inserted Into Socket";                   // [error]
+constexpr const char* ROW_INSERT_CHIP = "Please Insert a Valid Chip into the Socket"; // [info]
+constexpr const char* ROW_FOUND_CHIP = "Found : %s";                       // [success], the chip's name
+constexpr const char* ROW_SIGNATURE = "Signature : 0x%02X 0x%02X 0x%02X "; // [info], the bytes as read
+constexpr const char* ROW_ERASING = "Erasing Chip ...";                    // [info]
+constexpr const char* ROW_ERASED = "Chip Erased";                          // [success]
+// [info], by the low two bits of the speed code.
+constexpr const char* ROW_SPEED[4] = {"Burn Process Started at 3000KHz", "Burn Process Started at 750KHz",
+                                      "Burn Process Started at 188KHz", "Burn Process Started at 94KHz"};
+constexpr const char* ROW_BURN_FAILED = "Burn Process Failed";                    // [error]
+constexpr const char* ROW_BURN_COMPLETED = "Burn Process Completed Successfully"; // [success]
+constexpr const char* ROW_VERIFY_FAILED = "Data Verification  Failed";            // [error]
+constexpr const char* ROW_MISMATCH = "Data Mismatch at:";                         // [error]
+constexpr const char* ROW_MISMATCH_AT =
+    "0x%04X CHIP: 0x%02X | BUFFER: 0x%02X";                          // [error] address, read, image
+constexpr const char* ROW_TASK_FAILED = "Task Failed";               // [error]
+constexpr const char* ROW_TRY_AGAIN = "Thankyou, Please try again "; // [info]
+constexpr const char* ROW_VERIFY_OK = "Data Verification Success";   // [success]
+constexpr const char* ROW_THANKYOU = "Thankyou";                     // [info]
+constexpr const char* ROW_AUTO_LOCK = "Auto Lock Option Selected, Device Will be Locked Now"; // [info]
+constexpr const char* ROW_LOCK_ACTIVATED = "Lock Mode %d Activated"; // [success], modes 2..4
+constexpr const char* ROW_LOCK_FAILED = "Lock Mode %d Failed";       // [error], modes 1..4
+// Burn dialog, from the Abort handler.
+constexpr const char* ROW_ABORTING = "Aborting ...";   // [error]
+constexpr const char* ROW_ABORTED = "Aborted By User"; // [error]
+
+constexpr const char* LABEL_CHIPS_WRITTEN = "Chips Written - %d";
+constexpr const char* PERCENT_FORMAT = "%.1f";
+constexpr const char* ROW_TIME_FORMAT = "%I:%M:%S %p"; // the time column of a row, local time
+
+// Burn questions and message (Yes/No without icon; the last with the stop icon).
+constexpr const char* ASK_WRITE_MORE = "Write More Chips ?";
+constexpr const char* ASK_ABORT_BURN = "Burn in Progress. Are you sure want to Abort ?";
+constexpr const char* MSG_CANNOT_END_BURNER = "Cannot End Burner Thread";
+
+// ---- Read Flash, Lock Bits, Programming Speed: reaching the programmer (stop icon) ----
+constexpr const char* MSG_NO_PROGRAMMER = "Error : Cannot Find Any Valid Programmer Installed On System";
+constexpr const char* MSG_BAD_ANSWER = "Error : Programer Does Not Answer Properly";
+constexpr const char* MSG_NOT_RESPONDING =
+    "Error : Programmer Not Responding, Please Remove and Reconnect Again";
+// Follows a failed Open (as a further row of the burn, or the next line of the message box) when a
+// programmer was found that this user may not open.
+constexpr const char* MSG_ACCESS_DENIED =
+    "A programmer is attached, but this user may not use it: install the "
+    "udev rule 60-veltro51.rules (see Help, Installation).";
+
+// ---- Read Flash: status texts of the dialog, and the view's messages after it ----
+constexpr const char* STATUS_INITIALIZING = "Initializing ...";
+constexpr const char* STATUS_DETECTING = "Detecting Programmer ...";
+constexpr const char* STATUS_TESTING = "Testing ...";
+constexpr const char* STATUS_HARDWARE_OK = "Hardware Test Ok !";
+constexpr const char* STATUS_READING = "Reading Flash ...";
+constexpr const char* STATUS_ERROR = "Error";
+constexpr const char* STATUS_ABORTED = "Aborted By User";
+constexpr const char* STATUS_SUCCESS = "Success !";
+constexpr const char* MSG_READ_SUCCESS = "Flash Read Success";       // information
+constexpr const char* MSG_NO_DATA_READ = "Error : No Data Read !!!"; // stop icon
+
+// ---- Lock Bits (information icon) ----
+constexpr const char* MSG_NOT_LOCKED = "Device is NOT locked !!!";
+constexpr const char* MSG_LOCKED_MODE2 =
+    "Device is locked with Lock Mode 2\nBut You can still Read the Flash !!!";
+constexpr const char* MSG_LOCKED_MODE3 =
+    "Device is locked with Lock Mode 3\nYou CANNOT read Flash Memory !!!";
+constexpr const char* MSG_LOCKED_MODE4 =
+    "Device is locked with Lock Mode 4\nYou CANNOT read Flash Memory !!!";
+constexpr const char* MSG_DEVICE_LOCKED = "Device Locked - Lock Mode = %d";
+
+// ---- Programming Speed ----
+constexpr const char* LABEL_SPEED = "%dKHz";
+constexpr const char* MSG_SPEED_CHANGED = "Programming Speed Changed Successfuly !";    // information
+constexpr const char* MSG_SPEED_NOT_CHANGED = "Error: Cannot Change Programming Speed"; // stop icon
