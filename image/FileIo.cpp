@@ -1,0 +1,140 @@
+#include "image/FileIo.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+
+#include <fcntl.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+bool CFileDescriptor::Close() {
+    if (m_fd < 0)
+        return true;
+    const int fd = m_fd;
+    m_fd = -1;
+    // Linux releases the descriptor even when close fails (EINTR included), so it is never retried.
+    return ::close(fd) == 0;
+}
+
+int OpenForReading(const std::string& path, bool regularOnly) {
+    // O_NONBLOCK only so that opening a FIFO does not wait for a writer; it is cleared again below.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    struct stat st {};
+    const bool usable =
+        ::fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode) && (!regularOnly || S_ISREG(st.st_mode));
+    const int flags = usable ? ::fcntl(fd, F_GETFL) : -1;
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) < 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+long ReadFully(int fd, void* data, unsigned long size) {
+    auto* out = static_cast<char*>(data);
+    unsigned long done = 0;
+    while (done < size) {
+        const ssize_t got = ::read(fd, out + done, size - done);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return -1;
+        if (got == 0)
+            break;
+        done += static_cast<unsigned long>(got);
+    }
+    return static_cast<long>(done);
+}
+
+namespace {
+
+bool WriteFully(int fd, std::string_view data) {
+    while (!data.empty()) {
+        const ssize_t put = ::write(fd, data.data(), data.size());
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0)
+            return false;
+        data.remove_prefix(static_cast<size_t>(put));
+    }
+    return true;
+}
+
+uint64_t RandomBits() {
+    uint64_t bits = 0;
+    if (::getrandom(&bits, sizeof bits, GRND_NONBLOCK) == static_cast<ssize_t>(sizeof bits))
+        return bits;
+    // No entropy yet (early boot): time and process id still make clashes unlikely, and O_EXCL
+    // catches the rest.
+    static uint64_t s_counter = 0;
+    const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
+    return static_cast<uint64_t>(now) * 0x9E3779B97F4A7C15u ^ (static_cast<uint64_t>(::getpid()) << 32) ^
+           ++s_counter;
+}
+
+// Creates a new, empty file with a name no one else uses in the folder dirFd; fills name.
+int CreateTemporary(int dirFd, mode_t mode, std::string& name) {
+    static const char s_letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        uint64_t bits = RandomBits();
+        // A short name of fixed length, so that it fits wherever the target's own name fits.
+        name = ".veltro51-";
+        for (int i = 0; i < 10; ++i, bits /= 62)
+            name += s_letters[bits % 62];
+        name += ".tmp";
+        const int fd = ::openat(dirFd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    return -1;
+}
+
+} // namespace
+
+bool ReplaceFileContents(const std::string& path, std::string_view data) {
+    if (path.empty() || path.back() == '/')
+        return false;
+    const auto slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+
+    // Everything below works relative to the folder, so the temporary never makes a path longer.
+    CFileDescriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dir.IsOpen())
+        return false;
+
+    // An existing target lends its permission bits; a name too long, a folder in the way or a
+    // target that cannot be looked at fails here, before anything is written.
+    struct stat st {};
+    bool replacing = false;
+    if (::fstatat(dir.Get(), name.c_str(), &st, 0) == 0) {
+        if (S_ISDIR(st.st_mode))
+            return false;
+        replacing = true;
+    } else if (errno != ENOENT) {
+        return false;
+    }
+
+    std::string temporary;
+    CFileDescriptor file(CreateTemporary(dir.Get(), replacing ? 0600 : 0666, temporary));
+    if (!file.IsOpen())
+        return false;
+    if (replacing)
+        (void)::fchmod(file.Get(), st.st_mode & 07777); // best effort: some file systems keep no modes
+
+    bool ok = WriteFully(file.Get(), data);
+    ok = ok && ::fsync(file.Get()) == 0;
+    ok = file.Close() && ok;
+    ok = ok && ::renameat(dir.Get(), temporary.c_str(), dir.Get(), name.c_str()) == 0;
+    if (!ok) {
+        ::unlinkat(dir.Get(), temporary.c_str(), 0);
+        return false;
+    }
+    // Makes the new name itself durable; the file is in place already, so a failure changes nothing.
+    (void)::fsync(dir.Get());
+    return true;
+}

@@ -1,0 +1,60 @@
+#include "ImageFixtures.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+CTempDir::CTempDir() {
+    std::string pattern = (fs::temp_directory_path() / "veltro-image-XXXXXX").string();
+    m_path = mkdtemp(pattern.data());
+}
+
+CTempDir::~CTempDir() {
+    std::error_code ignored;
+    fs::remove_all(m_path, ignored);
+}
+
+std::vector<std::string> CTempDir::List() const {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::recursive_directory_iterator(m_path))
+        names.push_back(fs::relative(entry.path(), m_path).string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+void WriteFile(const std::string& path, const std::string& content) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << content;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return "<missing>";
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void CRecorder::ShowMessage(const std::string& text, MsgIcon icon) {
+    const char* kind = icon == MsgIcon::Error         ? "error: "
+                       : icon == MsgIcon::Information ? "info: "
+                                                      : "plain: ";
+    m_events.push_back(kind + text);
+}
+
+void CRecorder::SetTitle(const std::string& title) {
+    m_events.push_back("title: " + title);
+}
+
+void CRecorder::ScrollToTop() {
+    m_events.push_back("scroll");
+}
+
+void CRecorder::Invalidate(bool eraseBackground) {
+    m_events.push_back(eraseBackground ? "invalidate erase" : "invalidate");
+}
