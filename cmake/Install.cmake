@@ -1,0 +1,132 @@
+# Installation into any prefix (cmake --install build --prefix DIR) and the Debian package
+# (cpack -G DEB). Included once, at the end of the top-level CMakeLists.txt, so that every target
+# exists by then; a target that this build does not make (no GUI, say) is simply left out.
+
+include(GNUInstallDirs)
+
+set(VELTRO_DIST_DIR ${CMAKE_SOURCE_DIR}/dist)
+set(VELTRO_DIST_OUT ${CMAKE_BINARY_DIR}/dist)
+set(VELTRO_MAINTAINER "The Veltro 51 developers <veltro51@example.org>")
+# The day of this version's release: the changelog, the metainfo and the man pages carry it.
+set(VELTRO_RELEASE_DATE 2026-12-09)
+
+# The folder of help pages and other shared data, relative to the prefix.
+set(VELTRO_DATA_SUBDIR ${CMAKE_INSTALL_DATADIR}/veltro51)
+
+function(veltro_release_date out format)
+    execute_process(COMMAND date -u -d ${VELTRO_RELEASE_DATE} "+${format}"
+                    OUTPUT_VARIABLE value OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+    set(${out} "${value}" PARENT_SCOPE)
+endfunction()
+set(ENV{LC_ALL} C)
+veltro_release_date(VELTRO_RELEASE_MONTH "%B %Y")
+veltro_release_date(VELTRO_RELEASE_RFC2822 "%a, %d %b %Y 12:00:00 +0000")
+
+# ---- programs ----
+# veltro51-sim finds its preload library beside itself or in ../lib/veltro51 (see sim/).
+foreach(program veltro51 veltro51-cli veltro51-sim)
+    if(TARGET ${program})
+        install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+    endif()
+endforeach()
+if(TARGET veltrosim)
+    install(TARGETS veltrosim LIBRARY DESTINATION lib/veltro51 NAMELINK_SKIP)
+endif()
+
+# ---- help pages, read by the desktop program from its working directory ----
+if(EXISTS ${CMAKE_SOURCE_DIR}/res/Help)
+    install(DIRECTORY ${CMAKE_SOURCE_DIR}/res/Help DESTINATION ${VELTRO_DATA_SUBDIR}
+            FILES_MATCHING PATTERN "*.htm" PATTERN "*.html" PATTERN "*.css" PATTERN "*.png"
+                           PATTERN "*.jpg" PATTERN "*.gif" PATTERN "*.svg")
+endif()
+
+# ---- udev rule: the user at the seat may open the programmer ----
+# Always below the prefix; the Debian package puts it in /usr/lib/udev/rules.d, where udev reads
+# vendor rules. Under another prefix udev does not look: copy it to /etc/udev/rules.d by hand.
+install(FILES ${VELTRO_DIST_DIR}/60-veltro51.rules DESTINATION lib/udev/rules.d)
+
+# ---- desktop entry, icons, metainfo ----
+# The entry's Exec= and Path= name the installed program and data folder, so the entry is written
+# at install time, for the prefix the install is run with (cmake --install --prefix overrides the
+# configured one), straight into its place: DESTDIR is no part of the paths it names, so a staged
+# install (cpack) gets the final ones. Nothing is shared between two installs run at once.
+string(CONFIGURE [[
+    set(_dirs "@CMAKE_INSTALL_BINDIR@" "@VELTRO_DATA_SUBDIR@" "@CMAKE_INSTALL_DATADIR@/applications")
+    set(_full)
+    foreach(_d IN LISTS _dirs)
+        if(NOT IS_ABSOLUTE "${_d}")
+            set(_d "${CMAKE_INSTALL_PREFIX}/${_d}")
+        endif()
+        list(APPEND _full "${_d}")
+    endforeach()
+    list(GET _full 0 VELTRO_BINDIR)
+    list(GET _full 1 VELTRO_DATADIR)
+    list(GET _full 2 _apps)
+    set(_entry "$ENV{DESTDIR}${_apps}/veltro51.desktop")
+    message(STATUS "Installing: ${_entry}")
+    configure_file("@VELTRO_DIST_DIR@/veltro51.desktop.in" "${_entry}" @ONLY)
+    list(APPEND CMAKE_INSTALL_MANIFEST_FILES "${_apps}/veltro51.desktop")
+]] veltro_entry_code @ONLY)
+install(CODE "${veltro_entry_code}")
+foreach(size 16 32 48 64 128 256)
+    install(FILES ${VELTRO_DIST_DIR}/icons/${size}x${size}/veltro51.png
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps)
+endforeach()
+
+configure_file(${VELTRO_DIST_DIR}/io.github.veltro51.Veltro51.metainfo.xml.in
+               ${VELTRO_DIST_OUT}/io.github.veltro51.Veltro51.metainfo.xml @ONLY)
+install(FILES ${VELTRO_DIST_OUT}/io.github.veltro51.Veltro51.metainfo.xml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+
+# ---- man pages and the package's documents, compressed as Debian wants them ----
+set(veltro_gz)
+foreach(page veltro51.1 veltro51-cli.1)
+    configure_file(${VELTRO_DIST_DIR}/${page}.in ${VELTRO_DIST_OUT}/${page} @ONLY)
+    list(APPEND veltro_gz ${page})
+endforeach()
+configure_file(${VELTRO_DIST_DIR}/changelog.in ${VELTRO_DIST_OUT}/changelog @ONLY)
+list(APPEND veltro_gz changelog)
+
+set(veltro_gz_out)
+foreach(f ${veltro_gz})
+    add_custom_command(OUTPUT ${VELTRO_DIST_OUT}/${f}.gz
+                       COMMAND gzip -9n -f -k ${VELTRO_DIST_OUT}/${f}
+                       DEPENDS ${VELTRO_DIST_OUT}/${f}
+                       COMMENT "Compressing ${f}" VERBATIM)
+    list(APPEND veltro_gz_out ${VELTRO_DIST_OUT}/${f}.gz)
+endforeach()
+add_custom_target(veltro_dist ALL DEPENDS ${veltro_gz_out})
+
+install(FILES ${VELTRO_DIST_OUT}/veltro51.1.gz ${VELTRO_DIST_OUT}/veltro51-cli.1.gz
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${VELTRO_DIST_DIR}/copyright ${VELTRO_DIST_OUT}/changelog.gz
+        DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+# ---- Debian package ----
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME veltro51)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VENDOR "The Veltro 51 developers")
+set(CPACK_PACKAGE_CONTACT "${VELTRO_MAINTAINER}")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "programmer for AT89Sxx flash microcontrollers over USB")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${VELTRO_MAINTAINER}")
+set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The help pages open in the desktop's default program.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS xdg-utils)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+# The package's long description; CPack indents it and marks the blank line.
+set(CPACK_PACKAGE_DESCRIPTION
+    "Veltro 51 drives the Veltro-8051 USB in-system programmer to program Atmel
+AT89S2051, AT89S4051, AT89S51, AT89S52 and AT89S8253 flash microcontrollers:
+it loads Intel HEX and binary files, burns, verifies and locks chips, reads
+them back into Intel HEX files, and sets the programming clock.
+
+The package holds the desktop application, veltro51-cli for scripts and
+production lines, a simulated programmer to try both without hardware, and
+a udev rule that lets the user at the seat use the programmer without root.")
+include(CPack)
