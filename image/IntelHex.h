@@ -18,7 +18,8 @@ constexpr const char* MSG_CANNOT_WRITE = "Cannot Write to file";
 
 // Reads the file into buffer.m_image within buffer.m_imageSize; does not clear the image first.
 // True when an end-of-file record was reached; otherwise the reason was shown through messages and
-// the records before the failing line stay written.
+// the records before the failing line stay written. A directory cannot be opened; a read error
+// ends the file abnormally.
 bool ReadIntelHex(const std::string& path, FirmwareBuffer& buffer, IMessageSink& messages);
 
 // Value of a field of hexadecimal characters; lenient: a non-digit reads as a zero digit, a text
