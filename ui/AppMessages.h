@@ -1,0 +1,38 @@
+#pragma once
+// The application's message box: every message of the program goes through AppMessageBox, captioned
+// "Veltro 51". Tests replace the box with a hook that records the text and scripts the answer.
+// User-interface thread only.
+
+#include <functional>
+
+#include <wx/string.h>
+
+#include "image/Messages.h"
+
+class wxWindow;
+
+// style is wxOK or wxYES_NO with wxICON_ERROR, wxICON_INFORMATION or wxICON_NONE; the result is
+// wxOK, wxYES or wxNO as wxMessageBox returns them.
+using MessageBoxHook = std::function<int(const wxString& text, const wxString& caption, long style)>;
+
+// Installs a hook in place of the real box; an empty function restores the real box. Returns the
+// hook that was installed before.
+MessageBoxHook SetMessageBoxHook(MessageBoxHook hook);
+
+int AppMessageBox(const wxString& text, long style, wxWindow* parent = nullptr);
+
+// Error: stop icon and OK; Information: information icon and OK; None: OK without icon.
+void ShowAppMessage(const wxString& text, MsgIcon icon, wxWindow* parent = nullptr);
+// Yes/No without icon; true for Yes.
+bool AskAppYesNo(const wxString& text, wxWindow* parent = nullptr);
+
+// The core's messages, shown as the application's message boxes.
+class CAppMessageSink : public IMessageSink {
+public:
+    explicit CAppMessageSink(wxWindow* parent = nullptr) : m_parent(parent) {}
+    void ShowMessage(const std::string& text, MsgIcon icon) override;
+    bool AskYesNo(const std::string& text) override;
+
+private:
+    wxWindow* m_parent;
+};

@@ -1,0 +1,36 @@
+#pragma once
+// The Open and Save file choosers of the view's file commands. Tests replace them with functions
+// that return a scripted path. User-interface thread only.
+
+#include <functional>
+
+#include <wx/string.h>
+
+class wxWindow;
+
+constexpr const char* OPEN_FILTER =
+    "Intel HEX files (*.hex,*.ihx)|*.hex;*.ihx|Raw Binary Files (*.bin)|*.bin";
+constexpr const char* SAVE_FILTER = "Intel HEX file (*.hex)|*.hex";
+constexpr const char* SAVE_DEFAULT_NAME = "myFirmware";
+constexpr const char* SAVE_DEFAULT_EXTENSION = "hex";
+
+struct FileChooserRequest {
+    wxWindow* parent;
+    wxString filter;           // wx filter text: "description|patterns|description|patterns"
+    wxString initialName;      // empty: none
+    wxString defaultExtension; // appended when the chosen name has none; empty: none
+    bool confirmOverwrite;     // ask before an existing file is replaced
+};
+
+// Returns the chosen full path, or an empty string when the user cancelled.
+using FileChooser = std::function<wxString(const FileChooserRequest& request)>;
+
+// Install a chooser; an empty function restores the platform's dialog. Returns the earlier one.
+FileChooser SetOpenFileChooser(FileChooser chooser);
+FileChooser SetSaveFileChooser(FileChooser chooser);
+
+wxString ChooseFileToOpen(wxWindow* parent);
+wxString ChooseFileToSave(wxWindow* parent);
+
+// Appends "." + extension when the file name of path has no extension of its own.
+wxString WithDefaultExtension(const wxString& path, const wxString& extension);

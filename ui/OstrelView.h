@@ -1,0 +1,108 @@
+#pragma once
+// The hex view: the firmware image as a read-only dump of the selected chip's whole flash, 16 bytes
+// a row, scrolled only through its own scroll bar control (id 1001). It owns the firmware buffer and
+// the lock settings and handles almost every command. User-interface thread only.
+
+#include <wx/font.h>
+#include <wx/window.h>
+
+#include "image/FileCommands.h"
+#include "image/FirmwareBuffer.h"
+
+class wxScrollBar;
+class wxScrollEvent;
+class wxUpdateUIEvent;
+class COstrelDoc;
+
+// The scroll actions of the view's scroll bar.
+enum class ScrollCode {
+    LineUp,
+    LineDown,
+    PageUp,
+    PageDown,
+    ThumbTrack,
+    ThumbRelease,
+    Top,
+    Bottom,
+    EndScroll
+};
+
+class COstrelView : public wxWindow, public IDocumentView {
+public:
+    static constexpr int SCROLLBAR_WIDTH = 18;
+    static constexpr int ROW_HEIGHT = 16;
+    static constexpr int PAGE_ROWS = 10;
+    static constexpr int BYTES_X = 92;    // x of the first byte column
+    static constexpr int BYTE_PITCH = 32; // pixels from one byte column to the next
+    static constexpr int ADDRESS_X = 4;
+    static const wxColour ADDRESS_COLOUR;
+    static const wxColour BYTE_COLOUR;
+    static const wxColour BLANK_BYTE_COLOUR; // bytes of value 0xFF
+
+    // Restores the selected chip from the settings store and starts with a blank image.
+    COstrelView(wxWindow* parent, COstrelDoc* doc);
+    // Stores the selected chip.
+    ~COstrelView() override;
+
+    // Paints the dump from m_topRow down; nothing below the last row of the image.
+    void OnDraw(wxDC& dc);
+    // Places the scroll bar along the right edge and recomputes the visible rows and the range.
+    void LayoutScrollBar();
+    // One scroll action; position is the thumb's position for ThumbRelease.
+    void OnVScroll(ScrollCode code, int position);
+
+    // Applies a chip selection (catalogue index 0..4): bound, rows, scroll back to the top.
+    void SelectChip(int index);
+    // Open HEX File for a path chosen elsewhere (the command line): same messages and results.
+    bool OpenFile(const wxString& path);
+
+    // IDocumentView
+    void SetTitle(const std::string& title) override;
+    void ScrollToTop() override;
+    void Invalidate(bool eraseBackground) override;
+
+    FirmwareBuffer& Buffer() { return m_buffer; }
+    wxScrollBar* ScrollBar() const { return m_pScrollBar; }
+    int TopRow() const { return m_topRow; }
+    int TotalRows() const { return m_totalRows; }
+    int VisibleRows() const { return m_visibleRows; }
+    int MaxTopRow() const { return m_maxTopRow; }
+    const wxFont& BytesFont() const { return m_fontBytes; }
+    const wxFont& AddressFont() const { return m_fontAddress; }
+
+    // The lock settings that Write Device hands to the burn and the Lock Bits dialog edits.
+    bool m_autoLock = false; // lock the chip after a successful burn
+    int m_lockMode = 1;      // 1 (no lock bit) .. 4 (LB1, LB2 and LB3)
+
+private:
+    void OnPaint(wxPaintEvent& event);
+    void OnSize(wxSizeEvent& event);
+    void OnScroll(wxScrollEvent& event);
+
+    void OnOpenHexFile(wxCommandEvent& event);
+    void OnSaveHexFile(wxCommandEvent& event);
+    void OnReloadFiles(wxCommandEvent& event);
+    void OnReadFlash(wxCommandEvent& event);
+    void OnWriteDevice(wxCommandEvent& event);
+    void OnLockBits(wxCommandEvent& event);
+    void OnProgrammingSpeed(wxCommandEvent& event);
+    void OnChipCommand(wxCommandEvent& event);
+    void OnUpdateChipCommand(wxUpdateUIEvent& event);
+    void OnUpdateChipPane(wxUpdateUIEvent& event);
+    void OnUpdateSizePane(wxUpdateUIEvent& event);
+
+    wxScrollBar* m_pScrollBar = nullptr; // child window, destroyed with the view
+    int m_topRow = 0;
+    int m_totalRows = 0;
+    int m_rowHeight = ROW_HEIGHT;
+    int m_maxTopRow = 0;
+    int m_visibleRows = 0;
+    FirmwareBuffer m_buffer;
+    wxFont m_fontBytes;
+    wxFont m_fontAddress;
+    COstrelDoc* m_doc;
+};
+
+// A face of fixed pitch available here (Liberation Mono, else DejaVu Sans Mono, else the desktop's
+// monospace font) whose text cell is cellHeight pixels high, or as close below as the face allows.
+wxFont MakeCellFont(int cellHeight, wxFontWeight weight);
