@@ -1,0 +1,77 @@
+// Keys typed on a display of the test's own: GTK's key handling, the accelerators and the
+// application's event filter, as a user's typing goes through them.
+#include <wx/uiaction.h>
+
+#include "tests/ui/UiTestSupport.h"
+#include "ui/Ids.h"
+#include "ui/MainFrame.h"
+#include "ui/OstrelDoc.h"
+#include "ui/OstrelView.h"
+
+namespace {
+
+class KeyboardTest : public CAppFixture {
+protected:
+    void SetUp() override {
+        CAppFixture::SetUp();
+        Frame()->Raise();
+        View()->SetFocus();
+        wxUIActionSimulator mouse;
+        mouse.MouseMove(View()->GetScreenPosition() + wxPoint(200, 100));
+        PumpUntil([this] { return wxWindow::FindFocus() == View(); }, 2000);
+        PumpEvents(100);
+        // Records the commands that reach the view, before the view's own handlers.
+        View()->Bind(wxEVT_MENU, [this](wxCommandEvent& event) {
+            m_commands.push_back(event.GetId());
+            event.Skip();
+        });
+    }
+    void Type(int key, int modifiers) {
+        wxUIActionSimulator keyboard;
+        keyboard.Char(key, modifiers);
+        PumpEvents(100);
+    }
+    std::vector<int> m_commands;
+};
+
+TEST_F(KeyboardTest, TypedLessAndGreaterRunReadFlashAndWriteDevice) {
+    Type('<', ModifiersToType('<'));
+    Type('>', ModifiersToType('>'));
+    // On a US keyboard "<" and ">" are Shift with the comma and period keys.
+    Type(',', wxMOD_SHIFT);
+    Type('.', wxMOD_SHIFT);
+    // The same keys without Shift type "," and ".", which are no commands.
+    Type(',', 0);
+    Type('.', 0);
+    EXPECT_EQ(m_commands, (std::vector<int>{ID_READ_FLASH, ID_WRITE_DEVICE, ID_READ_FLASH, ID_WRITE_DEVICE}));
+}
+
+TEST_F(KeyboardTest, ControlKeysRunTheirCommands) {
+    CScriptedChoosers choosers;
+    CScriptedMessages messages;
+    Type('O', wxMOD_CONTROL);
+    Type('S', wxMOD_CONTROL);
+    Type('R', wxMOD_CONTROL);
+    Frame()->Document()->SetTitle("x.hex");
+    Type('N', wxMOD_CONTROL);
+    EXPECT_EQ(m_commands, (std::vector<int>{ID_OPEN_HEX_FILE, ID_FILE_SAVE, ID_RELOAD_FILES, ID_FILE_NEW}));
+    EXPECT_EQ(choosers.openRequests.size(), 1u) << "Ctrl+O runs Open HEX File";
+    EXPECT_EQ(choosers.saveRequests.size(), 1u);
+    EXPECT_EQ(Frame()->GetTitle(), "Untitled - Veltro 51") << "Ctrl+N is New";
+    // The editing keys and F6 issue commands that nothing handles: nothing is shown or changed.
+    m_commands.clear();
+    for (const auto& [key, modifiers] : std::vector<std::pair<int, int>>{{'C', wxMOD_CONTROL},
+                                                                         {'V', wxMOD_CONTROL},
+                                                                         {'X', wxMOD_CONTROL},
+                                                                         {'Z', wxMOD_CONTROL},
+                                                                         {WXK_F6, 0},
+                                                                         {WXK_F6, wxMOD_SHIFT}})
+        Type(key, modifiers);
+    EXPECT_EQ(m_commands, (std::vector<int>{ID_EDIT_COPY, ID_EDIT_PASTE, ID_EDIT_CUT, ID_EDIT_UNDO,
+                                            ID_NEXT_PANE, ID_PREV_PANE}));
+    EXPECT_TRUE(messages.shown.empty());
+    EXPECT_EQ(Frame()->GetTitle(), "Untitled - Veltro 51");
+    EXPECT_EQ(choosers.openRequests.size(), 1u);
+}
+
+} // namespace
