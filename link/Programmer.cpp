@@ -1,0 +1,204 @@
+#include "link/Programmer.h"
+
+#include <usb.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+// Refreshes the library's bus and device lists. usb_init runs on every scan as well: it is cheap, and
+// it takes USB_DEVFS_PATH afresh, so a device tree named after the first scan is the one walked.
+void ScanBuses() {
+    usb_init();
+    usb_find_busses();
+    usb_find_devices();
+}
+
+bool HasProgrammerIds(const struct usb_device* device) {
+    return device->descriptor.idVendor == ISP_VENDOR_ID && device->descriptor.idProduct == ISP_PRODUCT_ID;
+}
+
+bool IsPermissionError(int error) {
+    return error == EACCES || error == EPERM;
+}
+
+// Reads string descriptor 2 into buffer (NUL-terminated); the library's result, negative on failure.
+int ReadProductString(usb_dev_handle* handle, char* buffer, int size) {
+    buffer[0] = '\0';
+    const int result =
+        usb_get_string_simple(handle, ISP_PRODUCT_STRING_INDEX, buffer, static_cast<size_t>(size));
+    if (result < 0)
+        buffer[0] = '\0';
+    return result;
+}
+
+// Whether the bytes received are judged a success by the request's rule. NoTest requests succeed
+// when the byte they return arrived.
+bool Judge(const RequestSpec& spec, int result, int length) {
+    switch (spec.success) {
+    case Success::NonNegative:
+        return result >= 0;
+    case Success::ExactLength:
+        return result == length;
+    case Success::NoTest:
+        return result >= 1;
+    }
+    return false;
+}
+
+} // namespace
+
+CProgrammer::CProgrammer() : m_hDevice(nullptr), m_productString{} {}
+
+CProgrammer::~CProgrammer() {
+    Close();
+}
+
+bool CProgrammer::Open() {
+    Close();
+    m_accessDenied = false;
+    m_productString[0] = '\0';
+    ScanBuses();
+
+    bool denied = false;
+    for (usb_bus* bus = usb_get_busses(); bus != nullptr; bus = bus->next) {
+        for (struct usb_device* device = bus->devices; device != nullptr; device = device->next) {
+            if (!HasProgrammerIds(device))
+                continue;
+            if (!m_location.empty() && m_location != std::string(bus->dirname) + "/" + device->filename)
+                continue;
+            errno = 0;
+            usb_dev_handle* handle = usb_open(device);
+            if (handle == nullptr) {
+                denied = denied || IsPermissionError(errno);
+                continue;
+            }
+            const int result = ReadProductString(handle, m_productString, sizeof m_productString);
+            if (result >= 0 && std::strcmp(m_productString, ISP_PRODUCT_STRING) == 0) {
+                m_hDevice = handle;
+                return true;
+            }
+            denied = denied || (result < 0 && IsPermissionError(-result));
+            usb_close(handle);
+        }
+    }
+    m_productString[0] = '\0';
+    m_accessDenied = denied;
+    return false;
+}
+
+void CProgrammer::Close() {
+    if (m_hDevice != nullptr) {
+        usb_close(m_hDevice);
+        m_hDevice = nullptr;
+    }
+}
+
+int CProgrammer::Transfer(const RequestSpec& spec, uint16_t value, uint8_t* data, int length) {
+    if (m_hDevice == nullptr)
+        return -ENODEV;
+    return usb_control_msg(m_hDevice, spec.bmRequestType, spec.bRequest, value, 0,
+                           reinterpret_cast<char*>(data), length, spec.timeoutMs);
+}
+
+bool CProgrammer::PowerOn() {
+    uint8_t reply[1] = {};
+    return Judge(req::PowerOn, Transfer(req::PowerOn, 0, reply, req::PowerOn.length), req::PowerOn.length);
+}
+
+bool CProgrammer::PowerOff() {
+    return Judge(req::PowerOff, Transfer(req::PowerOff, 0, nullptr, 0), 0);
+}
+
+bool CProgrammer::ReadBlock(uint16_t address, uint8_t* buffer) {
+    if (buffer == nullptr)
+        return false;
+    const int length = req::ReadBlock.length;
+    return Judge(req::ReadBlock, Transfer(req::ReadBlock, address, buffer, length), length);
+}
+
+bool CProgrammer::WriteBlock(uint16_t address, const uint8_t* data, int length) {
+    // A control transfer carries at most 65535 bytes; a negative or unbacked length is refused here
+    // rather than handed to the library as a huge wLength.
+    if (length < 0 || length > 0xFFFF || (data == nullptr && length > 0))
+        return false;
+    // The library takes a non-const buffer but only reads it for a host-to-device request.
+    uint8_t* bytes = const_cast<uint8_t*>(data);
+    return Judge(req::WriteBlock, Transfer(req::WriteBlock, address, bytes, length), length);
+}
+
+bool CProgrammer::ReadSignature() {
+    const int length = req::ReadSignature.length;
+    return Judge(req::ReadSignature, Transfer(req::ReadSignature, 0, m_signature, length), length);
+}
+
+bool CProgrammer::EraseChip() {
+    return Judge(req::EraseChip, Transfer(req::EraseChip, 0, nullptr, 0), 0);
+}
+
+bool CProgrammer::TestHardware() {
+    uint8_t reply[8] = {};
+    const int length = req::TestHardware.length;
+    const int result = Transfer(req::TestHardware, 0, reply, length);
+    if (!Judge(req::TestHardware, result, length))
+        return false;
+    // Only the bytes received count: the reply must hold its terminating NUL itself.
+    const void* end = std::memchr(reply, 0, static_cast<size_t>(result));
+    return end != nullptr && std::strcmp(reinterpret_cast<const char*>(reply), ISP_IDENTITY) == 0;
+}
+
+bool CProgrammer::WriteLockMode(int mode) {
+    static constexpr const RequestSpec* kModes[4] = {&req::WriteLockMode1, &req::WriteLockMode2,
+                                                     &req::WriteLockMode3, &req::WriteLockMode4};
+    if (mode < 1 || mode > 4)
+        return false;
+    const RequestSpec& spec = *kModes[mode - 1];
+    return Judge(spec, Transfer(spec, 0, nullptr, 0), 0);
+}
+
+uint8_t CProgrammer::ReadLockBits(bool* ok) {
+    uint8_t reply[1] = {};
+    const bool received = Judge(req::ReadLockBits, Transfer(req::ReadLockBits, 0, reply, 1), 1);
+    if (ok != nullptr)
+        *ok = received;
+    return received ? reply[0] : 0;
+}
+
+bool CProgrammer::SetSpeed(uint8_t code) {
+    uint8_t reply[1] = {};
+    return Judge(req::SetSpeed, Transfer(req::SetSpeed, code, reply, req::SetSpeed.length),
+                 req::SetSpeed.length);
+}
+
+uint8_t CProgrammer::GetSpeed(bool* ok) {
+    uint8_t reply[1] = {};
+    const bool received = Judge(req::GetSpeed, Transfer(req::GetSpeed, 0, reply, 1), 1);
+    if (ok != nullptr)
+        *ok = received;
+    return received ? reply[0] : 0;
+}
+
+const char* CProgrammer::GetProductString() const {
+    return m_hDevice != nullptr ? m_productString : nullptr;
+}
+
+std::vector<ProgrammerLocation> CProgrammer::List() {
+    std::vector<ProgrammerLocation> found;
+    ScanBuses();
+    for (usb_bus* bus = usb_get_busses(); bus != nullptr; bus = bus->next) {
+        for (struct usb_device* device = bus->devices; device != nullptr; device = device->next) {
+            if (!HasProgrammerIds(device))
+                continue;
+            ProgrammerLocation location{bus->dirname, device->filename, {}};
+            if (usb_dev_handle* handle = usb_open(device)) {
+                char product[255];
+                if (ReadProductString(handle, product, sizeof product) >= 0)
+                    location.product = product;
+                usb_close(handle);
+            }
+            found.push_back(std::move(location));
+        }
+    }
+    return found;
+}
