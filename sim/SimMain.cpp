@@ -29,6 +29,7 @@ constexpr int EXIT_OWN_FAILURE = 125;
 void PrintHelp() {
     std::printf("Usage: veltro51-sim [options] [--] PROGRAM [ARGS...]\n"
                 "Runs PROGRAM against simulated Veltro-8051 programmers (libusb-0.1 below it).\n\n"
+                "  --help, --version\n"
                 "  --tree DIR              keep the device tree in DIR (made when missing), so that\n"
                 "                          several runs share one chip\n");
     int count = 0;
@@ -88,6 +89,10 @@ int main(int argc, char** argv) {
         }
         if (arg == "-h" || arg == "--help") {
             PrintHelp();
+            return 0;
+        }
+        if (arg == "--version") {
+            std::printf("veltro51-sim %s\n", VELTRO_VERSION);
             return 0;
         }
         if (arg.rfind("--", 0) != 0)
