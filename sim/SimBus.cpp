@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <usb.h>
 
@@ -19,13 +20,23 @@ namespace sim {
 
 namespace {
 
-// Points libusb at a tree without buses and rescans, so that it drops every bus and device it knew;
-// the next walk (CProgrammer::Open calls usb_init again) lists the real tree afresh.
+// Makes libusb drop every bus and device it knew, so that the next walk (CProgrammer::Open calls
+// usb_init again) lists the real tree afresh. Two rescans of the idle tree: first with the known bus
+// folders empty, which frees their devices, then with no bus at all, which frees the buses (libusb
+// frees a vanished bus but not the devices still on it).
 void ForgetLibraryLists(const std::string& root) {
-    setenv("USB_DEVFS_PATH", (root + "/" + IDLE_FOLDER).c_str(), 1);
+    const std::string idle = root + "/" + IDLE_FOLDER;
+    std::vector<std::string> buses;
+    for (usb_bus* bus = usb_get_busses(); bus != nullptr; bus = bus->next)
+        if (mkdir((idle + "/" + bus->dirname).c_str(), 0755) == 0)
+            buses.push_back(idle + "/" + bus->dirname);
+    setenv("USB_DEVFS_PATH", idle.c_str(), 1);
     usb_init();
     usb_find_busses();
     usb_find_devices();
+    for (const std::string& bus : buses)
+        rmdir(bus.c_str());
+    usb_find_busses();
     setenv("USB_DEVFS_PATH", root.c_str(), 1);
 }
 

@@ -83,11 +83,11 @@ std::vector<RequestCase> RequestTable() {
         p.GetSpeed(&ok);
         return ok;
     };
-    uint8_t* scratch = new uint8_t[8]; // outlives the lambdas; one per table, freed with the process
+    static uint8_t scratch[8];
     return {
         {"PowerOn", [](CProgrammer& p) { return p.PowerOn(); }, 5, 0xC0, 0, 1, 400, true},
         {"PowerOff", [](CProgrammer& p) { return p.PowerOff(); }, 6, 0xC0, 0, 0, 100, true},
-        {"ReadBlock", [=](CProgrammer& p) { return p.ReadBlock(0x1238, scratch); }, 7, 0xC0, 0x1238, 8, 200,
+        {"ReadBlock", [](CProgrammer& p) { return p.ReadBlock(0x1238, scratch); }, 7, 0xC0, 0x1238, 8, 200,
          false},
         {"WriteBlock", [](CProgrammer& p) { return p.WriteBlock(0x0040, kBlock, 8); }, 8, 0x40, 0x0040, 8,
          400, false},
