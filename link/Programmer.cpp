@@ -49,7 +49,8 @@ bool Judge(const RequestSpec& spec, int result, int length) {
 
 } // namespace
 
-CProgrammer::CProgrammer() : m_hDevice(nullptr), m_productString{} {}
+// The signature starts as zeros rather than whatever the memory held: nothing was read yet.
+CProgrammer::CProgrammer() : m_hDevice(nullptr), m_signature{}, m_productString{} {}
 
 CProgrammer::~CProgrammer() {
     Close();
