@@ -114,9 +114,9 @@ depends)
     grep -q '^libusb-0\.1\.so' <<<"$needed" && want+=(libusb-0.1-4)
     grep -q '^libwx_gtk3u_core-3\.2\.so' <<<"$needed" && want+=(libwxgtk3.2-1)
     grep -q '^libwx_baseu-3\.2\.so' <<<"$needed" && want+=(libwxbase3.2-1)
-    # Every program talks USB through libusb-0.1 (veltro51-sim only starts another program), and the
-    # desktop program is built on wx for GTK 3.
-    if { has veltro51 || has veltro51-cli; } && ! grep -q '^libusb-0\.1\.so' <<<"$needed"; then
+    # The command-line tool talks USB through libusb-0.1 (veltro51-sim only starts another
+    # program), and the desktop program is built on wx for GTK 3.
+    if has veltro51-cli && ! grep -q '^libusb-0\.1\.so' <<<"$needed"; then
         fail "no installed binary needs libusb-0.1"
     fi
     if has veltro51 && ! grep -q '^libwx_gtk3u_core-3\.2\.so' <<<"$needed"; then
