@@ -1,0 +1,190 @@
+// The parts of the device operations that need no device: the burn's progress bar, the lock boxes,
+// the speed slider, the Abort handler and the row time.
+
+#include <gtest/gtest.h>
+
+#include <ctime>
+
+#include "ops/Burn.h"
+#include "ops/LockBits.h"
+#include "ops/Progress.h"
+#include "ops/Speed.h"
+#include "ops/Texts.h"
+#include "OpsTestUtil.h"
+
+using namespace opstest;
+
+TEST(ProgressModel, BurnRangeIsTwiceTheFlashWithStepEight) {
+    for (const ChipInfo& chip : g_chipCatalogue) {
+        const CProgressModel bar = BurnProgressModel(chip.flashSize - 1);
+        EXPECT_EQ(bar.Lower(), 0);
+        EXPECT_EQ(bar.Upper(), 2 * chip.flashSize) << chip.name;
+        EXPECT_EQ(bar.Step(), 8);
+        EXPECT_EQ(bar.Pos(), 0);
+    }
+}
+
+TEST(ProgressModel, StepsFillTheBarAndStartOverPastTheTop) {
+    CProgressModel bar = BurnProgressModel(4095); // 0..8192
+    for (int i = 0; i < 512; ++i)
+        bar.StepIt();
+    EXPECT_EQ(bar.Pos(), 4096);
+    EXPECT_EQ(bar.PercentText(), "50.0");
+    for (int i = 0; i < 512; ++i)
+        bar.StepIt();
+    EXPECT_EQ(bar.Pos(), 8192);
+    EXPECT_EQ(bar.PercentText(), "100.0");
+    // The next chip's first step starts the bar over from the bottom.
+    EXPECT_EQ(bar.StepIt(), 0);
+    EXPECT_EQ(bar.PercentText(), "0.0");
+    EXPECT_EQ(bar.StepIt(), 8);
+    EXPECT_EQ(bar.PercentText(), "0.1");
+}
+
+TEST(ProgressModel, PercentIsRelativeToTheLowerBoundAndSetPosStaysInRange) {
+    CProgressModel bar(100, 300, 8);
+    bar.SetPos(150);
+    EXPECT_EQ(bar.PercentText(), "25.0");
+    bar.SetPos(1000);
+    EXPECT_EQ(bar.Pos(), 300);
+    bar.SetPos(-5);
+    EXPECT_EQ(bar.Pos(), 100);
+    CProgressModel empty(0, 0, 8);
+    EXPECT_EQ(empty.PercentText(), "0.0"); // no division by zero
+}
+
+TEST(LockBoxes, RulesKeepLb3ImpliesLb2ImpliesLb1) {
+    struct Case {
+        const char* what;
+        LockBoxes before; // with the clicked box already toggled, as the dialog pulls it
+        void (*handler)(LockBoxes&);
+        LockBoxes after;
+    };
+    const Case cases[] = {
+        {"tick LB3", {0, 0, 1, 0}, OnLb3, {1, 1, 1, 0}},
+        {"untick LB3", {1, 1, 0, 1}, OnLb3, {1, 1, 0, 1}},
+        {"untick LB1 under LB2", {0, 1, 0, 0}, OnLb1, {1, 1, 0, 0}},
+        {"untick LB1 alone", {0, 0, 0, 0}, OnLb1, {0, 0, 0, 0}},
+        {"tick LB2", {0, 1, 0, 0}, OnLb2, {1, 1, 0, 0}},
+        {"untick LB2 under LB3", {1, 0, 1, 0}, OnLb2, {1, 1, 1, 0}},
+        {"untick LB2", {1, 0, 0, 0}, OnLb2, {1, 0, 0, 0}},
+    };
+    for (const Case& c : cases) {
+        LockBoxes boxes = c.before;
+        c.handler(boxes);
+        EXPECT_EQ(boxes.m_lb1, c.after.m_lb1) << c.what;
+        EXPECT_EQ(boxes.m_lb2, c.after.m_lb2) << c.what;
+        EXPECT_EQ(boxes.m_lb3, c.after.m_lb3) << c.what;
+        EXPECT_EQ(boxes.m_lockAfterBurn, c.after.m_lockAfterBurn) << c.what;
+    }
+}
+
+TEST(LockBoxes, ModeAndBoxesMapBothWays) {
+    const int expected[][3] = {{0, 0, 0}, {0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {1, 1, 1}, {0, 0, 0}};
+    for (int mode = 0; mode <= 5; ++mode) {
+        LockBoxes boxes{1, 1, 1, 1};
+        SetBoxesFromMode(boxes, mode);
+        EXPECT_EQ(boxes.m_lb1, expected[mode][0]) << mode;
+        EXPECT_EQ(boxes.m_lb2, expected[mode][1]) << mode;
+        EXPECT_EQ(boxes.m_lb3, expected[mode][2]) << mode;
+        EXPECT_EQ(boxes.m_lockAfterBurn, 1) << "left alone";
+        EXPECT_EQ(ModeFromBoxes(boxes), mode >= 2 && mode <= 4 ? mode : 1);
+    }
+    EXPECT_EQ(ModeFromBoxes({0, 1, 0, 0}), 3); // the highest ticked box decides
+}
+
+TEST(LockBoxes, StatusTableUsesOnlyBitsTwoToFour) {
+    EXPECT_EQ(FindLockStatus(0x0C)->mode, 3);
+    EXPECT_EQ(FindLockStatus(0xE3)->mode, 1); // other bits do not count
+    EXPECT_EQ(FindLockStatus(0xFF)->mode, 4);
+    EXPECT_EQ(FindLockStatus(0x08), nullptr); // LB2 alone
+    EXPECT_EQ(FindLockStatus(0x10), nullptr);
+}
+
+TEST(SpeedSlider, CodePositionAndLabel) {
+    const struct {
+        int code, position;
+        const char* label;
+    } rows[] = {{3, 0, "94KHz"}, {2, 1, "188KHz"}, {1, 2, "750KHz"}, {0, 3, "3000KHz"}};
+    for (const auto& r : rows) {
+        EXPECT_EQ(SpeedPositionFromCode(r.code), r.position);
+        EXPECT_EQ(SpeedCodeFromPosition(r.position), r.code);
+        EXPECT_EQ(SpeedLabel(r.position), r.label);
+    }
+    EXPECT_EQ(SpeedPositionFromCode(5), -1);
+    EXPECT_EQ(SpeedPositionFromCode(-1), -1);
+}
+
+namespace {
+class CFakeAbortUi : public IBurnAbortUi {
+public:
+    void AddRow(RowKind kind, const std::string& text) override { m_log.push_back(RowText(kind, text)); }
+    bool WaitForWorker(int ms) override {
+        m_log.push_back("wait " + std::to_string(ms));
+        return m_workerEnds;
+    }
+    void SetFinishedButtons() override { m_log.push_back("close on, abort off"); }
+    bool m_workerEnds = true;
+    std::vector<std::string> m_log;
+};
+} // namespace
+
+TEST(AbortBurn, EachAnswerAndOutcome) {
+    struct Case {
+        const char* what;
+        bool yes;
+        int running;
+        bool workerEnds;
+        AbortOutcome outcome;
+        int abortAfter;
+        std::vector<std::string> log;
+        std::vector<std::string> shown;
+    };
+    const std::string ask = std::string("ask: ") + ASK_ABORT_BURN;
+    const Case cases[] = {
+        {"no", false, 1, true, AbortOutcome::Declined, 0, {}, {ask}},
+        {"not running", true, 0, true, AbortOutcome::NotRunning, 0, {}, {ask}},
+        {"ends",
+         true,
+         1,
+         true,
+         AbortOutcome::Ended,
+         1,
+         {"E Aborting ...", "wait 10000", "E Aborted By User", "close on, abort off"},
+         {ask}},
+        {"times out",
+         true,
+         1,
+         false,
+         AbortOutcome::TimedOut,
+         1,
+         {"E Aborting ...", "wait 10000"},
+         {ask, "error: Cannot End Burner Thread"}},
+    };
+    for (const Case& c : cases) {
+        CMessageRecorder messages;
+        messages.m_answers = {c.yes};
+        CFakeAbortUi ui;
+        ui.m_workerEnds = c.workerEnds;
+        std::atomic<int32_t> running{c.running};
+        std::atomic<int32_t> abort{0};
+        EXPECT_EQ(AbortBurn(messages, ui, running, abort), c.outcome) << c.what;
+        EXPECT_EQ(abort.load(), c.abortAfter) << c.what;
+        EXPECT_EQ(ui.m_log, c.log) << c.what;
+        EXPECT_EQ(messages.m_shown, c.shown) << c.what;
+    }
+}
+
+TEST(RowTime, TwelveHourClockWithAmPm) {
+    std::tm t{};
+    t.tm_year = 126;
+    t.tm_mon = 11;
+    t.tm_mday = 9;
+    t.tm_hour = 21;
+    t.tm_min = 5;
+    t.tm_sec = 7;
+    t.tm_isdst = -1;
+    EXPECT_EQ(RowTimeText(std::mktime(&t)), "09:05:07 PM");
+    t.tm_hour = 0;
+    EXPECT_EQ(RowTimeText(std::mktime(&t)), "12:05:07 AM");
+}
