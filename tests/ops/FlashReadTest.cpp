@@ -132,6 +132,9 @@ TEST(FlashRead, Failures) {
         EXPECT_EQ(ui.Log(), c.log) << c.what;
         EXPECT_EQ(VendorRequests(bus), c.requests) << c.what;
         EXPECT_EQ(succeeded.load(), 0) << c.what;
+        if (bus.DeviceCount() > 0 && bus.State(0).vendorRequests > 0) {
+            EXPECT_FALSE(bus.State(0).powered) << c.what;
+        }
     }
 }
 

@@ -134,6 +134,7 @@ TEST(LockBits, Write) {
         EXPECT_EQ(VendorRequests(bus), c.requests) << c.what;
         if (c.lockMode > 0) {
             EXPECT_EQ(bus.State(0).lockMode, c.lockMode) << c.what;
+            EXPECT_FALSE(bus.State(0).powered) << c.what;
         }
     }
 }
@@ -219,6 +220,9 @@ TEST(LockBits, Read) {
         EXPECT_EQ(boxes.m_lb2, c.after.m_lb2) << c.what;
         EXPECT_EQ(boxes.m_lb3, c.after.m_lb3) << c.what;
         EXPECT_EQ(boxes.m_lockAfterBurn, 1) << c.what;
+        if (c.rig != Rig::None) {
+            EXPECT_FALSE(bus.State(0).powered) << c.what;
+        }
         if (c.ok) {
             EXPECT_EQ(status, c.status < 0 ? 0x0C : c.status) << c.what;
         }
