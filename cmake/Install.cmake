@@ -68,9 +68,15 @@ string(CONFIGURE [[
     list(APPEND CMAKE_INSTALL_MANIFEST_FILES "${_apps}/veltro51.desktop")
 ]] veltro_entry_code @ONLY)
 install(CODE "${veltro_entry_code}")
+# The application icon as res/make-pictures.sh draws it; the sizes it does not draw come from
+# dist/icons (dist/make-icons scales them from the largest drawn).
 foreach(size 16 32 48 64 128 256)
-    install(FILES ${VELTRO_DIST_DIR}/icons/${size}x${size}/veltro51.png
-            DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps)
+    set(icon ${CMAKE_SOURCE_DIR}/res/pictures/veltro51-${size}.png)
+    if(NOT EXISTS ${icon})
+        set(icon ${VELTRO_DIST_DIR}/icons/${size}x${size}/veltro51.png)
+    endif()
+    install(FILES ${icon} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
+            RENAME veltro51.png)
 endforeach()
 
 configure_file(${VELTRO_DIST_DIR}/io.github.veltro51.Veltro51.metainfo.xml.in
@@ -80,7 +86,7 @@ install(FILES ${VELTRO_DIST_OUT}/io.github.veltro51.Veltro51.metainfo.xml
 
 # ---- man pages and the package's documents, compressed as Debian wants them ----
 set(veltro_gz)
-foreach(page veltro51.1 veltro51-cli.1)
+foreach(page veltro51.1 veltro51-cli.1 veltro51-sim.1)
     configure_file(${VELTRO_DIST_DIR}/${page}.in ${VELTRO_DIST_OUT}/${page} @ONLY)
     list(APPEND veltro_gz ${page})
 endforeach()
@@ -98,6 +104,7 @@ endforeach()
 add_custom_target(veltro_dist ALL DEPENDS ${veltro_gz_out})
 
 install(FILES ${VELTRO_DIST_OUT}/veltro51.1.gz ${VELTRO_DIST_OUT}/veltro51-cli.1.gz
+              ${VELTRO_DIST_OUT}/veltro51-sim.1.gz
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${VELTRO_DIST_DIR}/copyright ${VELTRO_DIST_OUT}/changelog.gz
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
@@ -119,6 +126,10 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The help pages open in the desktop's default program.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS xdg-utils)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+# Our own maintainer scripts: they apply the udev rule to a programmer plugged in already, and take
+# the place of the ldconfig calls that CPack would add for libveltrosim.so, which lies in a private
+# folder outside the loader's path.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${VELTRO_DIST_DIR}/postinst ${VELTRO_DIST_DIR}/postrm)
 # The package's long description; CPack indents it and marks the blank line.
 set(CPACK_PACKAGE_DESCRIPTION
     "Veltro 51 drives the Veltro-8051 USB in-system programmer to program Atmel

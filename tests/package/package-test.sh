@@ -133,12 +133,81 @@ depends)
 
 programs)
     [ -n "$PKG_PROGRAMS" ] || { echo "no programs in this build"; exit 0; }
-    for p in veltro51 veltro51-cli; do
-        has "$p" || continue
+    for p in $PKG_PROGRAMS; do
         out="$("$root/usr/bin/$p" --version 2>&1)" || fail "/usr/bin/$p --version failed: $out"
         echo "$p --version: $out"
         grep -q "$PKG_VERSION" <<<"$out" || fail "/usr/bin/$p --version does not print $PKG_VERSION"
     done
+    # Every option that a program's --help names is in its man page.
+    for p in veltro51-cli veltro51-sim; do
+        has "$p" || continue
+        help="$("$root/usr/bin/$p" --help 2>&1)" || fail "/usr/bin/$p --help failed: $help"
+        page="$(zcat "$root/usr/share/man/man1/$p.1.gz" | sed -e 's/\\-/-/g' -e 's/\\f[BIRP]//g')"
+        for option in $(grep -o -- '--[a-z][a-z-]*' <<<"$help" | sort -u); do
+            grep -q -- "$option" <<<"$page" || fail "$p --help names $option, its man page does not"
+        done
+        echo "$p: every option of --help is in the man page"
+    done
+    # The installed simulator runs a program with the installed preload library below it.
+    if has veltro51-sim; then
+        preload="$("$root/usr/bin/veltro51-sim" -- sh -c 'echo "$LD_PRELOAD"')" || fail "veltro51-sim -- sh failed"
+        [ "$preload" = "$(realpath "$root/usr/lib/veltro51/libveltrosim.so")" ] ||
+            fail "veltro51-sim preloads '$preload', not the installed libveltrosim.so"
+        echo "veltro51-sim: preloads /usr/lib/veltro51/libveltrosim.so"
+    fi
+    ;;
+
+desktop)
+    # Started as the menu starts it (the entry's Exec= in its Path=), the program shows its main
+    # window, and Help > Installation hands the installed page to the desktop's program for it.
+    if [ -z "${PKG_ON_OWN_DISPLAY:-}" ]; then
+        [ -x "$PRIVATE_DISPLAY" ] || fail "no $PRIVATE_DISPLAY"
+        PKG_ON_OWN_DISPLAY=1 exec "$PRIVATE_DISPLAY" bash "$0" "$1" desktop
+    fi
+    command -v xdotool >/dev/null || fail "xdotool is missing (tools/deps installs it)"
+    entry="$root/usr/share/applications/veltro51.desktop"
+    read -ra command <<<"$(entry_value "$entry" Exec)"
+    data="$(entry_value "$entry" Path)"
+    [ -d "$root$data" ] || fail "Path=$data is not in the package"
+    tmp="$(mktemp -d)"
+    pid=""
+    cleanup() {
+        [ -z "$pid" ] || { kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null || true; }
+        rm -rf "$tmp"
+    }
+    trap cleanup EXIT
+    mkdir -p "$tmp/bin" "$tmp/home"
+    printf '#!/bin/sh\nprintf "%%s\\n" "$1" >>"%s/opened"\n' "$tmp" >"$tmp/bin/xdg-open"
+    chmod +x "$tmp/bin/xdg-open"
+    (cd "$root$data" && exec env HOME="$tmp/home" XDG_CONFIG_HOME="$tmp/home/.config" \
+        PATH="$tmp/bin:$PATH" VELTRO_TEST_HOLD_MS=0 VELTRO_TEST_REPORT_SHOWN=1 \
+        "$root${command[0]}" "${command[@]:1}" >"$tmp/out" 2>"$tmp/err") &
+    pid=$!
+    for _ in $(seq 300); do
+        grep -q '^shown$' "$tmp/out" 2>/dev/null && break
+        kill -0 "$pid" 2>/dev/null || { cat "$tmp/err"; fail "the program ended before its main window showed"; }
+        sleep 0.1
+    done
+    grep -q '^shown$' "$tmp/out" || { cat "$tmp/err"; fail "no main window within 30 s"; }
+    window="$(xdotool search --name '^Untitled - Veltro 51$' | head -n 1)"
+    [ -n "$window" ] || fail "no window captioned \"Untitled - Veltro 51\""
+    echo "main window shown: \"Untitled - Veltro 51\""
+    # Help is the last menu; Installation is its first item.
+    for _ in 1 2 3; do
+        xdotool windowfocus --sync "$window" key alt+h
+        sleep 0.3
+        xdotool key Return
+        for _ in $(seq 30); do
+            [ -s "$tmp/opened" ] && break 2
+            sleep 0.1
+        done
+        xdotool key Escape
+    done
+    [ -s "$tmp/opened" ] || { cat "$tmp/err"; fail "Help > Installation opened nothing"; }
+    opened="$(head -n 1 "$tmp/opened")"
+    [ "$opened" = "$root$data/Help/Installation.htm" ] || fail "Help > Installation opened $opened"
+    ! grep -q "Cannot Locate Help File" "$tmp/err" || fail "the program did not find its help pages"
+    echo "Help > Installation opens $data/Help/Installation.htm"
     ;;
 
 validate)
