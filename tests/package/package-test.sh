@@ -150,6 +150,8 @@ programs)
     done
     # The installed simulator runs a program with the installed preload library below it.
     if has veltro51-sim; then
+        # A sanitizer build's library would refuse a preload ahead of its runtime.
+        export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0"
         preload="$("$root/usr/bin/veltro51-sim" -- sh -c 'echo "$LD_PRELOAD"')" || fail "veltro51-sim -- sh failed"
         [ "$preload" = "$(realpath "$root/usr/lib/veltro51/libveltrosim.so")" ] ||
             fail "veltro51-sim preloads '$preload', not the installed libveltrosim.so"
