@@ -146,6 +146,13 @@ programs)
         for option in $(grep -o -- '--[a-z][a-z-]*' <<<"$help" | sort -u); do
             grep -q -- "$option" <<<"$page" || fail "$p --help names $option, its man page does not"
         done
+        # And every command of the command-line tool (the first word of each line of Commands:)
+        # heads an entry of the man page.
+        tags="$(zcat "$root/usr/share/man/man1/$p.1.gz" | sed -n '/^\.TP/{n;p}' |
+            sed -e 's/^\.[BIR]* //' -e 's/\\f[BIRP]//g' -e 's/[ "].*//')"
+        for command in $(sed -n '/^Commands:/,/^$/s/^  \([a-z][a-z]*\) .*/\1/p' <<<"$help"); do
+            grep -qx "$command" <<<"$tags" || fail "$p --help names the command $command, its man page does not"
+        done
         echo "$p: every option of --help is in the man page"
     done
     # The installed simulator runs a program with the installed preload library below it.
@@ -156,6 +163,14 @@ programs)
         [ "$preload" = "$(realpath "$root/usr/lib/veltro51/libveltrosim.so")" ] ||
             fail "veltro51-sim preloads '$preload', not the installed libveltrosim.so"
         echo "veltro51-sim: preloads /usr/lib/veltro51/libveltrosim.so"
+        # The installed command-line tool finds the simulated programmer through the installed
+        # libusb-0.1, names the chip and reads its lock bits.
+        if has veltro51-cli; then
+            out="$("$root/usr/bin/veltro51-sim" --chip AT89S8253 -- "$root/usr/bin/veltro51-cli" --chip at89s8253 info 2>&1)" ||
+                fail "veltro51-sim -- veltro51-cli info failed: $out"
+            echo "$out"
+            grep -q "AT89S8253" <<<"$out" || fail "veltro51-cli info under veltro51-sim did not name the AT89S8253"
+        fi
     fi
     ;;
 
