@@ -28,7 +28,8 @@ enum class CycleEnd { Asked, Failure, Abort };
 class CBurnWorker {
 public:
     CBurnWorker(BurnJob& job, IBurnUi& ui)
-        : m_job(job), m_ui(ui), m_progress(BurnProgressModel(job.lastAddress)) {
+        : m_job(job), m_ui(ui), m_sleeper(job.sleeper ? *job.sleeper : m_realSleeper),
+          m_progress(BurnProgressModel(job.lastAddress)) {
         // Every block of both buffers must lie inside them, whatever the caller passed.
         m_lastAddress = job.lastAddress < BURN_BUFFER_SIZE ? job.lastAddress : BURN_BUFFER_SIZE - 1;
         m_programmer.SetLocation(job.location);
@@ -53,7 +54,7 @@ private:
     void Info(const std::string& text) { m_ui.AddRow(RowKind::Information, text); }
     void Error(const std::string& text) { m_ui.AddRow(RowKind::Error, text); }
     void Success(const std::string& text) { m_ui.AddRow(RowKind::Success, text); }
-    void Wait(int ms) { m_job.sleeper->Sleep(ms); }
+    void Wait(int ms) { m_sleeper.Sleep(ms); }
     bool AbortRequested() const { return m_job.abort->load() != 0; }
 
     void Step() {
@@ -233,6 +234,8 @@ private:
 
     BurnJob& m_job;
     IBurnUi& m_ui;
+    CRealSleeper m_realSleeper;
+    ISleeper& m_sleeper;
     CProgressModel m_progress;
     int m_lastAddress;
     CProgrammer m_programmer;

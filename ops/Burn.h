@@ -73,7 +73,7 @@ struct BurnJob {
     int32_t lockLevel = 1; // ... with modes 1 up to this one (0 or less: none; above 4: 4)
     std::atomic<int32_t>* running = &g_burnRunning;
     std::atomic<int32_t>* abort = &g_burnAbort;
-    ISleeper* sleeper = nullptr; // required: the waits between steps
+    ISleeper* sleeper = nullptr; // the waits between steps; null: real sleeps
     std::string location;        // "BUS/DEVICE" to use one programmer of several; empty: the first found
 
     // Filled by the worker; read by its owner only after the worker has ended.

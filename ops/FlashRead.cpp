@@ -17,25 +17,27 @@ constexpr int WAIT_STEP_MS = 500;
 // Reads until done, aborted or failed. Returns with the device held or not; the caller releases it.
 // poweredOff tells whether PowerOff was already sent.
 void ReadBlocks(ReadJob& job, IReadUi& ui, CProgrammer& programmer, bool& poweredOff) {
+    CRealSleeper realSleeper;
+    ISleeper& sleeper = job.sleeper ? *job.sleeper : realSleeper;
     auto fail = [&ui](const std::string& message) {
         ui.ShowMessage(message, MsgIcon::Error);
         ui.SetStatus(STATUS_ERROR);
     };
 
     ui.SetStatus(STATUS_INITIALIZING);
-    job.sleeper->Sleep(WAIT_STEP_MS);
+    sleeper.Sleep(WAIT_STEP_MS);
     ui.SetStatus(STATUS_DETECTING);
-    job.sleeper->Sleep(WAIT_STEP_MS);
+    sleeper.Sleep(WAIT_STEP_MS);
     if (!programmer.Open())
         return fail(NoProgrammerMessage(programmer.AccessDenied()));
 
     ui.SetStatus(STATUS_TESTING);
-    job.sleeper->Sleep(WAIT_STEP_MS);
+    sleeper.Sleep(WAIT_STEP_MS);
     if (!programmer.TestHardware())
         return fail(MSG_BAD_ANSWER);
 
     ui.SetStatus(STATUS_HARDWARE_OK);
-    job.sleeper->Sleep(WAIT_STEP_MS);
+    sleeper.Sleep(WAIT_STEP_MS);
     if (!programmer.PowerOn())
         return fail(MSG_NOT_RESPONDING);
 

@@ -43,7 +43,7 @@ struct ReadJob {
     uint8_t* buffer = g_readBuffer.data(); // READ_BUFFER_SIZE bytes; block k lands at 8k..8k+7
     std::atomic<int32_t>* succeeded = &g_readSucceeded;
     std::atomic<int32_t>* abort = &g_readAbort;
-    ISleeper* sleeper = nullptr; // required
+    ISleeper* sleeper = nullptr; // null: real sleeps
     std::string location;        // "BUS/DEVICE", or empty for the first programmer found
 };
 

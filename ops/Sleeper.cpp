@@ -7,7 +7,11 @@ void CRealSleeper::Sleep(int ms) {
     if (ms <= 0)
         return;
     m_requestedMs += ms;
+    const auto start = std::chrono::steady_clock::now();
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    m_sleptNs +=
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start)
+            .count();
 }
 
 void CRecordingSleeper::Sleep(int ms) {

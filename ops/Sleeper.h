@@ -14,15 +14,17 @@ public:
     virtual void Sleep(int ms) = 0;
 };
 
-// Sleeps for real, without busy waiting. Counts what it was asked for, so that a caller can tell the
-// mandated waits from the time spent beyond them. One thread at a time.
+// Sleeps for real, without busy waiting. Counts what it was asked for and how long it really slept,
+// so that a caller can tell the mandated waits from the time spent beyond them. One thread at a time.
 class CRealSleeper : public ISleeper {
 public:
     void Sleep(int ms) override;
     int64_t RequestedMs() const { return m_requestedMs; }
+    int64_t SleptNs() const { return m_sleptNs; } // requested plus the scheduler's lateness
 
 private:
     int64_t m_requestedMs = 0;
+    int64_t m_sleptNs = 0;
 };
 
 // Returns at once and records each wait in order. The hook (optional) runs inside Sleep, on the
