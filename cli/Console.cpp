@@ -1,0 +1,218 @@
+#include "cli/Console.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int BAR_WIDTH = 40;
+
+// The signal handler's whole state: a count and where to write. Lock-free, so safe in the handler.
+std::atomic<int> s_interrupts{0};
+std::atomic<int> s_interruptFd{-1};
+static_assert(std::atomic<int>::is_always_lock_free);
+
+void OnInterrupt(int) {
+    const int savedErrno = errno;
+    if (s_interrupts.fetch_add(1) > 0) {
+        // The second Ctrl+C: the abort did not end the operation soon enough for the user.
+        static const char s_newline = '\n';
+        if (::write(STDERR_FILENO, &s_newline, 1) < 0) {
+        }
+        ::_exit(130);
+    }
+    const int fd = s_interruptFd.load();
+    const char mark = 'i';
+    if (fd >= 0 && ::write(fd, &mark, 1) < 0) {
+        // A full pipe is signalled already.
+    }
+    errno = savedErrno;
+}
+
+} // namespace
+
+// ---- CConsole ----
+
+CConsole::CConsole() : m_tty(::isatty(STDOUT_FILENO) == 1) {}
+
+void CConsole::Out(const std::string& line) {
+    Write(stdout, line);
+}
+void CConsole::Err(const std::string& line) {
+    Write(stderr, line);
+}
+
+void CConsole::Write(FILE* stream, const std::string& line) {
+    std::lock_guard lock(m_mutex);
+    EraseBarLocked();
+    std::fwrite(line.data(), 1, line.size(), stream);
+    std::fputc('\n', stream);
+    std::fflush(stream);
+    DrawBarLocked();
+}
+
+void CConsole::Progress(double fraction, const std::string& percentText) {
+    if (!m_tty)
+        return;
+    std::lock_guard lock(m_mutex);
+    if (m_barVisible && percentText == m_percentText)
+        return; // nothing a reader could see changed
+    m_fraction = fraction < 0 ? 0 : fraction > 1 ? 1 : fraction;
+    m_percentText = percentText;
+    m_barVisible = true;
+    DrawBarLocked();
+}
+
+void CConsole::EndProgress() {
+    std::lock_guard lock(m_mutex);
+    EraseBarLocked();
+    m_barVisible = false;
+}
+
+void CConsole::EraseBarLocked() {
+    if (!m_barVisible)
+        return;
+    std::fputs("\r\033[K", stdout);
+    std::fflush(stdout);
+}
+
+void CConsole::DrawBarLocked() {
+    if (!m_barVisible)
+        return;
+    const int filled = static_cast<int>(m_fraction * BAR_WIDTH + 0.5);
+    std::string bar = "\r\033[K[";
+    bar.append(static_cast<size_t>(filled), '#');
+    bar.append(static_cast<size_t>(BAR_WIDTH - filled), '.');
+    bar += "] " + m_percentText + " %";
+    std::fputs(bar.c_str(), stdout);
+    std::fflush(stdout);
+}
+
+bool CConsole::AskYesNo(const std::string& question, int wakeFd) {
+    for (;;) {
+        {
+            std::lock_guard lock(m_mutex);
+            EraseBarLocked();
+            m_barVisible = false;
+            std::fprintf(stderr, "%s [y/n] ", question.c_str());
+            std::fflush(stderr);
+        }
+        std::string answer;
+        for (;;) {
+            pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+            const int ready = ::poll(fds, wakeFd >= 0 ? 2 : 1, -1);
+            if (ready < 0 && errno == EINTR)
+                continue;
+            if (ready < 0 || (fds[1].revents & POLLIN) != 0) {
+                Err("");
+                return false;
+            }
+            char c = 0;
+            const ssize_t got = ::read(STDIN_FILENO, &c, 1);
+            if (got < 0 && (errno == EINTR || errno == EAGAIN))
+                continue;
+            if (got <= 0) {
+                Err(""); // the end of the input answers No
+                return false;
+            }
+            if (c == '\n')
+                break;
+            if (c != '\r' && c != ' ' && c != '\t')
+                answer += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+        }
+        if (answer == "y" || answer == "yes")
+            return true;
+        if (answer == "n" || answer == "no")
+            return false;
+    }
+}
+
+// ---- CConsoleSink ----
+
+void CConsoleSink::ShowMessage(const std::string& text, MsgIcon icon) {
+    if (icon == MsgIcon::Error)
+        m_console.Err(text);
+    else if (m_showInformation)
+        m_console.Out(text);
+}
+
+bool CConsoleSink::AskYesNo(const std::string& text) {
+    (void)text;
+    return m_answer;
+}
+
+// ---- CWakePipe ----
+
+CWakePipe::CWakePipe() {
+    if (::pipe2(m_fds, O_CLOEXEC | O_NONBLOCK) != 0)
+        m_fds[0] = m_fds[1] = -1;
+}
+
+CWakePipe::~CWakePipe() {
+    for (int fd : m_fds)
+        if (fd >= 0)
+            ::close(fd);
+}
+
+void CWakePipe::Signal() {
+    const char mark = 'w';
+    if (m_fds[1] >= 0 && ::write(m_fds[1], &mark, 1) < 0) {
+        // A full pipe is signalled already.
+    }
+}
+
+void CWakePipe::Drain() {
+    char buffer[64];
+    while (m_fds[0] >= 0 && ::read(m_fds[0], buffer, sizeof buffer) > 0) {
+    }
+}
+
+bool CWakePipe::Wait(int ms) const {
+    pollfd fd{m_fds[0], POLLIN, 0};
+    for (;;) {
+        const int ready = ::poll(&fd, 1, ms);
+        if (ready < 0 && errno == EINTR)
+            continue; // a signal's own pipe is looked at by the caller
+        return ready > 0;
+    }
+}
+
+// ---- CInterruptGuard ----
+
+namespace {
+struct sigaction s_savedAction {};
+} // namespace
+
+CInterruptGuard::CInterruptGuard() {
+    s_interrupts.store(0);
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART; // a write to the terminal goes on; poll() returns all the same
+    s_interruptFd.store(m_pipe.WriteFd());
+    ::sigaction(SIGINT, &action, &s_savedAction);
+}
+
+CInterruptGuard::~CInterruptGuard() {
+    ::sigaction(SIGINT, &s_savedAction, nullptr);
+    s_interruptFd.store(-1);
+}
+
+// ---- CBlockInterrupt ----
+
+CBlockInterrupt::CBlockInterrupt() {
+    sigset_t block;
+    sigemptyset(&block);
+    sigaddset(&block, SIGINT);
+    ::pthread_sigmask(SIG_BLOCK, &block, &m_saved);
+}
+
+CBlockInterrupt::~CBlockInterrupt() {
+    ::pthread_sigmask(SIG_SETMASK, &m_saved, nullptr);
+}

@@ -1,0 +1,107 @@
+#pragma once
+// The terminal side of veltro51-cli: lines to standard output and standard error, a progress bar
+// while standard output is a terminal, message boxes as lines, and Ctrl+C as a request to abort.
+
+#include <csignal>
+#include <cstdio>
+#include <mutex>
+#include <string>
+
+#include "image/Messages.h"
+
+// Every line the program prints goes through here, from any thread: one line at a time, flushed at
+// once, so that standard output and standard error interleave in the order things happened. While a
+// progress bar is shown (only when standard output is a terminal) it stays below the lines.
+class CConsole {
+public:
+    CConsole();
+
+    void Out(const std::string& line); // standard output
+    void Err(const std::string& line); // standard error
+
+    bool ProgressShown() const { return m_tty; }
+    // Shows (or redraws) the bar at fraction 0..1 with the percentage text beside it. Nothing when
+    // standard output is no terminal.
+    void Progress(double fraction, const std::string& percentText);
+    // Takes the bar away (the end of a phase or an operation).
+    void EndProgress();
+
+    // Asks on standard error and reads the answer from standard input: true for y or yes, false for
+    // n, no or the end of the input; anything else asks again. Returns false at once when wakeFd
+    // becomes readable (an abort): the question is then left unanswered.
+    bool AskYesNo(const std::string& question, int wakeFd);
+
+private:
+    void Write(FILE* stream, const std::string& line);
+    void EraseBarLocked();
+    void DrawBarLocked();
+
+    std::mutex m_mutex;
+    bool m_tty = false;
+    bool m_barVisible = false;
+    double m_fraction = 0;
+    std::string m_percentText;
+};
+
+// Message boxes as lines: results and questions to standard output, failures to standard error.
+// A question gets the answer given at construction, without asking.
+class CConsoleSink : public IMessageSink {
+public:
+    explicit CConsoleSink(CConsole& console, bool showInformation = true, bool answer = false)
+        : m_console(console), m_showInformation(showInformation), m_answer(answer) {}
+    void ShowMessage(const std::string& text, MsgIcon icon) override;
+    bool AskYesNo(const std::string& text) override;
+
+private:
+    CConsole& m_console;
+    bool m_showInformation;
+    bool m_answer;
+};
+
+// A pipe that becomes readable when something happened; written from any thread or a signal handler.
+class CWakePipe {
+public:
+    CWakePipe();
+    ~CWakePipe();
+    CWakePipe(const CWakePipe&) = delete;
+    CWakePipe& operator=(const CWakePipe&) = delete;
+
+    int ReadFd() const { return m_fds[0]; }
+    int WriteFd() const { return m_fds[1]; }
+    void Signal(); // async-signal-safe
+    void Drain();
+    // Waits until the pipe is readable or ms pass (ms < 0: no limit). True when it is readable.
+    bool Wait(int ms) const;
+
+private:
+    int m_fds[2] = {-1, -1};
+};
+
+// While one exists, Ctrl+C (SIGINT) no longer ends the process: the handler only counts the signal and
+// signals the pipe; the owner then asks the running operation to abort. A second Ctrl+C ends the
+// process at once with status 130, for when an abort hangs. The earlier handling comes back on
+// destruction. One at a time.
+class CInterruptGuard {
+public:
+    CInterruptGuard();
+    ~CInterruptGuard();
+    CInterruptGuard(const CInterruptGuard&) = delete;
+    CInterruptGuard& operator=(const CInterruptGuard&) = delete;
+
+    int Fd() const { return m_pipe.ReadFd(); }
+    void Drain() { m_pipe.Drain(); }
+
+private:
+    CWakePipe m_pipe;
+};
+
+// Blocks SIGINT in the calling thread for its lifetime: a thread started meanwhile inherits the mask,
+// so the signal reaches only the main thread and never interrupts a USB transfer of a worker.
+class CBlockInterrupt {
+public:
+    CBlockInterrupt();
+    ~CBlockInterrupt();
+
+private:
+    sigset_t m_saved; // the mask in force before
+};

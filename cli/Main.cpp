@@ -1,0 +1,40 @@
+// veltro51-cli: the programmer's operations for scripts and production lines, without a window.
+
+#include <cstdio>
+
+#include "chips/ChipCatalogue.h"
+#include "chips/Settings.h"
+#include "cli/Commands.h"
+#include "cli/Console.h"
+#include "cli/Options.h"
+
+#ifndef VELTRO_VERSION
+#error "VELTRO_VERSION is set by the build"
+#endif
+
+int main(int argc, char** argv) {
+    CConsole console;
+    CliOptions options;
+    std::string error;
+    if (!ParseCommandLine(argc, argv, options, error)) {
+        console.Err(std::string(CLI_NAME) + ": " + error + "; see '" + CLI_NAME + " --help'");
+        return EXIT_USAGE;
+    }
+    if (options.help) {
+        std::fputs(UsageText().c_str(), stdout);
+        return EXIT_DONE;
+    }
+    if (options.version) {
+        console.Out(std::string(CLI_NAME) + " " + VELTRO_VERSION);
+        return EXIT_DONE;
+    }
+
+    // Without --chip, the chip the desktop application stored, so that the two agree.
+    if (options.chip >= 0) {
+        g_selectedChip = options.chip;
+    } else {
+        CIniSettingsStore store(CIniSettingsStore::DefaultPath());
+        LoadSelectedChip(store);
+    }
+    return RunCommand(options, console);
+}

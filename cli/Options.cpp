@@ -1,0 +1,266 @@
+#include "cli/Options.h"
+
+#include <cstring>
+
+#include "chips/ChipCatalogue.h"
+#include "image/FileCommands.h"
+#include "link/Requests.h"
+
+namespace {
+
+struct CommandInfo {
+    const char* name;
+    CliCommand command;
+    int operands;
+    const char* operandNames; // for the error when they do not match
+};
+
+const CommandInfo COMMANDS[] = {
+    {"list", CliCommand::List, 0, ""},
+    {"info", CliCommand::Info, 0, ""},
+    {"burn", CliCommand::Burn, 1, "FILE"},
+    {"read", CliCommand::Read, 1, "OUT"},
+    {"lock", CliCommand::Lock, 0, ""},
+    {"speed", CliCommand::Speed, 0, ""},
+    {"convert", CliCommand::Convert, 2, "IN OUT"},
+    {"dump", CliCommand::Dump, 1, "FILE"},
+};
+
+// Options that only one command takes.
+struct CommandOption {
+    const char* name;
+    CliCommand command;
+};
+const CommandOption COMMAND_OPTIONS[] = {
+    {"--lock", CliCommand::Burn},
+    {"--more", CliCommand::Burn},
+    {"--write", CliCommand::Lock},
+    {"--set", CliCommand::Speed},
+};
+
+bool ParseNumber(const std::string& text, int& value) {
+    if (text.empty() || text.size() > 6)
+        return false;
+    value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+        value = value * 10 + (c - '0');
+    }
+    return true;
+}
+
+// "1/4" and "001/004" name the same place: the bus walk names buses and devices with three digits.
+bool NormaliseLocation(const std::string& text, std::string& location) {
+    const auto slash = text.find('/');
+    if (slash == std::string::npos || slash == 0 || slash + 1 == text.size() ||
+        text.find('/', slash + 1) != std::string::npos)
+        return false;
+    auto pad = [](std::string part) {
+        int number = 0;
+        if (ParseNumber(part, number) && number < 1000) {
+            char padded[8];
+            std::snprintf(padded, sizeof padded, "%03d", number);
+            return std::string(padded);
+        }
+        return part;
+    };
+    location = pad(text.substr(0, slash)) + "/" + pad(text.substr(slash + 1));
+    return true;
+}
+
+std::string ChipNames() {
+    std::string names;
+    for (const ChipInfo& chip : g_chipCatalogue)
+        names += (names.empty() ? "" : ", ") + std::string(chip.name);
+    return names;
+}
+
+std::string Quoted(const std::string& text) {
+    return "'" + text + "'";
+}
+
+const CommandInfo* FindCommand(const std::string& name) {
+    for (const CommandInfo& info : COMMANDS)
+        if (name == info.name)
+            return &info;
+    return nullptr;
+}
+
+const CommandInfo& InfoOf(CliCommand command) {
+    for (const CommandInfo& info : COMMANDS)
+        if (info.command == command)
+            return info;
+    return COMMANDS[0];
+}
+
+} // namespace
+
+bool ParseCommandLine(int argc, const char* const* argv, CliOptions& options, std::string& error) {
+    options = CliOptions{};
+    std::vector<std::string> args(argv + 1, argv + argc);
+
+    // --help and --version answer whatever else is on the line.
+    for (const std::string& arg : args) {
+        if (arg == "--")
+            break;
+        if (arg == "--help" || arg == "-h") {
+            options.help = true;
+            return true;
+        }
+        if (arg == "--version") {
+            options.version = true;
+            return true;
+        }
+    }
+
+    std::vector<std::string> operands;
+    std::vector<std::string> commandOptions; // as given, to check against the command afterwards
+    bool optionsEnded = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+            operands.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        std::string name = arg;
+        std::string value;
+        bool hasValue = false;
+        if (const auto equals = arg.find('='); arg.rfind("--", 0) == 0 && equals != std::string::npos) {
+            name = arg.substr(0, equals);
+            value = arg.substr(equals + 1);
+            hasValue = true;
+        }
+        const bool takesValue = name == "--chip" || name == "--programmer" || name == "--lock" ||
+                                name == "--write" || name == "--set";
+        const bool isFlag = name == "--more";
+        if (!takesValue && !isFlag) {
+            error = "unknown option " + Quoted(name);
+            return false;
+        }
+        if (isFlag && hasValue) {
+            error = "option " + name + " takes no value";
+            return false;
+        }
+        if (takesValue && !hasValue) {
+            if (i + 1 >= args.size()) {
+                error = "option " + name + " needs a value";
+                return false;
+            }
+            value = args[++i];
+        }
+
+        if (name == "--chip") {
+            options.chip = FindChipByName(value);
+            if (options.chip < 0) {
+                error = "unknown chip " + Quoted(value) + " (" + ChipNames() + ")";
+                return false;
+            }
+        } else if (name == "--programmer") {
+            if (!NormaliseLocation(value, options.programmer)) {
+                error = "--programmer wants BUS/DEVICE as 'list' shows it, not " + Quoted(value);
+                return false;
+            }
+        } else if (name == "--lock" || name == "--write") {
+            int mode = 0;
+            if (!ParseNumber(value, mode) || mode < 1 || mode > 4) {
+                error = "lock mode " + Quoted(value) + " is not 1, 2, 3 or 4";
+                return false;
+            }
+            (name == "--lock" ? options.lockMode : options.writeMode) = mode;
+            commandOptions.push_back(name);
+        } else if (name == "--set") {
+            int khz = 0;
+            bool known = ParseNumber(value, khz);
+            known = known && (khz == SPEED_KHZ[0] || khz == SPEED_KHZ[1] || khz == SPEED_KHZ[2] ||
+                              khz == SPEED_KHZ[3]);
+            if (!known) {
+                error = "unknown speed " + Quoted(value) + " (3000, 750, 188 or 94 kHz)";
+                return false;
+            }
+            options.speedKhz = khz;
+            commandOptions.push_back(name);
+        } else if (name == "--more") {
+            options.more = true;
+            commandOptions.push_back(name);
+        }
+    }
+
+    if (operands.empty()) {
+        error = "no command given";
+        return false;
+    }
+    const CommandInfo* command = FindCommand(operands.front());
+    if (command == nullptr) {
+        error = "unknown command " + Quoted(operands.front());
+        return false;
+    }
+    options.command = command->command;
+    operands.erase(operands.begin());
+    if (static_cast<int>(operands.size()) != command->operands) {
+        error = std::string(command->name) +
+                (command->operands == 0 ? " takes no file" : " wants " + std::string(command->operandNames));
+        if (static_cast<int>(operands.size()) > command->operands)
+            error += ", not " + Quoted(operands.back());
+        return false;
+    }
+    for (const std::string& name : commandOptions) {
+        for (const CommandOption& option : COMMAND_OPTIONS) {
+            if (name == option.name && option.command != options.command) {
+                error = "option " + name + " belongs to '" + InfoOf(option.command).name + "', not to '" +
+                        command->name + "'";
+                return false;
+            }
+        }
+    }
+    // Which reader or writer a file needs comes from its name alone; OUT of convert is Save's, always
+    // Intel HEX, whatever its name.
+    const size_t typed = options.command == CliCommand::Convert ? 1 : operands.size();
+    for (size_t k = 0; k < typed; ++k) {
+        if (FileKindFromPath(operands[k]) == FileKind::None) {
+            error = Quoted(operands[k]) + " is neither Intel HEX (.hex, .ihx) nor binary (.bin)";
+            return false;
+        }
+    }
+    options.files = operands;
+    return true;
+}
+
+std::string UsageText() {
+    return std::string("Usage: ") + CLI_NAME + " [--chip NAME] [--programmer BUS/DEVICE] COMMAND ...\n" +
+           R"(
+Drives the Veltro-8051 USB in-system programmer without a window, with the same sequences and
+texts as the desktop application Veltro 51.
+
+Commands:
+  list                       every attached programmer (bus, device, product string)
+  info                       test the programmer, power the target, name the chip by its
+                             signature, lock status, speed
+  burn FILE [--lock MODE] [--more]
+                             erase, write FILE (.hex, .ihx or .bin), read back and verify;
+                             --lock: then write lock modes 1..MODE (1 to 4);
+                             --more: ask "Write More Chips ?" after each chip (y/n)
+  read OUT                   the chip's flash, saved as Intel HEX (.hex, .ihx) or raw binary (.bin)
+  lock [--write MODE]        read the lock bits, or write lock modes 1..MODE (1 to 4)
+  speed [--set KHZ]          read the programming speed, or store 3000, 750, 188 or 94
+  convert IN OUT             load IN as Open HEX File would, save OUT (Intel HEX) as Save would
+  dump FILE                  print the image as the hex view shows it, one row a line
+
+Options:
+  --chip NAME                )" +
+           ChipNames() + R"( (any case);
+                             default: the chip last chosen in the desktop application
+  --programmer BUS/DEVICE    the programmer at this place, as 'list' prints it;
+                             default: the first one found
+  --help                     print this help
+  --version                  print the version
+
+Ctrl+C during a burn or a read aborts it as the dialog's Abort does: the target is powered off and
+the programmer released. Exit status: 0 when everything asked for succeeded (every chip written and
+verified), 1 when an operation failed, 2 for bad usage.
+)";
+}
