@@ -1,0 +1,516 @@
+// veltro51-cli as a user runs it: the real program, under veltro51-sim with a kept device tree, so
+// that one simulated chip passes from command to command and the test can look at it afterwards.
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "chips/Settings.h"
+#include "image/FirmwareBuffer.h"
+#include "image/IntelHex.h"
+#include "sim/SimApi.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kCli = VELTRO_CLI;
+const std::string kSim = VELTRO_SIM_PROGRAM;
+
+struct RunResult {
+    int status = -1; // exit status, or 128 + signal
+    std::string out;
+    std::string err;
+};
+
+// Called with the output so far whenever more arrived; returns true once it has acted (it is then
+// not called again). pid is the process group of the run.
+using Watcher = std::function<bool(pid_t group, const std::string& out, const std::string& err)>;
+
+// Runs argv in a process group of its own, as a terminal runs a job, with a clean simulator
+// environment and the settings folder given; feeds input to its standard input.
+RunResult RunProgram(const std::vector<std::string>& argv, const std::string& configHome,
+                     const std::string& input = "", const Watcher& watcher = {}) {
+    int in[2], out[2], err[2];
+    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0)
+        return {};
+    const pid_t child = fork();
+    if (child == 0) {
+        setpgid(0, 0);
+        dup2(in[0], STDIN_FILENO);
+        dup2(out[1], STDOUT_FILENO);
+        dup2(err[1], STDERR_FILENO);
+        unsetenv("USB_DEVFS_PATH");
+        unsetenv("LD_PRELOAD");
+        for (const char* name :
+             {"CHIP", "PROGRAMMERS", "PRODUCT", "IDENTITY", "STRING_UNREADABLE", "ACCESS_DENIED", "FAIL_AT",
+              "FAIL_COUNT", "FAIL_KIND", "INSTANT_TIMEOUTS", "DELAY_MS", "SPEED", "LOCK"})
+            unsetenv((std::string("VELTRO_SIM_") + name).c_str());
+        setenv("XDG_CONFIG_HOME", configHome.c_str(), 1);
+        // A sanitized program refuses a preloaded library unless its runtime comes first; it still works.
+        const char* asan = std::getenv("ASAN_OPTIONS");
+        setenv(
+            "ASAN_OPTIONS",
+            ((asan != nullptr && *asan != '\0' ? std::string(asan) + ":" : "") + "verify_asan_link_order=0")
+                .c_str(),
+            1);
+        std::vector<char*> args;
+        for (const std::string& arg : argv)
+            args.push_back(const_cast<char*>(arg.c_str()));
+        args.push_back(nullptr);
+        execv(args[0], args.data());
+        _exit(127);
+    }
+    setpgid(child, child); // either side may win the race; both set the same group
+    close(in[0]);
+    close(out[1]);
+    close(err[1]);
+    if (!input.empty() && write(in[1], input.data(), input.size()) < 0)
+        ADD_FAILURE() << "cannot feed the program";
+    close(in[1]);
+
+    RunResult result;
+    bool watching = static_cast<bool>(watcher);
+    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+    int open = 2;
+    while (open > 0) {
+        if (poll(fds, 2, -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            break;
+        }
+        for (int k = 0; k < 2; ++k) {
+            if (fds[k].fd < 0 || fds[k].revents == 0)
+                continue;
+            char buffer[4096];
+            const ssize_t got = read(fds[k].fd, buffer, sizeof buffer);
+            if (got <= 0) {
+                close(fds[k].fd);
+                fds[k].fd = -1;
+                --open;
+                continue;
+            }
+            (k == 0 ? result.out : result.err).append(buffer, static_cast<size_t>(got));
+        }
+        if (watching && watcher(child, result.out, result.err))
+            watching = false;
+    }
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return result;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+void WriteFile(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+// A firmware file in the Intel HEX of a build tool: records of several lengths, not on row bounds,
+// one of them in the last row of an AT89S52, and the image it stands for.
+const std::string kFirmwareHex = ":10000000020030758108D2AFD2A8C2B580FE22FFAF\r\n"
+                                 ":0400100001020304E2\r\n"
+                                 ":031FFD00A5A55A3D\r\n"
+                                 ":00000001FF\r\n";
+std::string FirmwareImage(int size) {
+    std::string image(static_cast<size_t>(size), '\xFF');
+    const unsigned char head[] = {0x02, 0x00, 0x30, 0x75, 0x81, 0x08, 0xD2, 0xAF, 0xD2, 0xA8,
+                                  0xC2, 0xB5, 0x80, 0xFE, 0x22, 0xFF, 0x01, 0x02, 0x03, 0x04};
+    image.replace(0, sizeof head, reinterpret_cast<const char*>(head), sizeof head);
+    image.replace(0x1FFD, 3, "\xA5\xA5\x5A");
+    return image;
+}
+
+class CliTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/veltro-cli-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        m_folder = pattern;
+        m_config = m_folder + "/config";
+        m_tree = m_folder + "/tree";
+    }
+    void TearDown() override { fs::remove_all(m_folder); }
+
+    std::string Path(const std::string& name) const { return m_folder + "/" + name; }
+
+    // veltro51-cli ARGS under veltro51-sim with the kept tree; simulator options first.
+    RunResult Cli(const std::vector<std::string>& simOptions, const std::vector<std::string>& args,
+                  const std::string& input = "", const Watcher& watcher = {}) const {
+        std::vector<std::string> argv = {kSim, "--tree", m_tree};
+        argv.insert(argv.end(), simOptions.begin(), simOptions.end());
+        argv.push_back("--");
+        argv.push_back(kCli);
+        argv.insert(argv.end(), args.begin(), args.end());
+        return RunProgram(argv, m_config, input, watcher);
+    }
+    // veltro51-cli ARGS alone, for what needs no programmer.
+    RunResult Offline(const std::vector<std::string>& args) const {
+        std::vector<std::string> argv = {kCli};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return RunProgram(argv, m_config);
+    }
+
+    std::string m_folder;
+    std::string m_config;
+    std::string m_tree;
+};
+
+// Every row of a burn: time, mark, text.
+const std::regex kRow(R"(\d\d:\d\d:\d\d [AP]M \[[ix+]\] .*)");
+
+TEST_F(CliTest, BurnsAndLocksAChipThenReadsTheSameBytesBack) {
+    WriteFile(Path("firmware.hex"), kFirmwareHex);
+    const RunResult burn =
+        Cli({"--chip", "AT89S52"}, {"--chip", "at89s52", "burn", Path("firmware.hex"), "--lock", "2"});
+    EXPECT_EQ(burn.status, 0) << burn.out << burn.err;
+    EXPECT_EQ(burn.err, "");
+
+    const std::vector<std::string> lines = Lines(burn.out);
+    ASSERT_GE(lines.size(), 5u);
+    EXPECT_EQ(lines.front(), "HEX file loaded successfully");
+    EXPECT_TRUE(std::regex_match(lines.back(), std::regex(R"(Time Elapsed 00:00:0\d)"))) << lines.back();
+    std::vector<std::string> texts; // the rows without their times
+    for (size_t i = 1; i + 1 < lines.size(); ++i) {
+        if (lines[i] == "Chips Written - 1") {
+            texts.push_back(lines[i]);
+            continue;
+        }
+        EXPECT_TRUE(std::regex_match(lines[i], kRow)) << "not a row: " << lines[i];
+        texts.push_back(lines[i].substr(12));
+    }
+    const std::vector<std::string> expected = {
+        "[i] Initializing...",
+        "[i] Detecting Programmer ...",
+        "[+] Found:",
+        "[+] Veltro-8051",
+        "[i] Testing Programmer Hardware ...",
+        "[+] Hardware Test OK",
+        "[i] Powering On ...",
+        "[+] Powered On Level 1",
+        "[+] Powered On Level 2",
+        "[+] Powered On Level 3",
+        "[+] Powered On Level 4",
+        "[i] Auto Detecting Chip ...",
+        "[+] Found : Atmel AT89S52",
+        "[i] Signature : 0x1E 0x52 0x06 ",
+        "[i] Erasing Chip ...",
+        "[+] Chip Erased",
+        "[i] Burn Process Started at 3000KHz",
+        "[+] Burn Process Completed Successfully",
+        "[i] Burn Process Started at 3000KHz",
+        "[+] Data Verification Success",
+        "[+] Burn Process Completed Successfully",
+        "[i] Thankyou",
+        "Chips Written - 1",
+        "[i] Auto Lock Option Selected, Device Will be Locked Now",
+        "[+] Lock Mode 2 Activated",
+    };
+    EXPECT_EQ(texts, expected);
+    EXPECT_EQ(burn.out.find('\r'), std::string::npos) << "no progress bar when the output is no terminal";
+
+    // Lock mode 2 still lets the flash be read.
+    const RunResult read = Cli({}, {"--chip", "AT89S52", "read", Path("chip.bin")});
+    EXPECT_EQ(read.status, 0) << read.err;
+    EXPECT_EQ(read.out, "Initializing ...\nDetecting Programmer ...\nTesting ...\nHardware Test Ok !\n"
+                        "Reading Flash ...\nSuccess !\nFlash Read Success\n");
+    EXPECT_EQ(ReadFile(Path("chip.bin")), FirmwareImage(8192)) << "exactly the chip's flash, byte for byte";
+
+    sim::CSimBus tree(m_tree);
+    const sim::DeviceState state = tree.State(0);
+    EXPECT_EQ(state.lockMode, 2);
+    EXPECT_FALSE(state.powered);
+}
+
+TEST_F(CliTest, CtrlCAbortsABurnAsTheDialogsAbortAndPowersTheTargetOff) {
+    WriteFile(Path("firmware.bin"), FirmwareImage(8192).substr(0, 20));
+    // Slow transfers, so that the read-back lasts long enough to be interrupted.
+    const Watcher ctrlC = [](pid_t group, const std::string& out, const std::string&) {
+        if (out.find("Burn Process Completed Successfully") == std::string::npos)
+            return false;
+        kill(-group, SIGINT); // the whole job, as the terminal sends it: veltro51-sim ignores it
+        return true;
+    };
+    const RunResult burn = Cli({"--chip", "AT89S52", "--delay", "3"},
+                               {"--chip", "AT89S52", "burn", Path("firmware.bin")}, "", ctrlC);
+    EXPECT_EQ(burn.status, 1);
+    EXPECT_EQ(burn.out.find("Data Verification Success"), std::string::npos) << burn.out;
+    const std::vector<std::string> errors = Lines(burn.err);
+    ASSERT_EQ(errors.size(), 2u) << burn.err;
+    EXPECT_TRUE(std::regex_match(errors[0], std::regex(R"(.* \[x\] Aborting \.\.\.)"))) << errors[0];
+    EXPECT_TRUE(std::regex_match(errors[1], std::regex(R"(.* \[x\] Aborted By User)"))) << errors[1];
+
+    sim::CSimBus tree(m_tree);
+    EXPECT_FALSE(tree.State(0).powered) << "PowerOff before the programmer was released";
+    const std::vector<sim::TranscriptEntry> requests = tree.VendorTranscript();
+    ASSERT_FALSE(requests.empty());
+    EXPECT_EQ(requests.back().request, 6) << "the last request is PowerOff";
+}
+
+TEST_F(CliTest, AFailedBurnExitsWithOneAfterItsRows) {
+    WriteFile(Path("firmware.hex"), kFirmwareHex);
+    // Vendor requests 1..8: TestHardware, four PowerOn, ReadSignature, EraseChip, GetSpeed; 9 the first
+    // write.
+    const RunResult burn = Cli({"--chip", "AT89S52", "--fail-at", "9", "--fail-kind", "stall"},
+                               {"--chip", "AT89S52", "burn", Path("firmware.hex")});
+    EXPECT_EQ(burn.status, 1);
+    std::vector<std::string> errors;
+    for (const std::string& line : Lines(burn.err))
+        errors.push_back(line.substr(12));
+    EXPECT_EQ(errors, (std::vector<std::string>{"[x] Burn Process Failed", "[x] Programmer Not Responding"}));
+    EXPECT_NE(burn.out.find("[i] Please Disconect the Programmer and Connect Again After Few Seconds."),
+              std::string::npos);
+    EXPECT_FALSE(sim::CSimBus(m_tree).State(0).powered);
+
+    // The programmer asked for is not there.
+    const RunResult missing =
+        Cli({}, {"--chip", "AT89S52", "--programmer", "9/9", "burn", Path("firmware.hex")});
+    EXPECT_EQ(missing.status, 1);
+    ASSERT_EQ(Lines(missing.err).size(), 1u) << missing.err;
+    EXPECT_EQ(missing.err.substr(12), "[x] No Valid Programmer Detected On System\n");
+}
+
+TEST_F(CliTest, LockBitsSpeedAndInfoRoundTrip) {
+    struct Step {
+        std::vector<std::string> args;
+        int status;
+        std::string out;
+        std::string err;
+    };
+    const Step steps[] = {
+        {{"lock"}, 0, "Device is NOT locked !!!\n", ""},
+        {{"lock", "--write", "3"}, 0, "Device Locked - Lock Mode = 2\nDevice Locked - Lock Mode = 3\n", ""},
+        {{"lock"}, 0, "Device is locked with Lock Mode 3\nYou CANNOT read Flash Memory !!!\n", ""},
+        {{"speed"}, 0, "3000KHz\n", ""},
+        {{"speed", "--set", "188"}, 0, "Programming Speed Changed Successfuly !\n", ""},
+        {{"speed"}, 0, "188KHz\n", ""},
+        {{"info"},
+         0,
+         "Found: Veltro-8051\nHardware Test OK\nFound : Atmel AT89S51\nSignature : 0x1E 0x51 0x06 \n"
+         "Device is locked with Lock Mode 3\nYou CANNOT read Flash Memory !!!\nProgramming Speed : 188KHz\n",
+         ""},
+    };
+    std::vector<std::string> simOptions = {"--chip", "AT89S51"}; // for the tree's first run
+    for (const Step& step : steps) {
+        const RunResult run = Cli(simOptions, step.args);
+        simOptions.clear();
+        EXPECT_EQ(run.status, step.status) << step.args[0];
+        EXPECT_EQ(run.out, step.out) << step.args[0];
+        EXPECT_EQ(run.err, step.err) << step.args[0];
+    }
+
+    // A programmer that stops answering: the dialogs' messages, and status 1.
+    const RunResult lock = Cli({"--fail-at", "1"}, {"lock", "--write", "2"});
+    EXPECT_EQ(lock.status, 1);
+    EXPECT_EQ(lock.err, "Error : Programer Does Not Answer Properly\n");
+    const RunResult speed = Cli({"--fail-at", "1"}, {"speed"});
+    EXPECT_EQ(speed.status, 1);
+    EXPECT_EQ(speed.err, "Error : Programer Does Not Answer Properly\n");
+    sim::CSimBus tree(m_tree);
+    EXPECT_EQ(tree.State(0).lockMode, 3);
+    EXPECT_EQ(tree.State(0).speedCode, 2);
+}
+
+TEST_F(CliTest, TwoProgrammersServeTwoProcessesAtOnce) {
+    const RunResult list = Cli({"--programmers", "2"}, {"list"});
+    EXPECT_EQ(list.status, 0);
+    EXPECT_EQ(list.out, "001/001  Veltro-8051\n002/001  Veltro-8051\n");
+
+    // Two different chips in the two sockets, read at the same time by two processes.
+    std::vector<uint8_t> first(8192), second(8192, 0xFF);
+    for (size_t i = 0; i < first.size(); ++i)
+        first[i] = static_cast<uint8_t>(i * 7 + 3);
+    second[0x0123] = 0x5A;
+    {
+        sim::CSimBus tree(m_tree);
+        ASSERT_EQ(tree.DeviceCount(), 2);
+        tree.SetFlash(0, first);
+        tree.SetFlash(1, second);
+    }
+    RunResult readFirst, readSecond;
+    std::thread other([&] {
+        readSecond = Cli({}, {"--programmer", "2/1", "--chip", "AT89S52", "read", Path("second.hex")});
+    });
+    readFirst = Cli({}, {"--programmer", "001/001", "--chip", "AT89S52", "read", Path("first.bin")});
+    other.join();
+    EXPECT_EQ(readFirst.status, 0) << readFirst.err;
+    EXPECT_EQ(readSecond.status, 0) << readSecond.err;
+    EXPECT_EQ(ReadFile(Path("first.bin")), std::string(first.begin(), first.end()));
+    FirmwareBuffer expected;
+    expected.m_imageSize = 8192;
+    std::copy(second.begin(), second.end(), expected.m_image.begin());
+    ASSERT_TRUE(WriteIntelHex(Path("expected.hex"), expected));
+    EXPECT_EQ(ReadFile(Path("second.hex")), ReadFile(Path("expected.hex")))
+        << "read OUT.hex is what Save writes";
+
+    // One programmer's speed, not the other's.
+    EXPECT_EQ(Cli({}, {"--programmer", "002/001", "speed", "--set", "94"}).status, 0);
+    EXPECT_EQ(Cli({}, {"--programmer", "002/001", "speed"}).out, "94KHz\n");
+    EXPECT_EQ(Cli({}, {"--programmer", "001/001", "speed"}).out, "3000KHz\n");
+    const RunResult missing = Cli({}, {"--programmer", "003/001", "speed"});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.err, "Error : Cannot Find Any Valid Programmer Installed On System\n");
+}
+
+TEST_F(CliTest, ConvertLoadsAsOpenAndSavesAsSaveWithTheirMessages) {
+    WriteFile(Path("firmware.hex"), kFirmwareHex);
+    WriteFile(Path("short.bin"), FirmwareImage(8192).substr(0, 20));
+    WriteFile(Path("large.bin"), std::string(2049, '\0'));
+    WriteFile(Path("broken.hex"), ":0400100001020304E2\r\n:04001X00\r\n:00000001FF\r\n");
+    WriteFile(Path("old.hex"), "earlier contents");
+
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string out;
+        std::string err;
+        std::string written; // what OUT holds afterwards ("" for no file)
+    };
+    const std::string shortHex = ":10000000020030758108D2AFD2A8C2B580FE22FFAF\r\n"
+                                 ":1000100001020304FFFFFFFFFFFFFFFFFFFFFFFFE2\r\n:00000001FF\r\n";
+    const Case cases[] = {
+        {{"--chip", "AT89S52", "convert", Path("firmware.hex"), Path("out.hex")},
+         0,
+         "HEX file loaded successfully\n",
+         "",
+         ":10000000020030758108D2AFD2A8C2B580FE22FFAF\r\n:1000100001020304FFFFFFFFFFFFFFFFFFFFFFFFE2\r\n"
+         ":101FF000FFFFFFFFFFFFFFFFFFFFFFFFFFA5A55A4A\r\n:00000001FF\r\n"},
+        {{"--chip", "AT89S2051", "convert", Path("short.bin"), Path("out.hex")},
+         0,
+         "BIN File loaded successfully\n",
+         "",
+         shortHex},
+        // Past the AT89S2051's 2048 bytes: nothing is written.
+        {{"--chip", "at89s2051", "convert", Path("large.bin"), Path("out.hex")},
+         1,
+         "",
+         "File Too Large for Selected MCU\nCannot Load BIN File\n",
+         ""},
+        {{"--chip", "AT89S52", "convert", Path("broken.hex"), Path("out.hex")},
+         1,
+         "",
+         "Invalid Hex line\n",
+         ""},
+        // The last record lies beyond an AT89S51's 4096 bytes.
+        {{"--chip", "AT89S51", "convert", Path("firmware.hex"), Path("out.hex")},
+         1,
+         "",
+         "The hex file is too large for selected MCU\n",
+         ""},
+        {{"--chip", "AT89S52", "convert", Path("firmware.hex"), Path("no/such/folder/out.hex")},
+         1,
+         "HEX file loaded successfully\n",
+         "Cannot Write to file\n",
+         ""},
+        // Save replaces an earlier file whatever its name says.
+        {{"--chip", "AT89S2051", "convert", Path("short.bin"), Path("old.hex")},
+         0,
+         "BIN File loaded successfully\n",
+         "",
+         shortHex},
+    };
+    for (const Case& c : cases) {
+        fs::remove(Path("out.hex"));
+        const RunResult run = Offline(c.args);
+        const std::string& in = c.args[c.args.size() - 2];
+        EXPECT_EQ(run.status, c.status) << in;
+        EXPECT_EQ(run.out, c.out) << in;
+        EXPECT_EQ(run.err, c.err) << in;
+        const std::string& outPath = c.args.back();
+        EXPECT_EQ(fs::exists(outPath) ? ReadFile(outPath) : "", c.written) << in;
+    }
+}
+
+TEST_F(CliTest, DumpShowsTheHexViewOfTheChipTheDesktopApplicationStored) {
+    WriteFile(Path("firmware.hex"), kFirmwareHex);
+    WriteFile(Path("short.bin"), FirmwareImage(8192).substr(0, 20));
+    // The desktop application's choice, in its settings file: AT89S4051, 4096 bytes, 256 rows.
+    ASSERT_TRUE(CIniSettingsStore(m_config + "/Mardane/Veltro 51.conf").WriteInt("State", "SelectedChip", 1));
+
+    const RunResult dump = Offline({"dump", Path("short.bin")});
+    EXPECT_EQ(dump.status, 0);
+    EXPECT_EQ(dump.err, "");
+    const std::vector<std::string> rows = Lines(dump.out);
+    ASSERT_EQ(rows.size(), 256u) << "the load message is no row";
+    EXPECT_EQ(rows[0], "0000 - 02 00 30 75 81 08 D2 AF D2 A8 C2 B5 80 FE 22 FF");
+    EXPECT_EQ(rows[1], "0010 - 01 02 03 04 FF FF FF FF FF FF FF FF FF FF FF FF");
+    EXPECT_EQ(rows[255], "0FF0 - FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF");
+
+    // --chip wins over the stored choice.
+    const RunResult large = Offline({"--chip", "AT89S52", "dump", Path("firmware.hex")});
+    ASSERT_EQ(Lines(large.out).size(), 512u);
+    EXPECT_EQ(Lines(large.out)[511], "1FF0 - FF FF FF FF FF FF FF FF FF FF FF FF FF A5 A5 5A");
+}
+
+TEST_F(CliTest, BadUsageExitsWithTwoAndAOneLineHintAndDoesNothing) {
+    const std::vector<std::vector<std::string>> cases = {
+        {},
+        {"frobnicate"},
+        {"--chip", "AT89C52", "info"},
+        {"--chip"},
+        {"--colour", "list"},
+        {"--programmer", "001", "list"},
+        {"speed", "--set", "1000"},
+        {"lock", "--write", "5"},
+        {"burn", "--lock", "0", "a.hex"},
+        {"burn"},
+        {"convert", "a.hex"},
+        {"list", "extra"},
+        {"read", "out.txt"},
+        {"read", "out.bin", "--lock", "2"},
+        {"speed", "--more"},
+        {"--more=yes", "burn", "a.hex"},
+    };
+    for (const auto& args : cases) {
+        std::string line;
+        for (const std::string& arg : args)
+            line += arg + " ";
+        const RunResult run = Offline(args);
+        EXPECT_EQ(run.status, 2) << line;
+        EXPECT_EQ(run.out, "") << line;
+        EXPECT_EQ(Lines(run.err).size(), 1u) << line << ": " << run.err;
+        EXPECT_TRUE(std::regex_match(run.err, std::regex("veltro51-cli: .*--help.*\n")))
+            << line << ": " << run.err;
+    }
+
+    const RunResult help = Offline({"burn", "--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out.rfind("Usage: veltro51-cli [--chip NAME] [--programmer BUS/DEVICE] COMMAND ...\n", 0),
+              0u);
+    const RunResult version = Offline({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, std::string("veltro51-cli ") + VELTRO_VERSION + "\n");
+}
+
+} // namespace
