@@ -51,6 +51,7 @@ void CConsole::Err(const std::string& line) {
 void CConsole::Write(FILE* stream, const std::string& line) {
     std::lock_guard lock(m_mutex);
     EraseBarLocked();
+    EndPromptLocked();
     std::fwrite(line.data(), 1, line.size(), stream);
     std::fputc('\n', stream);
     std::fflush(stream);
@@ -94,37 +95,56 @@ void CConsole::DrawBarLocked() {
     std::fflush(stdout);
 }
 
+void CConsole::EndPromptLocked() {
+    if (!m_promptOpen)
+        return;
+    std::fputc('\n', stderr);
+    std::fflush(stderr);
+    m_promptOpen = false;
+}
+
 bool CConsole::AskYesNo(const std::string& question, int wakeFd) {
+    const bool echo = ::isatty(STDIN_FILENO) != 1; // a terminal shows the answer by itself
     for (;;) {
         {
             std::lock_guard lock(m_mutex);
             EraseBarLocked();
             m_barVisible = false;
+            EndPromptLocked();
             std::fprintf(stderr, "%s [y/n] ", question.c_str());
             std::fflush(stderr);
+            m_promptOpen = true;
         }
         std::string answer;
-        for (;;) {
+        bool answered = false;
+        while (!answered) {
             pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {wakeFd, POLLIN, 0}};
             const int ready = ::poll(fds, wakeFd >= 0 ? 2 : 1, -1);
             if (ready < 0 && errno == EINTR)
                 continue;
-            if (ready < 0 || (fds[1].revents & POLLIN) != 0) {
-                Err("");
-                return false;
-            }
             char c = 0;
-            const ssize_t got = ::read(STDIN_FILENO, &c, 1);
+            const ssize_t got = ready < 0 || (fds[1].revents & POLLIN) != 0 ? 0 : ::read(STDIN_FILENO, &c, 1);
             if (got < 0 && (errno == EINTR || errno == EAGAIN))
                 continue;
             if (got <= 0) {
-                Err(""); // the end of the input answers No
+                // An abort, or the end of the input: No.
+                std::lock_guard lock(m_mutex);
+                EndPromptLocked();
                 return false;
             }
             if (c == '\n')
-                break;
-            if (c != '\r' && c != ' ' && c != '\t')
+                answered = true;
+            else if (c != '\r' && c != ' ' && c != '\t')
                 answer += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+        }
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_promptOpen && echo)
+                std::fputs(answer.c_str(), stderr);
+            // The terminal moved to the next line with the user's Enter.
+            if (echo)
+                EndPromptLocked();
+            m_promptOpen = false;
         }
         if (answer == "y" || answer == "yes")
             return true;

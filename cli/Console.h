@@ -35,10 +35,12 @@ private:
     void Write(FILE* stream, const std::string& line);
     void EraseBarLocked();
     void DrawBarLocked();
+    void EndPromptLocked(); // ends the question's line when nothing ended it yet
 
     std::mutex m_mutex;
     bool m_tty = false;
     bool m_barVisible = false;
+    bool m_promptOpen = false; // a question waits on its line, without a line end yet
     double m_fraction = 0;
     std::string m_percentText;
 };
