@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <iterator>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -54,7 +55,8 @@ void CConsole::Write(FILE* stream, const std::string& line) {
     EndPromptLocked();
     std::fwrite(line.data(), 1, line.size(), stream);
     std::fputc('\n', stream);
-    std::fflush(stream);
+    if (std::fflush(stream) != 0 || std::ferror(stream) != 0)
+        m_outputFailed = m_outputFailed || stream == stdout;
     DrawBarLocked();
 }
 
@@ -206,7 +208,9 @@ bool CWakePipe::Wait(int ms) const {
 // ---- CInterruptGuard ----
 
 namespace {
-struct sigaction s_savedAction {};
+// Ctrl+C, and the ends a script or a closed terminal bring: each aborts like Abort.
+constexpr int STOP_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
+struct sigaction s_savedActions[std::size(STOP_SIGNALS)];
 } // namespace
 
 CInterruptGuard::CInterruptGuard() {
@@ -214,13 +218,17 @@ CInterruptGuard::CInterruptGuard() {
     struct sigaction action {};
     action.sa_handler = OnInterrupt;
     sigemptyset(&action.sa_mask);
+    for (int signal : STOP_SIGNALS)
+        sigaddset(&action.sa_mask, signal);
     action.sa_flags = SA_RESTART; // a write to the terminal goes on; poll() returns all the same
     s_interruptFd.store(m_pipe.WriteFd());
-    ::sigaction(SIGINT, &action, &s_savedAction);
+    for (size_t k = 0; k < std::size(STOP_SIGNALS); ++k)
+        ::sigaction(STOP_SIGNALS[k], &action, &s_savedActions[k]);
 }
 
 CInterruptGuard::~CInterruptGuard() {
-    ::sigaction(SIGINT, &s_savedAction, nullptr);
+    for (size_t k = 0; k < std::size(STOP_SIGNALS); ++k)
+        ::sigaction(STOP_SIGNALS[k], &s_savedActions[k], nullptr);
     s_interruptFd.store(-1);
 }
 
@@ -229,7 +237,8 @@ CInterruptGuard::~CInterruptGuard() {
 CBlockInterrupt::CBlockInterrupt() {
     sigset_t block;
     sigemptyset(&block);
-    sigaddset(&block, SIGINT);
+    for (int signal : STOP_SIGNALS)
+        sigaddset(&block, signal);
     ::pthread_sigmask(SIG_BLOCK, &block, &m_saved);
 }
 

@@ -19,7 +19,11 @@ public:
     void Out(const std::string& line); // standard output
     void Err(const std::string& line); // standard error
 
-    bool ProgressShown() const { return m_tty; }
+    // True once a line could not be written to standard output (a closed pipe, a full disk).
+    bool OutputFailed() {
+        std::lock_guard lock(m_mutex);
+        return m_outputFailed;
+    }
     // Shows (or redraws) the bar at fraction 0..1 with the percentage text beside it. Nothing when
     // standard output is no terminal.
     void Progress(double fraction, const std::string& percentText);
@@ -40,6 +44,7 @@ private:
     std::mutex m_mutex;
     bool m_tty = false;
     bool m_barVisible = false;
+    bool m_outputFailed = false;
     bool m_promptOpen = false; // a question waits on its line, without a line end yet
     double m_fraction = 0;
     std::string m_percentText;
@@ -79,10 +84,11 @@ private:
     int m_fds[2] = {-1, -1};
 };
 
-// While one exists, Ctrl+C (SIGINT) no longer ends the process: the handler only counts the signal and
-// signals the pipe; the owner then asks the running operation to abort. A second Ctrl+C ends the
-// process at once with status 130, for when an abort hangs. The earlier handling comes back on
-// destruction. One at a time.
+// While one exists, Ctrl+C (SIGINT), SIGTERM and SIGHUP no longer end the process: the handler only
+// counts the signal and signals the pipe; the owner then asks the running operation to abort, so that
+// the target is powered off and the programmer released. A second signal ends the process at once
+// with status 130, for when an abort hangs. The earlier handling comes back on destruction. One at a
+// time.
 class CInterruptGuard {
 public:
     CInterruptGuard();
@@ -97,7 +103,7 @@ private:
     CWakePipe m_pipe;
 };
 
-// Blocks SIGINT in the calling thread for its lifetime: a thread started meanwhile inherits the mask,
+// Blocks those signals in the calling thread for its lifetime: a thread started meanwhile inherits the mask,
 // so the signal reaches only the main thread and never interrupts a USB transfer of a worker.
 class CBlockInterrupt {
 public:

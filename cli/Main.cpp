@@ -1,5 +1,6 @@
 // veltro51-cli: the programmer's operations for scripts and production lines, without a window.
 
+#include <csignal>
 #include <cstdio>
 
 #include "chips/ChipCatalogue.h"
@@ -13,6 +14,9 @@
 #endif
 
 int main(int argc, char** argv) {
+    // A reader that goes away (veltro51-cli burn ... | head) must not end a burn half done with the
+    // target powered: the write fails instead, and the exit status says so.
+    std::signal(SIGPIPE, SIG_IGN);
     CConsole console;
     CliOptions options;
     std::string error;
@@ -36,5 +40,11 @@ int main(int argc, char** argv) {
         CIniSettingsStore store(CIniSettingsStore::DefaultPath());
         LoadSelectedChip(store);
     }
-    return RunCommand(options, console);
+    int status = RunCommand(options, console);
+    if (console.OutputFailed()) {
+        console.Err(std::string(CLI_NAME) + ": cannot write to standard output");
+        if (status == EXIT_DONE)
+            status = EXIT_FAILED;
+    }
+    return status;
 }
