@@ -28,6 +28,8 @@ constexpr const char* LABEL_TIME_ELAPSED = "Time Elapsed %02d:%02d:%02d";
 constexpr const char* LINE_SPEED = "Programming Speed : %s";
 constexpr const char* LINE_SPEED_UNKNOWN = "Programming Speed : unknown code %d";
 constexpr const char* LINE_LOCK_OTHER = "Lock Bits : 0x%02X, no lock mode";
+constexpr const char* LINE_CATALOGUE_CHIP = "Catalogue Chip : %s";
+constexpr const char* LINE_SELECTED_CHIP = "Selected Chip : %s, %d Bytes";
 
 // The info command's waits, those of the burn before it reads the signature.
 constexpr int INFO_POWER_STEPS = 4;
@@ -291,6 +293,19 @@ int RunList(CConsole& console) {
     return EXIT_DONE;
 }
 
+// The catalogue chip whose signature bytes these are (a byte the chip does not have, address -1,
+// is not compared), or null.
+const ChipInfo* CatalogueChipBySignature(const uint8_t signature[3]) {
+    for (const ChipInfo& chip : g_chipCatalogue) {
+        bool same = true;
+        for (int k = 0; k < 3 && same; ++k)
+            same = chip.signatureAddress[k] < 0 || chip.signature[k] == signature[k];
+        if (same)
+            return &chip;
+    }
+    return nullptr;
+}
+
 // Test, power, signature, lock status and speed in one connection, with the burn's pacing before the
 // signature; PowerOff before the programmer is released on every path once it was opened.
 int RunInfo(const CliOptions& options, CConsole& console) {
@@ -337,6 +352,9 @@ int RunInfo(const CliOptions& options, CConsole& console) {
         console.Out(Format(ROW_FOUND_CHIP, ChipNameFromSignature(signature).c_str()));
         console.Out(
             Format(ROW_SIGNATURE, unsigned{signature[0]}, unsigned{signature[1]}, unsigned{signature[2]}));
+        // The desktop's name covers two chips only; the catalogue tells the others, for --chip.
+        if (const ChipInfo* chip = CatalogueChipBySignature(signature))
+            console.Out(Format(LINE_CATALOGUE_CHIP, chip->name));
         bool ok = false;
         const uint8_t lock = programmer.ReadLockBits(&ok);
         if (!ok) {
@@ -348,6 +366,9 @@ int RunInfo(const CliOptions& options, CConsole& console) {
             console.Out(Format(LINE_LOCK_OTHER, unsigned{lock}));
         }
     }
+
+    const ChipInfo& selected = SelectedChipInfo();
+    console.Out(Format(LINE_SELECTED_CHIP, selected.name, selected.flashSize));
 
     bool ok = false;
     const int code = programmer.GetSpeed(&ok);

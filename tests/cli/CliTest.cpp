@@ -318,7 +318,8 @@ TEST_F(CliTest, LockBitsSpeedAndInfoRoundTrip) {
         {{"info"},
          0,
          "Found: Veltro-8051\nHardware Test OK\nFound : Atmel AT89S51\nSignature : 0x1E 0x51 0x06 \n"
-         "Device is locked with Lock Mode 3\nYou CANNOT read Flash Memory !!!\nProgramming Speed : 188KHz\n",
+         "Catalogue Chip : AT89S51\nDevice is locked with Lock Mode 3\nYou CANNOT read Flash Memory !!!\n"
+         "Selected Chip : AT89S2051, 2048 Bytes\nProgramming Speed : 188KHz\n",
          ""},
     };
     std::vector<std::string> simOptions = {"--chip", "AT89S51"}; // for the tree's first run
