@@ -17,8 +17,11 @@ void CSplashWnd::EnableSplash(bool enable) {
 
 CSplashWnd::CSplashWnd(wxWindow* parent, const wxBitmap& bitmap)
     : wxFrame(parent, wxID_ANY, wxString(), wxDefaultPosition, bitmap.GetSize(),
-              wxBORDER_NONE | wxFRAME_NO_TASKBAR | (parent ? wxFRAME_FLOAT_ON_PARENT : 0)),
+              wxBORDER_NONE | wxRESIZE_BORDER | wxFRAME_NO_TASKBAR | (parent ? wxFRAME_FLOAT_ON_PARENT : 0)),
       m_bitmap(bitmap), m_timer(this, 1) {
+    // GTK sizes a window that cannot be resized by its contents, which would leave it 1 x 1: the
+    // window is resizable, and its size hints hold it at the picture's size.
+    SetSizeHints(bitmap.GetSize(), bitmap.GetSize());
     SetClientSize(bitmap.GetSize());
     SetBackgroundStyle(wxBG_STYLE_PAINT);
     Bind(wxEVT_PAINT, &CSplashWnd::OnPaint, this);
@@ -57,8 +60,11 @@ bool CSplashWnd::PreTranslateSplash(const wxEvent& event) {
     if (!s_splash)
         return false;
     const wxEventType type = event.GetEventType();
-    if (type == wxEVT_KEY_DOWN || type == wxEVT_LEFT_DOWN || type == wxEVT_RIGHT_DOWN ||
-        type == wxEVT_MIDDLE_DOWN || type == wxEVT_AUX1_DOWN || type == wxEVT_AUX2_DOWN) {
+    // GTK reports a key press first as wxEVT_CHAR_HOOK, then applies the accelerators, then sends
+    // wxEVT_KEY_DOWN: the press must be taken at the first of these.
+    if (type == wxEVT_CHAR_HOOK || type == wxEVT_KEY_DOWN || type == wxEVT_LEFT_DOWN ||
+        type == wxEVT_RIGHT_DOWN || type == wxEVT_MIDDLE_DOWN || type == wxEVT_AUX1_DOWN ||
+        type == wxEVT_AUX2_DOWN) {
         s_splash->HideSplash();
         return true;
     }
@@ -79,7 +85,9 @@ void CSplashWnd::HideSplash() {
 void CSplashWnd::OnPaint(wxPaintEvent&) {
     wxPaintDC dc(this);
     dc.DrawBitmap(m_bitmap, 0, 0, false);
-    m_painted = true;
+    // GTK may paint the window once before it has its size; only a paint of the whole picture counts.
+    if (GetClientSize() == m_bitmap.GetSize())
+        m_painted = true;
 }
 
 void CSplashWnd::OnTimer(wxTimerEvent&) {

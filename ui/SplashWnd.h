@@ -23,6 +23,7 @@ public:
     ~CSplashWnd() override;
     void HideSplash();
     bool HasBeenPainted() const { return m_painted; }
+    wxTimer& Timer() { return m_timer; }
 
 private:
     CSplashWnd(wxWindow* parent, const wxBitmap& bitmap);

@@ -7,6 +7,7 @@
 #include "ui/MainFrame.h"
 #include "ui/OstrelDoc.h"
 #include "ui/OstrelView.h"
+#include "ui/SplashWnd.h"
 
 namespace {
 
@@ -72,6 +73,38 @@ TEST_F(KeyboardTest, ControlKeysRunTheirCommands) {
     EXPECT_TRUE(messages.shown.empty());
     EXPECT_EQ(Frame()->GetTitle(), "Untitled - Veltro 51");
     EXPECT_EQ(choosers.openRequests.size(), 1u);
+}
+
+TEST_F(KeyboardTest, PressesWhileTheSplashIsUpOnlyHideIt) {
+    int clicks = 0;
+    View()->Bind(wxEVT_LEFT_DOWN, [&](wxMouseEvent& event) {
+        ++clicks;
+        event.Skip();
+    });
+    wxUIActionSimulator input;
+    for (int round = 0; round < 2; ++round) {
+        CSplashWnd::EnableSplash(true);
+        CSplashWnd::ShowSplash(nullptr);
+        ASSERT_TRUE(CSplashWnd::Current());
+        input.MouseMove(View()->GetScreenPosition() + wxPoint(40, 200));
+        PumpEvents(50);
+        if (round == 0)
+            input.Char(WXK_F6); // a key without Shift: a Shift press would be the first press
+        else
+            input.MouseClick();
+        PumpUntil([] { return CSplashWnd::Current() == nullptr; }, 1000);
+        EXPECT_EQ(CSplashWnd::Current(), nullptr) << round;
+        PumpEvents(100);
+    }
+    EXPECT_TRUE(m_commands.empty()) << "the key press was consumed "
+                                    << (m_commands.empty() ? 0 : m_commands[0]);
+    EXPECT_EQ(clicks, 0) << "the click was consumed";
+    // Without a splash a click reaches the view (elsewhere, so that it makes no double-click).
+    input.MouseMove(View()->GetScreenPosition() + wxPoint(160, 260));
+    PumpEvents(50);
+    input.MouseClick();
+    PumpEvents(100);
+    EXPECT_EQ(clicks, 1);
 }
 
 } // namespace

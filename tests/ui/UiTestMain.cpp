@@ -62,6 +62,10 @@ void PumpEvents(int milliseconds) {
     PumpUntil([] { return false; }, milliseconds);
 }
 
+void CallAfterModal(std::function<void()> action) {
+    wxTheApp->CallAfter(std::move(action));
+}
+
 std::string MakeTempDir() {
     char pattern[] = "/tmp/veltro-ui-XXXXXX";
     const char* dir = ::mkdtemp(pattern);

@@ -23,6 +23,9 @@ bool PumpUntil(const std::function<bool()>& done, int milliseconds = 3000);
 // Handles what is pending now (a few rounds of the loop).
 void PumpEvents(int milliseconds = 50);
 
+// Runs action from the event loop of the next modal dialog (or the next pump).
+void CallAfterModal(std::function<void()> action);
+
 // A fresh temporary folder, removed at the end of the test program.
 std::string MakeTempDir();
 void WriteFile(const std::string& path, const std::string& content);

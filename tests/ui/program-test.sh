@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# Starts the real program (build/ui/veltro51) from the folder of the help pages and sees its main
+# window on the display: caption, position and size; and an orderly exit that stores the chip.
+# Usage: program-test.sh PROGRAM HELP_FOLDER
+set -u
+program="$1"
+cd "$2" || exit 1
+tmp="$(mktemp -d)"
+pid=""
+cleanup() {
+    [ -n "$pid" ] && kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
+    rm -rf "$tmp"
+}
+trap cleanup EXIT
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+command -v xwininfo >/dev/null || { echo "FAIL: xwininfo (x11-utils) is missing"; exit 1; }
+[ -n "${DISPLAY:-}" ] || { echo "FAIL: no display"; exit 1; }
+
+# The program closes itself after its first paint: the view's destruction stores the chip.
+mkdir -p "$tmp/Mardane"
+printf '[State]\nSelectedChip=3\n' >"$tmp/Mardane/Veltro 51.conf"
+XDG_CONFIG_HOME="$tmp" VELTRO_TEST_HOLD_MS=0 VELTRO_TEST_REPORT_SHOWN=exit timeout 60 "$program" /Embedding \
+    >"$tmp/out" 2>"$tmp/err"
+rc=$?
+[ "$rc" -eq 0 ] || fail "orderly run ended with $rc: $(cat "$tmp/err")"
+[ "$(cat "$tmp/out")" = "shown" ] || fail "orderly run printed '$(cat "$tmp/out")'"
+grep -qx 'SelectedChip=3' "$tmp/Mardane/Veltro 51.conf" || fail "the chip selection was not kept"
+
+# The main window as the display sees it.
+XDG_CONFIG_HOME="$tmp" VELTRO_TEST_HOLD_MS=0 "$program" >"$tmp/out2" 2>"$tmp/err2" &
+pid=$!
+line=""
+for _ in $(seq 200); do
+    line="$(xwininfo -root -tree 2>/dev/null | grep '"Untitled - Veltro 51"')"
+    [ -n "$line" ] && break
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+done
+if [ -z "$line" ]; then
+    fail "no window captioned 'Untitled - Veltro 51': $(cat "$tmp/err2")"
+else
+    echo "$line"
+    case "$line" in
+        *" 640x480+64+64 "*) ;;
+        *) fail "the main window is not 640x480 at (64, 64)" ;;
+    esac
+fi
+[ -s "$tmp/err2" ] && fail "the program wrote to stderr: $(cat "$tmp/err2")"
+
+echo "$((failures == 0 ? 1 : 0)) passed, $((failures == 0 ? 0 : 1)) failed"
+[ "$failures" -eq 0 ]
