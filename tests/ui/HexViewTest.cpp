@@ -19,6 +19,7 @@ protected:
     void Prepare(int chip, int width, int height) {
         wxCommandEvent command(wxEVT_MENU, ID_CHIP_FIRST + chip);
         Frame()->ProcessWindowEvent(command);
+        PumpEvents(30); // the frame's own layout first, then the size this test wants
         View()->SetSize(width, height);
         ASSERT_EQ(View()->GetClientSize(), wxSize(width, height));
     }
