@@ -177,7 +177,7 @@ int main(int argc, char** argv) {
     const std::string home = MakeTempDir();
     ::setenv("XDG_CONFIG_HOME", home.c_str(), 1);
     wxApp::SetInstance(new COstrelApp);
-    if (!wxEntryStart(argc, argv)) {
+    if (!WaitForDisplay(3000) || !wxEntryStart(argc, argv)) {
         std::fprintf(stderr, "The GUI tests need a display (run them under xvfb-run).\n");
         return 1;
     }

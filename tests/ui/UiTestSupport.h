@@ -86,5 +86,9 @@ protected:
 // simulator presses for it, by the display's own keyboard map.
 int ModifiersToType(char c);
 
+// True once a connection to the display succeeds; an X server that is resetting refuses clients for
+// a moment.
+bool WaitForDisplay(int milliseconds);
+
 // Path of the settings file the program uses in this test.
 std::string SettingsPath();

@@ -5,7 +5,7 @@ set -u
 for _ in 1 2 3 4 5 6 7 8; do
     n=$((200 + RANDOM % 700))
     [ -e "/tmp/.X$n-lock" ] && continue
-    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp -noreset >/dev/null 2>&1 &
     server=$!
     for _ in $(seq 100); do
         [ -S "/tmp/.X11-unix/X$n" ] && break
