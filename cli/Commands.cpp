@@ -70,8 +70,12 @@ void ReportNoProgrammer(CConsole& console, bool accessDenied) {
 // runs on the main thread at the first Ctrl+C, with the pipe that says the work has ended (it may
 // wait on it). A second Ctrl+C ends the process (CInterruptGuard).
 template <typename Work, typename OnInterrupt> void RunInterruptible(Work work, OnInterrupt onInterrupt) {
-    CInterruptGuard guard;
     CWakePipe done;
+    if (!done.IsOpen()) {
+        work(); // no descriptor left to wait on: the work runs here, and a signal ends the process
+        return;
+    }
+    CInterruptGuard guard;
     std::thread worker;
     {
         CBlockInterrupt block; // the worker inherits the mask: its USB transfers are never interrupted

@@ -73,6 +73,7 @@ public:
     CWakePipe(const CWakePipe&) = delete;
     CWakePipe& operator=(const CWakePipe&) = delete;
 
+    bool IsOpen() const { return m_fds[0] >= 0; }
     int ReadFd() const { return m_fds[0]; }
     int WriteFd() const { return m_fds[1]; }
     void Signal(); // async-signal-safe
