@@ -133,6 +133,8 @@ depends)
 
 programs)
     [ -n "$PKG_PROGRAMS" ] || { echo "no programs in this build"; exit 0; }
+    # The tools read the chip last chosen from here; the user's own settings stay out of it.
+    export XDG_CONFIG_HOME="$PKG_WORK/config"
     for p in $PKG_PROGRAMS; do
         out="$("$root/usr/bin/$p" --version 2>&1)" || fail "/usr/bin/$p --version failed: $out"
         echo "$p --version: $out"
@@ -164,12 +166,13 @@ programs)
             fail "veltro51-sim preloads '$preload', not the installed libveltrosim.so"
         echo "veltro51-sim: preloads /usr/lib/veltro51/libveltrosim.so"
         # The installed command-line tool finds the simulated programmer through the installed
-        # libusb-0.1, names the chip and reads its lock bits.
+        # libusb-0.1 and names the chip in its socket by the signature it reads (another chip
+        # than the one selected, so that the name can only come from the device).
         if has veltro51-cli; then
-            out="$("$root/usr/bin/veltro51-sim" --chip AT89S8253 -- "$root/usr/bin/veltro51-cli" --chip at89s8253 info 2>&1)" ||
+            out="$("$root/usr/bin/veltro51-sim" --chip AT89S51 -- "$root/usr/bin/veltro51-cli" --chip at89s52 info 2>&1)" ||
                 fail "veltro51-sim -- veltro51-cli info failed: $out"
             echo "$out"
-            grep -q "AT89S8253" <<<"$out" || fail "veltro51-cli info under veltro51-sim did not name the AT89S8253"
+            grep -q "AT89S51" <<<"$out" || fail "veltro51-cli info under veltro51-sim did not name the AT89S51"
         fi
     fi
     ;;
