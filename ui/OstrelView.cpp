@@ -102,24 +102,58 @@ COstrelView::~COstrelView() {
     SaveSelectedChip(store);
 }
 
+void COstrelView::PrepareByteCells() {
+    if (!m_byteCells.empty())
+        return;
+    wxBitmap probe(8, 8);
+    wxMemoryDC measure(probe);
+    measure.SetFont(m_fontBytes);
+    const wxSize cell = measure.GetTextExtent("00");
+    measure.SelectObject(wxNullBitmap);
+    m_byteCells.reserve(256);
+    for (int value = 0; value < 256; ++value) {
+        wxBitmap bitmap(cell, 24);
+        wxMemoryDC dc(bitmap);
+        dc.SetBackground(*wxWHITE_BRUSH);
+        dc.Clear();
+        dc.SetFont(m_fontBytes);
+        dc.SetTextForeground(value == 0xFF ? BLANK_BYTE_COLOUR : BYTE_COLOUR);
+        dc.DrawText(wxString::Format("%02X", value), 0, 0);
+        dc.SelectObject(wxNullBitmap);
+        m_byteCells.push_back(bitmap);
+    }
+}
+
+void COstrelView::DrawByteCell(wxDC& dc, wxGraphicsContext* gc, uint8_t value, int x, int y) {
+    const wxBitmap& cell = m_byteCells[value];
+    if (gc) {
+        if (m_byteGraphicsRenderer != gc->GetRenderer()) {
+            m_byteGraphicsRenderer = gc->GetRenderer();
+            m_byteGraphics.clear();
+            for (const wxBitmap& bitmap : m_byteCells)
+                m_byteGraphics.push_back(m_byteGraphicsRenderer->CreateBitmap(bitmap));
+        }
+        gc->DrawBitmap(m_byteGraphics[value], x, y, cell.GetWidth(), cell.GetHeight());
+    } else {
+        dc.DrawBitmap(cell, x, y, false);
+    }
+}
+
 void COstrelView::OnDraw(wxDC& dc) {
+    PrepareByteCells();
     const wxFont previous = dc.GetFont();
     // Each text cell is filled opaquely in white, and cells overlap the row above by a few pixels.
     dc.SetBackgroundMode(wxBRUSHSTYLE_SOLID);
     dc.SetTextBackground(*wxWHITE);
     dc.SetFont(m_fontAddress);
+    dc.SetTextForeground(ADDRESS_COLOUR);
+    wxGraphicsContext* gc = dc.GetGraphicsContext();
     const uint8_t* image = m_buffer.m_image.data();
     for (int r = m_topRow, i = 0; r < m_topRow + m_visibleRows && r < m_totalRows; ++r, ++i) {
         const int y = i * m_rowHeight;
-        dc.SetFont(m_fontAddress);
-        dc.SetTextForeground(ADDRESS_COLOUR);
         dc.DrawText(wxString::Format("%04X - ", r * 16), ADDRESS_X, y);
-        dc.SetFont(m_fontBytes);
-        for (int j = 0; j < 16; ++j) {
-            const uint8_t b = image[r * 16 + j];
-            dc.SetTextForeground(b == 0xFF ? BLANK_BYTE_COLOUR : BYTE_COLOUR);
-            dc.DrawText(wxString::Format("%02X", b), BYTES_X + BYTE_PITCH * j, y);
-        }
+        for (int j = 0; j < 16; ++j)
+            DrawByteCell(dc, gc, image[r * 16 + j], BYTES_X + BYTE_PITCH * j, y);
     }
     dc.SetFont(previous);
 }

@@ -3,7 +3,11 @@
 // a row, scrolled only through its own scroll bar control (id 1001). It owns the firmware buffer and
 // the lock settings and handles almost every command. User-interface thread only.
 
+#include <vector>
+
+#include <wx/bitmap.h>
 #include <wx/font.h>
+#include <wx/graphics.h>
 #include <wx/window.h>
 
 #include "image/FileCommands.h"
@@ -91,6 +95,11 @@ private:
     void OnUpdateChipPane(wxUpdateUIEvent& event);
     void OnUpdateSizePane(wxUpdateUIEvent& event);
 
+    // The 256 byte texts drawn once, each in its colour on its white cell: drawing a picture is many
+    // times faster than laying out text, and a full repaint draws up to a thousand of them.
+    void PrepareByteCells();
+    void DrawByteCell(wxDC& dc, wxGraphicsContext* gc, uint8_t value, int x, int y);
+
     wxScrollBar* m_pScrollBar = nullptr; // child window, destroyed with the view
     int m_topRow = 0;
     int m_totalRows = 0;
@@ -101,6 +110,9 @@ private:
     wxFont m_fontBytes;
     wxFont m_fontAddress;
     COstrelDoc* m_doc;
+    std::vector<wxBitmap> m_byteCells;            // by byte value; empty until the first paint
+    std::vector<wxGraphicsBitmap> m_byteGraphics; // the same for a graphics context's renderer
+    wxGraphicsRenderer* m_byteGraphicsRenderer = nullptr;
 };
 
 // A face of fixed pitch available here (Liberation Mono, else DejaVu Sans Mono, else the desktop's

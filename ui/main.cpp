@@ -1,5 +1,6 @@
 // veltro51: the desktop program.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include <wx/app.h>
@@ -16,5 +17,8 @@ int main(int argc, char** argv) {
             return 0;
         }
     }
+    // The program draws no OpenGL. GTK would still open the GL driver at start to choose its visuals,
+    // which on a software renderer maps about 50 MB of compiler library; a user's own choice stands.
+    setenv("GDK_GL", "disable", 0);
     return wxEntry(argc, argv);
 }
