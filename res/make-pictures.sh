@@ -18,7 +18,7 @@ mono=/usr/share/fonts/truetype/dejavu/DejaVuSansMono-Bold.ttf
 tmp="$(mktemp -d)"
 trap 'rm -rf "$tmp"' EXIT
 mkdir -p "$out"
-png() { "$IM" "${@:1:$#-1}" -depth 8 -define png:exclude-chunks=date,time -strip "${@: -1}"; }
+png() { "$IM" "${@:1:$#-1}" -depth 8 -define png:exclude-chunks=date,time,tEXt,zTXt,iTXt -strip "${@: -1}"; }
 
 # A 40-pin-style chip seen from above: body x0,y0..x1,y1 with n pins on top and bottom.
 chip() { # x0 y0 x1 y1 pins pinlen
@@ -47,9 +47,8 @@ M='#ff00ff'
     -draw "fill #ffffff rectangle 7,18 25,29" \
     -draw "fill #9090a0 rectangle 9,21 23,21 rectangle 9,24 23,24" "$tmp/t1.png"
 "$IM" -size 32x32 xc:"$M" +antialias -fill none -stroke '#1d8a2e' -strokewidth 4 \
-    -draw "arc 5,5 27,27 200,350" -draw "arc 5,5 27,27 20,170" -stroke none \
-    -draw "fill #1d8a2e polygon 22,3 30,11 21,13" \
-    -draw "fill #1d8a2e polygon 10,29 2,21 11,19" "$tmp/t2.png"
+    -draw "arc 5,5 27,27 30,290" -stroke none \
+    -draw "fill #1d8a2e polygon 17,0 27,7 17,14" "$tmp/t2.png"
 "$IM" -size 32x32 xc:"$M" +antialias -stroke none \
     -draw "$(chip 3 18 28 27 6 3)" -draw "fill #ffffff rectangle 5,20 7,22" \
     -draw "fill #d42020 rectangle 13,0 18,9 polygon 8,9 23,9 15,16" "$tmp/t3.png"
