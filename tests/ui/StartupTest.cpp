@@ -147,7 +147,9 @@ TEST_F(StartupTest, ChipSelectionIsRestoredAndStoredOnExit) {
         wxCommandEvent choose(wxEVT_MENU, ID_CHIP_FIRST + 4);
         Frame()->ProcessWindowEvent(choose);
         EXPECT_EQ(ReadFile(SettingsPath()), c.stored ? c.stored : "") << "not written while running";
-        CloseMainWindow();
+        wxCommandEvent exit(wxEVT_MENU, ID_APP_EXIT); // File > Exit
+        Frame()->ProcessWindowEvent(exit);
+        EXPECT_TRUE(PumpUntil([this] { return Frame() == nullptr; }));
         EXPECT_NE(ReadFile(SettingsPath()).find("SelectedChip=4"), std::string::npos);
     }
 }
