@@ -61,15 +61,21 @@ TEST_F(KeyboardTest, ControlKeysRunTheirCommands) {
     EXPECT_EQ(Frame()->GetTitle(), "Untitled - Veltro 51") << "Ctrl+N is New";
     // The editing keys and F6 issue commands that nothing handles: nothing is shown or changed.
     m_commands.clear();
-    for (const auto& [key, modifiers] : std::vector<std::pair<int, int>>{{'C', wxMOD_CONTROL},
-                                                                         {'V', wxMOD_CONTROL},
-                                                                         {'X', wxMOD_CONTROL},
-                                                                         {'Z', wxMOD_CONTROL},
-                                                                         {WXK_F6, 0},
-                                                                         {WXK_F6, wxMOD_SHIFT}})
+    const std::vector<std::pair<int, int>> keys = {{'C', wxMOD_CONTROL},
+                                                   {'V', wxMOD_CONTROL},
+                                                   {'X', wxMOD_CONTROL},
+                                                   {'Z', wxMOD_CONTROL},
+                                                   {WXK_F6, 0},
+                                                   {WXK_F6, wxMOD_SHIFT},
+                                                   {WXK_INSERT, wxMOD_CONTROL},
+                                                   {WXK_INSERT, wxMOD_SHIFT},
+                                                   {WXK_DELETE, wxMOD_SHIFT},
+                                                   {WXK_BACK, wxMOD_ALT}};
+    for (const auto& [key, modifiers] : keys)
         Type(key, modifiers);
-    EXPECT_EQ(m_commands, (std::vector<int>{ID_EDIT_COPY, ID_EDIT_PASTE, ID_EDIT_CUT, ID_EDIT_UNDO,
-                                            ID_NEXT_PANE, ID_PREV_PANE}));
+    EXPECT_EQ(m_commands,
+              (std::vector<int>{ID_EDIT_COPY, ID_EDIT_PASTE, ID_EDIT_CUT, ID_EDIT_UNDO, ID_NEXT_PANE,
+                                ID_PREV_PANE, ID_EDIT_COPY, ID_EDIT_PASTE, ID_EDIT_CUT, ID_EDIT_UNDO}));
     EXPECT_TRUE(messages.shown.empty());
     EXPECT_EQ(Frame()->GetTitle(), "Untitled - Veltro 51");
     EXPECT_EQ(choosers.openRequests.size(), 1u);

@@ -240,6 +240,28 @@ TEST_F(MainFrameTest, ViewTogglesHideAndShowTheBars) {
     }
 }
 
+TEST_F(MainFrameTest, StatusPromptsFollowTheHighlightedItemAndReadyReturns) {
+    wxStatusBar* status = Frame()->GetStatusBar();
+    auto highlight = [&](int id) {
+        wxMenuEvent event(wxEVT_MENU_HIGHLIGHT, id);
+        event.SetEventObject(Frame());
+        Frame()->ProcessWindowEvent(event);
+    };
+    highlight(ID_HELP_READING);
+    EXPECT_EQ(status->GetStatusText(0), "How to read on chip data and save in hex file.");
+    highlight(ID_CHIP_FIRST + 2);
+    EXPECT_EQ(status->GetStatusText(0), "") << "the chip items have no prompt";
+    wxMenuEvent close(wxEVT_MENU_CLOSE, wxID_ANY, Frame()->GetMenuBar()->GetMenu(5));
+    close.SetEventObject(Frame());
+    Frame()->ProcessWindowEvent(close);
+    EXPECT_EQ(status->GetStatusText(0), "Ready");
+
+    Frame()->GetToolBar()->OnMouseEnter(ID_RELOAD_FILES);
+    EXPECT_EQ(status->GetStatusText(0), "Reloads the files from disk. Use this when files have changed.");
+    Frame()->GetToolBar()->OnMouseEnter(wxID_ANY);
+    EXPECT_EQ(status->GetStatusText(0), "Ready");
+}
+
 TEST_F(MainFrameTest, NewOnlyResetsTheCaption) {
     Frame()->Document()->SetTitle("firmware.hex");
     View()->Buffer().m_image[0] = 0x02;
