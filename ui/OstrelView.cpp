@@ -9,6 +9,7 @@
 #include <wx/settings.h>
 
 #include "chips/ChipCatalogue.h"
+#include "ops/dlg/DeviceCommands.h"
 #include "ui/AppMessages.h"
 #include "ui/FileChoosers.h"
 #include "ui/Ids.h"
@@ -291,11 +292,21 @@ void COstrelView::OnReloadFiles(wxCommandEvent&) {
     ReloadFirmwareFile(m_buffer, messages, *this);
 }
 
-// The device commands: their dialogs fill these in.
-void COstrelView::OnReadFlash(wxCommandEvent&) {}
-void COstrelView::OnWriteDevice(wxCommandEvent&) {}
-void COstrelView::OnLockBits(wxCommandEvent&) {}
-void COstrelView::OnProgrammingSpeed(wxCommandEvent&) {}
+void COstrelView::OnReadFlash(wxCommandEvent&) {
+    ReadFlashCommand(m_buffer, *this);
+}
+
+void COstrelView::OnWriteDevice(wxCommandEvent&) {
+    WriteDeviceCommand(m_buffer, m_autoLock, m_lockMode);
+}
+
+void COstrelView::OnLockBits(wxCommandEvent&) {
+    LockBitsCommand(m_autoLock, m_lockMode);
+}
+
+void COstrelView::OnProgrammingSpeed(wxCommandEvent&) {
+    ProgrammingSpeedCommand();
+}
 
 void COstrelView::OnChipCommand(wxCommandEvent& event) {
     SelectChip(event.GetId() - ID_CHIP_FIRST);

@@ -1,0 +1,323 @@
+#include "ops/dlg/BurnDlg.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include <wx/button.h>
+#include <wx/gauge.h>
+#include <wx/animate.h>
+#include <wx/generic/animate.h>
+#include <wx/listctrl.h>
+#include <wx/settings.h>
+#include <wx/statbmp.h>
+#include <wx/statbox.h>
+#include <wx/stattext.h>
+
+#include "ops/Progress.h"
+#include "ops/Texts.h"
+#include "ops/dlg/DialogSupport.h"
+#include "ops/dlg/DialogTexts.h"
+#include "ui/AppMessages.h"
+#include "ui/DialogUnits.h"
+#include "ui/Ids.h"
+#include "ui/Resources.h"
+
+int32_t g_elapsedHours = 0;
+int32_t g_elapsedMinutes = 0;
+int32_t g_elapsedSeconds = 0;
+
+namespace {
+
+constexpr int ROW_ICON_SIZE = 16;
+constexpr int COLUMN_WIDTHS[3] = {24, 96, 480}; // pixels
+
+int ImageFor(RowKind kind) {
+    switch (kind) {
+    case RowKind::Error:
+        return ROW_IMAGE_ERROR;
+    case RowKind::Success:
+        return ROW_IMAGE_SUCCESS;
+    case RowKind::Information:
+        break;
+    }
+    return ROW_IMAGE_INFORMATION;
+}
+
+wxString RowTime(std::time_t when) {
+    return wxString::FromUTF8(RowTimeText(when));
+}
+
+} // namespace
+
+// Runs on the worker thread: every report becomes a post to the UI thread; nothing here touches a
+// window or a member the UI thread writes.
+class CBurnDlg::CWorkerLink : public IBurnUi {
+public:
+    explicit CWorkerLink(CBurnDlg& dlg) : m_dlg(dlg) {}
+
+    void AddRow(RowKind kind, const std::string& text) override {
+        const std::time_t when = std::time(nullptr);
+        m_dlg.m_pThread->Post([dlg = &m_dlg, kind, text = wxString::FromUTF8(text), when] {
+            dlg->AddRowAt(ImageFor(kind), text, when);
+        });
+    }
+    void SetProgress(int position, const std::string& percentText) override {
+        m_dlg.m_pThread->Post([dlg = &m_dlg, position, text = wxString::FromUTF8(percentText)] {
+            dlg->m_progress->SetValue(std::clamp(position, 0, dlg->m_progress->GetRange()));
+            if (dlg->m_percentLabel->GetLabel() != text)
+                dlg->m_percentLabel->SetLabel(text);
+        });
+    }
+    void SetProgressPosition(int position) override {
+        m_dlg.m_pThread->Post([dlg = &m_dlg, position] {
+            dlg->m_progress->SetValue(std::clamp(position, 0, dlg->m_progress->GetRange()));
+        });
+    }
+    void SetChipsWritten(const std::string& text) override {
+        m_dlg.m_pThread->Post(
+            [dlg = &m_dlg, text = wxString::FromUTF8(text)] { dlg->m_chipsWrittenLabel->SetLabel(text); });
+    }
+    void StartElapsedTimer() override {
+        m_dlg.m_pThread->Post([dlg = &m_dlg] { dlg->m_timer.Start(BURN_ELAPSED_PERIOD_MS); });
+    }
+    void StopElapsedTimer() override {
+        m_dlg.m_pThread->Post([dlg = &m_dlg] { dlg->m_timer.Stop(); });
+    }
+    void FinishTask() override {
+        m_dlg.m_pThread->Post([dlg = &m_dlg] { dlg->FinishTask(); });
+    }
+    // Close stays disabled while the question is open: only FinishTask enables it. A dialog being
+    // destroyed answers No.
+    bool AskWriteMore() override {
+        return m_dlg.m_pThread->Ask([dlg = &m_dlg] { return AskAppYesNo(FromCore(ASK_WRITE_MORE), dlg); },
+                                    false);
+    }
+
+private:
+    CBurnDlg& m_dlg;
+};
+
+CBurnDlg::CBurnDlg(wxWindow* parent)
+    : wxDialog(parent, wxID_ANY, wxEmptyString, wxDefaultPosition, wxDefaultSize, wxCAPTION),
+      m_pThread(std::make_unique<CWorkerThread>(*this)), m_strElapsed(FromCore(BURN_ELAPSED_START)),
+      m_timer(this, BURN_ELAPSED_TIMER), m_workerUi(std::make_unique<CWorkerLink>(*this)) {
+    SetUpDialogFrame(this, 402, 310);
+    // The group box first, so that the controls inside it lie above it.
+    PlaceDlu(new wxStaticBox(this, wxID_ANY, FromCore(BURN_GROUP_PROGRESS)), 7, 219, 388, 54);
+    m_taskList = PlaceDlu(new wxListCtrl(this, IDC_BURN_TASK_LIST, wxDefaultPosition, wxDefaultSize,
+                                         wxLC_REPORT | wxLC_SINGLE_SEL | wxBORDER_SUNKEN),
+                          7, 7, 388, 152);
+    m_progress = PlaceDlu(new wxGauge(this, IDC_BURN_PROGRESS, 100, wxDefaultPosition, wxDefaultSize,
+                                      wxGA_HORIZONTAL | wxGA_SMOOTH),
+                          15, 243, 328, 18);
+    const long centred = wxALIGN_CENTRE_HORIZONTAL | wxST_NO_AUTORESIZE;
+    m_percentLabel = PlaceDlu(new wxStaticText(this, IDC_BURN_PERCENT, FromCore(BURN_PERCENT_START),
+                                               wxDefaultPosition, wxDefaultSize, centred),
+                              349, 248, 24, 10);
+    PlaceDlu(new wxStaticText(this, wxID_ANY, FromCore(BURN_PERCENT_SIGN), wxDefaultPosition, wxDefaultSize,
+                              centred),
+             374, 248, 12, 10);
+    m_elapsedLabel = PlaceDlu(new wxStaticText(this, IDC_BURN_ELAPSED, wxEmptyString, wxDefaultPosition,
+                                               wxDefaultSize, wxALIGN_RIGHT | wxST_NO_AUTORESIZE),
+                              253, 230, 90, 8);
+    m_chipsWrittenLabel =
+        PlaceDlu(new wxStaticText(this, IDC_BURN_CHIPS_WRITTEN, FromCore(BURN_CHIPS_WRITTEN_START),
+                                  wxDefaultPosition, wxDefaultSize, wxST_NO_AUTORESIZE),
+                 17, 230, 119, 8);
+    // The clip keeps its own size (208 x 40) at the control's place; its background is the dialog's.
+    m_animation =
+        PlaceDlu(new wxGenericAnimationCtrl(this, IDC_BURN_ANIMATION, wxNullAnimation), 39, 178, 129, 29);
+    m_animation->SetUseWindowBackgroundColour(true);
+    for (const auto& [id, x, y] : {std::tuple{IDI_PROGRAMMER, 17, 181}, std::tuple{IDI_CHIP, 178, 184}}) {
+        const wxIcon icon = LoadResourceIcon(id);
+        auto* picture = new wxStaticBitmap(this, wxID_ANY, icon.IsOk() ? wxBitmap(icon) : wxBitmap());
+        picture->Move(DluPoint(x, y));
+    }
+    m_abortButton = PlaceDlu(new wxButton(this, IDC_BURN_ABORT, FromCore(TEXT_ABORT)), 267, 286, 59, 17);
+    m_closeButton = PlaceDlu(new wxButton(this, IDC_BURN_CLOSE, FromCore(TEXT_CLOSE)), 336, 286, 59, 17);
+
+    // Neither Escape nor the window's closing may end the dialog while the worker runs.
+    SetEscapeId(wxID_NONE);
+    Bind(wxEVT_INIT_DIALOG, &CBurnDlg::OnInitDialog, this);
+    Bind(wxEVT_BUTTON, &CBurnDlg::OnAbortButton, this, IDC_BURN_ABORT);
+    Bind(wxEVT_BUTTON, &CBurnDlg::OnCloseButton, this, IDC_BURN_CLOSE);
+    Bind(wxEVT_TIMER, &CBurnDlg::OnTimer, this);
+    Bind(wxEVT_CHAR_HOOK, &CBurnDlg::OnCharHook, this);
+    Bind(wxEVT_CLOSE_WINDOW, &CBurnDlg::OnCloseWindow, this);
+    CentreOverOwner(this);
+}
+
+CBurnDlg::~CBurnDlg() {
+    m_timer.Stop();
+    if (!m_pThread->Ended())
+        g_burnAbort = 1;
+    m_pThread->Shutdown();
+}
+
+void CBurnDlg::CopyImage(const uint8_t* data, int length) {
+    const int n = std::clamp(length, 0, BURN_BUFFER_SIZE);
+    if (n > 0)
+        std::memcpy(g_burnImage.data(), data, static_cast<size_t>(n));
+}
+
+bool CBurnDlg::TransferDataToWindow() {
+    m_elapsedLabel->SetLabel(m_strElapsed);
+    return true;
+}
+
+void CBurnDlg::OnInitDialog(wxInitDialogEvent&) {
+    if (m_initialised)
+        return; // shown once more: the worker runs only once
+    m_initialised = true;
+    TransferDataToWindow();
+    LoadRowIcons();
+    m_taskList->SetImageList(&m_imageList, wxIMAGE_LIST_SMALL);
+    m_taskList->InsertColumn(0, FromCore(BURN_COLUMN_ICON));
+    m_taskList->InsertColumn(1, FromCore(BURN_COLUMN_TIME));
+    m_taskList->InsertColumn(2, FromCore(BURN_COLUMN_TASKS));
+    for (int c = 0; c < 3; ++c)
+        m_taskList->SetColumnWidth(c, COLUMN_WIDTHS[c]);
+
+    // 0 .. 2N: the write phase fills the first half, the read-back the second.
+    m_progress->SetRange(std::max(1, BurnProgressModel(g_burnLastAddress).Upper()));
+    m_progress->SetValue(0);
+    m_closeButton->Disable();
+
+    wxAnimation clip = m_animation->CreateAnimation();
+    if (LoadResourceAnimation(IDR_BURN_ANIMATION, clip)) {
+        m_animation->SetAnimation(clip);
+        m_animation->Play(true);
+    }
+
+    g_burnAbort = 0;
+    g_burnRunning = 1;
+    g_elapsedHours = g_elapsedMinutes = g_elapsedSeconds = 0;
+
+    m_job = BurnJob{};
+    m_job.lastAddress = g_burnLastAddress;
+    m_job.autoLock = m_autoLock;
+    m_job.lockLevel = m_lockLevel;
+    m_job.sleeper = &DeviceDialogSleeper(m_sleeper);
+    m_pThread->Start([this] { BurnThreadProc(m_job, *m_workerUi); });
+}
+
+void CBurnDlg::LoadRowIcons() {
+    wxImage strip = LoadResourceImage(IDB_ROW_ICONS);
+    const wxColour window = wxSystemSettings::GetColour(wxSYS_COLOUR_WINDOW);
+    if (!strip.IsOk() || strip.GetWidth() < 3 * ROW_ICON_SIZE || strip.GetHeight() < ROW_ICON_SIZE) {
+        // Rows without a picture rather than rows without their place.
+        strip = wxImage(3 * ROW_ICON_SIZE, ROW_ICON_SIZE);
+        strip.SetRGB(wxRect(0, 0, 3 * ROW_ICON_SIZE, ROW_ICON_SIZE), window.Red(), window.Green(),
+                     window.Blue());
+    }
+    MapMagentaTo(strip, window);
+    m_imageList.Create(ROW_ICON_SIZE, ROW_ICON_SIZE, false, 3);
+    for (int k = 0; k < 3; ++k)
+        m_imageList.Add(
+            wxBitmap(strip.GetSubImage(wxRect(k * ROW_ICON_SIZE, 0, ROW_ICON_SIZE, ROW_ICON_SIZE))));
+}
+
+void CBurnDlg::AddRowAt(int image, const wxString& text, std::time_t when) {
+    const long index = m_taskList->InsertItem(m_rowCount, " ", image);
+    m_taskList->SetItem(index, 1, RowTime(when));
+    m_taskList->SetItem(index, 2, text);
+    m_taskList->EnsureVisible(index);
+    ++m_rowCount;
+}
+
+void CBurnDlg::AddInfoRow(const wxString& text) {
+    AddRowAt(ROW_IMAGE_INFORMATION, text, std::time(nullptr));
+}
+
+void CBurnDlg::AddErrorRow(const wxString& text) {
+    AddRowAt(ROW_IMAGE_ERROR, text, std::time(nullptr));
+}
+
+void CBurnDlg::AddSuccessRow(const wxString& text) {
+    AddRowAt(ROW_IMAGE_SUCCESS, text, std::time(nullptr));
+}
+
+void CBurnDlg::QueueRow(RowKind kind, const wxString& text) {
+    const std::time_t when = std::time(nullptr);
+    CallAfter([this, image = ImageFor(kind), text, when] { AddRowAt(image, text, when); });
+}
+
+void CBurnDlg::FinishTask() {
+    m_abortButton->Disable();
+    m_closeButton->Enable();
+    m_animation->Stop();
+    m_animation->Hide();
+}
+
+void CBurnDlg::OnAbortButton(wxCommandEvent&) {
+    // A second press while this one waits would only ask again.
+    if (m_inAbort)
+        return;
+    m_inAbort = true;
+
+    class CAbortUi : public IBurnAbortUi {
+    public:
+        explicit CAbortUi(CBurnDlg& dlg) : m_dlg(dlg) {}
+        void AddRow(RowKind kind, const std::string& text) override {
+            m_dlg.QueueRow(kind, wxString::FromUTF8(text));
+        }
+        bool WaitForWorker(int ms) override { return m_dlg.m_pThread->WaitForEnd(ms); }
+        void SetFinishedButtons() override {
+            m_dlg.m_closeButton->Enable();
+            m_dlg.m_abortButton->Disable();
+        }
+
+    private:
+        CBurnDlg& m_dlg;
+    } ui(*this);
+    CAppMessageSink messages(this);
+    AbortBurn(messages, ui, g_burnRunning, g_burnAbort);
+    m_inAbort = false;
+}
+
+void CBurnDlg::OnCloseButton(wxCommandEvent&) {
+    m_timer.Stop();
+    if (IsModal())
+        EndModal(1);
+    else
+        Hide();
+}
+
+void CBurnDlg::OnTimer(wxTimerEvent& event) {
+    if (g_burnRunning) {
+        if (++g_elapsedSeconds == 60) {
+            g_elapsedSeconds = 0;
+            if (++g_elapsedMinutes == 60) {
+                g_elapsedMinutes = 0;
+                ++g_elapsedHours;
+            }
+        }
+        m_strElapsed = wxString::Format(FromCore(BURN_ELAPSED_FORMAT), g_elapsedHours, g_elapsedMinutes,
+                                        g_elapsedSeconds);
+        TransferDataToWindow();
+    }
+    event.Skip();
+}
+
+void CBurnDlg::OnCharHook(wxKeyEvent& event) {
+    if (event.GetKeyCode() == WXK_ESCAPE) {
+        // Escape is Close once Close is available, and nothing before.
+        if (m_closeButton->IsEnabled() && !m_inAbort) {
+            wxCommandEvent close(wxEVT_BUTTON, IDC_BURN_CLOSE);
+            OnCloseButton(close);
+        }
+        return;
+    }
+    event.Skip();
+}
+
+void CBurnDlg::OnCloseWindow(wxCloseEvent& event) {
+    if (!m_closeButton->IsEnabled() || m_inAbort) {
+        if (event.CanVeto()) {
+            event.Veto();
+            return;
+        }
+    }
+    wxCommandEvent close(wxEVT_BUTTON, IDC_BURN_CLOSE);
+    OnCloseButton(close);
+}

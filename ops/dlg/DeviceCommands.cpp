@@ -1,0 +1,62 @@
+#include "ops/dlg/DeviceCommands.h"
+
+#include <algorithm>
+#include <memory>
+#include <new>
+
+#include "ops/Texts.h"
+#include "ops/dlg/BurnDlg.h"
+#include "ops/dlg/DialogSupport.h"
+#include "ops/dlg/DialogTexts.h"
+#include "ops/dlg/LockBitsDlg.h"
+#include "ops/dlg/ReadFlashDlg.h"
+#include "ops/dlg/SpeedDlg.h"
+#include "ui/AppMessages.h"
+
+void WriteDeviceCommand(const FirmwareBuffer& buffer, bool autoLock, int lockMode) {
+    std::unique_ptr<CBurnDlg> dlg(new (std::nothrow) CBurnDlg(nullptr));
+    if (!dlg) {
+        ShowAppMessage(FromCore(MSG_CANNOT_LOAD_DIALOG), MsgIcon::Error);
+        return;
+    }
+    dlg->m_autoLock = autoLock;
+    dlg->m_lockLevel = lockMode;
+    const int size = std::clamp(buffer.m_imageSize, 1, BURN_BUFFER_SIZE);
+    g_burnLastAddress = size - 1;
+    dlg->CopyImage(buffer.m_image.data(), size);
+    dlg->ShowModal();
+    // The dialog joins its worker as it goes.
+    dlg.reset();
+}
+
+void ReadFlashCommand(FirmwareBuffer& buffer, IDocumentView& view) {
+    int result = 0;
+    {
+        CReadFlashDlg dlg(nullptr);
+        g_readLength = buffer.m_imageSize;
+        result = dlg.ShowModal();
+    } // the worker has ended here: the staging buffer is no longer written
+    // A dialog that ended any other way than by Close after a complete read leaves the image alone.
+    if (result != 0 && g_readSucceeded.load() == 1) {
+        ShowAppMessage(FromCore(MSG_READ_SUCCESS), MsgIcon::Information);
+        const int size = std::clamp(buffer.m_imageSize, 0, std::min(IMAGE_CAPACITY, READ_BUFFER_SIZE));
+        std::copy_n(g_readBuffer.begin(), size, buffer.m_image.begin());
+    } else {
+        ShowAppMessage(FromCore(MSG_NO_DATA_READ), MsgIcon::Error);
+    }
+    view.Invalidate(false);
+}
+
+void LockBitsCommand(bool& autoLock, int& lockMode) {
+    CLockBitsDlg dlg(nullptr);
+    dlg.m_lockAfterBurn = autoLock ? 1 : 0;
+    SetBoxesFromMode(dlg, lockMode);
+    dlg.ShowModal();
+    lockMode = ModeFromBoxes(dlg);
+    autoLock = dlg.m_lockAfterBurn != 0;
+}
+
+void ProgrammingSpeedCommand() {
+    CSpeedDlg dlg(nullptr);
+    dlg.ShowModal();
+}
