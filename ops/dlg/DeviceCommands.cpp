@@ -12,6 +12,7 @@
 #include "ops/dlg/ReadFlashDlg.h"
 #include "ops/dlg/SpeedDlg.h"
 #include "ui/AppMessages.h"
+#include "ui/Ids.h"
 
 void WriteDeviceCommand(const FirmwareBuffer& buffer, bool autoLock, int lockMode) {
     std::unique_ptr<CBurnDlg> dlg(new (std::nothrow) CBurnDlg(nullptr));
@@ -59,4 +60,8 @@ void LockBitsCommand(bool& autoLock, int& lockMode) {
 void ProgrammingSpeedCommand() {
     CSpeedDlg dlg(nullptr);
     dlg.ShowModal();
+}
+
+bool IsDeviceCommand(int id) {
+    return id == ID_READ_FLASH || id == ID_WRITE_DEVICE || id == ID_LOCK_BITS || id == ID_PROGRAMMING_SPEED;
 }

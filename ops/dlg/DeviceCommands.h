@@ -19,3 +19,7 @@ void LockBitsCommand(bool& autoLock, int& lockMode);
 
 // The Programming Speed dialog; its result is not used.
 void ProgrammingSpeedCommand();
+
+// True for the four commands above (Read Flash, Write Device, Set Lock Bits, Programming Speed), whose
+// dialogs are modal: a test that only follows the commands' routing keeps them from running.
+bool IsDeviceCommand(int id);

@@ -2,6 +2,7 @@
 // application's event filter, as a user's typing goes through them.
 #include <wx/uiaction.h>
 
+#include "ops/dlg/DeviceCommands.h"
 #include "tests/ui/UiTestSupport.h"
 #include "ui/Ids.h"
 #include "ui/MainFrame.h"
@@ -24,7 +25,8 @@ protected:
         // Records the commands that reach the view, before the view's own handlers.
         View()->Bind(wxEVT_MENU, [this](wxCommandEvent& event) {
             m_commands.push_back(event.GetId());
-            event.Skip();
+            if (!IsDeviceCommand(event.GetId())) // their modal dialogs have tests of their own
+                event.Skip();
         });
     }
     void Type(int key, int modifiers) {
