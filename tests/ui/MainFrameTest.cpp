@@ -38,7 +38,7 @@ struct MenuEntry {
     const char* help;
 };
 
-struct MenuSpec {
+struct MenuLayout {
     const char* title;
     std::vector<MenuEntry> items;
 };
@@ -51,7 +51,7 @@ TEST_F(MainFrameTest, StartsUntitledAt64x64With640x480) {
 }
 
 TEST_F(MainFrameTest, MenusHaveTheirItemsInOrder) {
-    const std::vector<MenuSpec> menus = {
+    const std::vector<MenuLayout> menus = {
         {"&File",
          {{ID_OPEN_HEX_FILE, "&Open HEX File\tCtrl+O", "Opens an Intel HEX file."},
           {ID_FILE_SAVE, "&Save\tCtrl+S", "Save the loaded Firmware as Intel HEX File"},
