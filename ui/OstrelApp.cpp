@@ -1,5 +1,6 @@
 #include "ui/OstrelApp.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <utility>

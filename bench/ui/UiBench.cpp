@@ -162,10 +162,11 @@ void MeasureRepaint() {
             baseline.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
         }
         empty->Destroy();
-        std::printf("full repaint at %dx%d (view %dx%d, %d rows): OnDraw median %.2f ms, Refresh+Update median "
-                    "%.2f ms (an empty window of that size: %.2f ms)\n",
-                    size.x, size.y, client.x, client.y, view->VisibleRows(), Median(draw), Median(repaint),
-                    Median(baseline));
+        std::printf(
+            "full repaint at %dx%d (view %dx%d, %d rows): OnDraw median %.2f ms, Refresh+Update median "
+            "%.2f ms (an empty window of that size: %.2f ms)\n",
+            size.x, size.y, client.x, client.y, view->VisibleRows(), Median(draw), Median(repaint),
+            Median(baseline));
     }
     frame->Destroy();
     wxTheApp->Yield(true);
