@@ -237,9 +237,10 @@ void CBurnDlg::AddSuccessRow(const wxString& text) {
     AddRowAt(ROW_IMAGE_SUCCESS, text, std::time(nullptr));
 }
 
-void CBurnDlg::QueueRow(RowKind kind, const wxString& text) {
+void CBurnDlg::AddRowAfterPosted(RowKind kind, const wxString& text) {
     const std::time_t when = std::time(nullptr);
-    CallAfter([this, image = ImageFor(kind), text, when] { AddRowAt(image, text, when); });
+    m_pThread->ServePosted();
+    AddRowAt(ImageFor(kind), text, when);
 }
 
 void CBurnDlg::FinishTask() {
@@ -259,7 +260,7 @@ void CBurnDlg::OnAbortButton(wxCommandEvent&) {
     public:
         explicit CAbortUi(CBurnDlg& dlg) : m_dlg(dlg) {}
         void AddRow(RowKind kind, const std::string& text) override {
-            m_dlg.QueueRow(kind, wxString::FromUTF8(text));
+            m_dlg.AddRowAfterPosted(kind, wxString::FromUTF8(text));
         }
         bool WaitForWorker(int ms) override { return m_dlg.m_pThread->WaitForEnd(ms); }
         void SetFinishedButtons() override {

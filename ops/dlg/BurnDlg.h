@@ -82,8 +82,9 @@ private:
     void OnCloseWindow(wxCloseEvent& event);
     void LoadRowIcons();
     void AddRowAt(int image, const wxString& text, std::time_t when);
-    // A row queued behind what the worker has posted so far, so that the rows keep their order.
-    void QueueRow(RowKind kind, const wxString& text);
+    // A row of the UI thread, added after what the worker has posted so far, so that the rows keep
+    // their order.
+    void AddRowAfterPosted(RowKind kind, const wxString& text);
 
     // The worker's IBurnUi: posts each report to the UI thread.
     class CWorkerLink;

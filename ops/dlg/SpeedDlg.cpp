@@ -47,7 +47,10 @@ int CSpeedDlg::ShowModal() {
 
 bool CSpeedDlg::OnInitDialog() {
     m_slider->SetRange(0, SPEED_SLIDER_MAX);
-    m_slider->SetTickFreq(1); // a new range loses the automatic ticks
+    // A tick at every position, the ends included (GTK's automatic ticks leave the ends out).
+    m_slider->SetTickFreq(1);
+    m_slider->SetTick(0);
+    m_slider->SetTick(SPEED_SLIDER_MAX);
     m_slider->SetTick(1);
     // The dialog is not on the screen yet: its messages belong to the main window.
     CAppMessageSink messages(nullptr);

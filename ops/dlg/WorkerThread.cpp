@@ -104,6 +104,10 @@ bool CWorkerThread::WaitForEnd(int ms) {
     }
 }
 
+void CWorkerThread::ServePosted() {
+    HandlePendingEvents();
+}
+
 void CWorkerThread::Shutdown() {
     std::shared_ptr<Question> open;
     bool fallback = false;

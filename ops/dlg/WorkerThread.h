@@ -38,6 +38,10 @@ public:
     // True when the body has ended.
     bool WaitForEnd(int ms);
 
+    // UI thread: handles the application's pending events once, among them what the worker has posted
+    // so far.
+    void ServePosted();
+
     // UI thread: closes the road (later posts are dropped, questions get their fallback), waits for the
     // body's end while still handling events, joins the thread and discards whatever the worker posted
     // that has not been handled yet. Call it from the owner's destructor, before the controls go.
