@@ -347,7 +347,7 @@ protected:
     void RunAbort(int answer, BurnState& atEnd) {
         sim::DeviceConfig config;
         config.chip = AT89S51;
-        config.delayMs = 1.0;
+        config.delayMs = 1.5; // about 0.8 s of writing
         m_bus.Add(config);
         PrepareImage(AT89S51, 4096);
         CModalDriver driver(m_sleeper, m_messages);
@@ -355,7 +355,7 @@ protected:
             "the write phase under way",
             [] {
                 auto* gauge = Dlg() ? dynamic_cast<wxGauge*>(Dlg()->FindWindow(IDC_BURN_PROGRESS)) : nullptr;
-                return gauge && gauge->GetValue() > 0 && gauge->GetValue() < 2048;
+                return gauge && gauge->GetValue() > 0 && gauge->GetValue() < 3072;
             },
             [] { ClickButton(Dlg(), IDC_BURN_ABORT); });
         CloseAtTheEnd(driver, atEnd);
