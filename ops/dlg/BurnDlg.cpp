@@ -49,23 +49,24 @@ wxString RowTime(std::time_t when) {
 
 } // namespace
 
-// Runs on the worker thread: every report becomes a post to the UI thread; nothing here touches a
-// window or a member the UI thread writes.
+// Runs on the worker thread: every report becomes a post to the UI thread, which makes the wx strings
+// and touches the windows; nothing here touches a window or a member the UI thread writes.
 class CBurnDlg::CWorkerLink : public IBurnUi {
 public:
     explicit CWorkerLink(CBurnDlg& dlg) : m_dlg(dlg) {}
 
     void AddRow(RowKind kind, const std::string& text) override {
         const std::time_t when = std::time(nullptr);
-        m_dlg.m_pThread->Post([dlg = &m_dlg, kind, text = wxString::FromUTF8(text), when] {
-            dlg->AddRowAt(ImageFor(kind), text, when);
+        m_dlg.m_pThread->Post([dlg = &m_dlg, kind, text, when] {
+            dlg->AddRowAt(ImageFor(kind), wxString::FromUTF8(text), when);
         });
     }
     void SetProgress(int position, const std::string& percentText) override {
-        m_dlg.m_pThread->Post([dlg = &m_dlg, position, text = wxString::FromUTF8(percentText)] {
+        m_dlg.m_pThread->Post([dlg = &m_dlg, position, text = percentText] {
             dlg->m_progress->SetValue(std::clamp(position, 0, dlg->m_progress->GetRange()));
-            if (dlg->m_percentLabel->GetLabel() != text)
-                dlg->m_percentLabel->SetLabel(text);
+            const wxString percent = wxString::FromUTF8(text);
+            if (dlg->m_percentLabel->GetLabel() != percent)
+                dlg->m_percentLabel->SetLabel(percent);
         });
     }
     void SetProgressPosition(int position) override {
@@ -75,7 +76,7 @@ public:
     }
     void SetChipsWritten(const std::string& text) override {
         m_dlg.m_pThread->Post(
-            [dlg = &m_dlg, text = wxString::FromUTF8(text)] { dlg->m_chipsWrittenLabel->SetLabel(text); });
+            [dlg = &m_dlg, text] { dlg->m_chipsWrittenLabel->SetLabel(wxString::FromUTF8(text)); });
     }
     void StartElapsedTimer() override {
         m_dlg.m_pThread->Post([dlg = &m_dlg] { dlg->m_timer.Start(BURN_ELAPSED_PERIOD_MS); });

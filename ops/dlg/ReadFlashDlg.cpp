@@ -21,8 +21,7 @@ public:
     explicit CWorkerLink(CReadFlashDlg& dlg) : m_dlg(dlg) {}
 
     void SetStatus(const std::string& text) override {
-        m_dlg.m_pThread->Post(
-            [dlg = &m_dlg, text = wxString::FromUTF8(text)] { dlg->m_status->SetLabel(text); });
+        m_dlg.m_pThread->Post([dlg = &m_dlg, text] { dlg->m_status->SetLabel(wxString::FromUTF8(text)); });
     }
     void EnableClose(bool enable) override {
         m_dlg.m_pThread->Post([dlg = &m_dlg, enable] { dlg->m_closeButton->Enable(enable); });
@@ -41,8 +40,8 @@ public:
     // Waits until the box is dismissed, as a box of the worker's own would.
     void ShowMessage(const std::string& text, MsgIcon icon) override {
         m_dlg.m_pThread->Ask(
-            [dlg = &m_dlg, text = wxString::FromUTF8(text), icon] {
-                ShowAppMessage(text, icon, dlg);
+            [dlg = &m_dlg, text, icon] {
+                ShowAppMessage(wxString::FromUTF8(text), icon, dlg);
                 return true;
             },
             true);
