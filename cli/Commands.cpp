@@ -1,7 +1,6 @@
 #include "cli/Commands.h"
 
 #include <chrono>
-#include <cstdarg>
 #include <cstdio>
 #include <ctime>
 #include <thread>
@@ -16,6 +15,7 @@
 #include "link/Programmer.h"
 #include "ops/Burn.h"
 #include "ops/FlashRead.h"
+#include "ops/Format.h"
 #include "ops/LockBits.h"
 #include "ops/Speed.h"
 #include "ops/Texts.h"
@@ -35,16 +35,6 @@ constexpr const char* LINE_SELECTED_CHIP = "Selected Chip : %s, %d Bytes";
 constexpr int INFO_POWER_STEPS = 4;
 constexpr int INFO_POWER_STEP_MS = 250;
 constexpr int INFO_SIGNATURE_MS = 1000;
-
-std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string Format(const char* format, ...) {
-    char text[512];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
-    va_end(args);
-    return text;
-}
 
 // The view's part in Open HEX File: there is no window to scroll or title here.
 class CNoView : public IDocumentView {
@@ -154,7 +144,7 @@ public:
     std::string ElapsedText() const {
         const auto seconds =
             static_cast<int>(std::chrono::duration_cast<std::chrono::seconds>(m_elapsed).count());
-        return Format(LABEL_TIME_ELAPSED, seconds / 3600, seconds / 60 % 60, seconds % 60);
+        return FormatText(LABEL_TIME_ELAPSED, seconds / 3600, seconds / 60 % 60, seconds % 60);
     }
 
 private:
@@ -237,7 +227,7 @@ public:
     void StepProgress(int position) override {
         if (m_length > 0) {
             const double fraction = static_cast<double>(position) / m_length;
-            m_console.Progress(fraction, Format(PERCENT_FORMAT, 100.0 * fraction));
+            m_console.Progress(fraction, FormatText(PERCENT_FORMAT, 100.0 * fraction));
         }
     }
     void StopAnimation() override {}
@@ -353,12 +343,12 @@ int RunInfo(const CliOptions& options, CConsole& console) {
         console.Err(ROW_NO_CHIP);
         status = EXIT_FAILED;
     } else {
-        console.Out(Format(ROW_FOUND_CHIP, ChipNameFromSignature(signature).c_str()));
-        console.Out(
-            Format(ROW_SIGNATURE, unsigned{signature[0]}, unsigned{signature[1]}, unsigned{signature[2]}));
+        console.Out(FormatText(ROW_FOUND_CHIP, ChipNameFromSignature(signature).c_str()));
+        console.Out(FormatText(ROW_SIGNATURE, unsigned{signature[0]}, unsigned{signature[1]},
+                               unsigned{signature[2]}));
         // The desktop's name covers two chips only; the catalogue tells the others, for --chip.
         if (const ChipInfo* chip = CatalogueChipBySignature(signature))
-            console.Out(Format(LINE_CATALOGUE_CHIP, chip->name));
+            console.Out(FormatText(LINE_CATALOGUE_CHIP, chip->name));
         bool ok = false;
         const uint8_t lock = programmer.ReadLockBits(&ok);
         if (!ok) {
@@ -367,12 +357,12 @@ int RunInfo(const CliOptions& options, CConsole& console) {
         } else if (const LockStatusRow* row = FindLockStatus(lock)) {
             console.Out(row->message);
         } else {
-            console.Out(Format(LINE_LOCK_OTHER, unsigned{lock}));
+            console.Out(FormatText(LINE_LOCK_OTHER, unsigned{lock}));
         }
     }
 
     const ChipInfo& selected = SelectedChipInfo();
-    console.Out(Format(LINE_SELECTED_CHIP, selected.name, selected.flashSize));
+    console.Out(FormatText(LINE_SELECTED_CHIP, selected.name, selected.flashSize));
 
     bool ok = false;
     const int code = programmer.GetSpeed(&ok);
@@ -382,9 +372,9 @@ int RunInfo(const CliOptions& options, CConsole& console) {
     }
     const int position = SpeedPositionFromCode(code);
     if (position >= 0)
-        console.Out(Format(LINE_SPEED, SpeedLabel(position).c_str()));
+        console.Out(FormatText(LINE_SPEED, SpeedLabel(position).c_str()));
     else
-        console.Out(Format(LINE_SPEED_UNKNOWN, code));
+        console.Out(FormatText(LINE_SPEED_UNKNOWN, code));
     return status;
 }
 
@@ -402,7 +392,7 @@ int RunLock(const CliOptions& options, CConsole& console) {
         return EXIT_FAILED;
     // The dialog says nothing for a combination that is no lock mode; a script still wants to know.
     if (FindLockStatus(lock) == nullptr)
-        console.Out(Format(LINE_LOCK_OTHER, unsigned{lock}));
+        console.Out(FormatText(LINE_LOCK_OTHER, unsigned{lock}));
     return EXIT_DONE;
 }
 
@@ -420,7 +410,7 @@ int RunSpeed(const CliOptions& options, CConsole& console) {
         return EXIT_FAILED;
     // The dialog's slider stays at its left end for a code it does not know; here the code is told.
     if (SpeedPositionFromCode(opening.code) < 0)
-        console.Out(Format("Unknown speed code %d", opening.code));
+        console.Out(FormatText("Unknown speed code %d", opening.code));
     else
         console.Out(SpeedLabel(opening.position));
     return EXIT_DONE;
@@ -445,9 +435,9 @@ int RunDump(const CliOptions& options, CConsole& console) {
     if (!OpenFirmwareFile(options.files[0], buffer, messages, view))
         return EXIT_FAILED;
     for (int address = 0; address < buffer.m_imageSize; address += 16) {
-        std::string line = Format("%04X -", static_cast<unsigned>(address));
+        std::string line = FormatText("%04X -", static_cast<unsigned>(address));
         for (int j = 0; j < 16; ++j)
-            line += Format(" %02X", unsigned{buffer.m_image[static_cast<size_t>(address + j)]});
+            line += FormatText(" %02X", unsigned{buffer.m_image[static_cast<size_t>(address + j)]});
         console.Out(line);
     }
     return EXIT_DONE;
