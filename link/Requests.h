@@ -35,7 +35,8 @@ constexpr RequestSpec PowerOn{"PowerOn", 5, REQTYPE_IN, 1, 400, Success::NonNega
 constexpr RequestSpec PowerOff{"PowerOff", 6, REQTYPE_IN, 0, 100, Success::NonNegative};
 constexpr RequestSpec ReadBlock{"ReadBlock", 7, REQTYPE_IN, 8, 200, Success::ExactLength};
 constexpr RequestSpec WriteBlock{"WriteBlock", 8, REQTYPE_OUT, 8, 400, Success::ExactLength};
-constexpr RequestSpec ReadSignature{"ReadSignature", 9, REQTYPE_IN, 3, 100, Success::NonNegative};
+// All three bytes or none: bytes that did not arrive would name a chip that is not there.
+constexpr RequestSpec ReadSignature{"ReadSignature", 9, REQTYPE_IN, 3, 100, Success::ExactLength};
 constexpr RequestSpec EraseChip{"EraseChip", 10, REQTYPE_IN, 0, 100, Success::NonNegative};
 constexpr RequestSpec TestHardware{"TestHardware", 11, REQTYPE_IN, 8, 100, Success::NonNegative};
 constexpr RequestSpec WriteLockMode1{"WriteLockMode1", 12, REQTYPE_IN, 0, 100, Success::NonNegative};

@@ -1,0 +1,231 @@
+// Abort requested from another thread at seeded random points of burns and flash reads, many times,
+// the way the dialogs' Abort buttons do it: the worker runs on its own thread and the abort comes
+// while it works, so the ThreadSanitizer build sees the flags, the workers and the simulator under
+// real concurrency. Each run must end (the burn within the Abort button's wait), never leave the
+// target powered, never claim a chip or a read it did not finish, and leave the image alone.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <random>
+#include <thread>
+
+#include "HardeningSupport.h"
+#include "OpsTestUtil.h"
+#include "image/FirmwareBuffer.h"
+#include "ops/Burn.h"
+#include "ops/FlashRead.h"
+#include "ops/Texts.h"
+
+using namespace opstest;
+
+namespace {
+
+constexpr int BURN_RUNS = 200;
+constexpr int READ_RUNS = 200;
+constexpr unsigned SEED = 51;
+
+// Lets the test thread wait until the worker has reached the chosen point (or has ended).
+class CPoint {
+public:
+    void Reach() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_reached = true;
+        m_changed.notify_all();
+    }
+    void Wait() {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_changed.wait(lock, [this] { return m_reached; });
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    bool m_reached = false;
+};
+
+// The burn dialog's side of Abort: rows of its own, and a wait for the worker's end.
+class CAbortUi : public IBurnAbortUi {
+public:
+    void AddRow(RowKind kind, const std::string& text) override { m_rows.push_back(RowText(kind, text)); }
+    bool WaitForWorker(int ms) override {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_changed.wait_for(lock, std::chrono::milliseconds(ms), [this] { return m_ended; });
+    }
+    void SetFinishedButtons() override { m_finished = true; }
+    void WorkerEnded() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_ended = true;
+        m_changed.notify_all();
+    }
+
+    std::vector<std::string> m_rows;
+    bool m_finished = false;
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    bool m_ended = false;
+};
+
+// Failed checks of the running test so far: a run passed when it added none.
+size_t FailuresSoFar() {
+    return static_cast<size_t>(
+        testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count());
+}
+
+bool LastIsPowerOff(const sim::CSimBus& bus) {
+    const auto requests = bus.VendorTranscript();
+    return !requests.empty() && requests.back().request == R_POWER_OFF && requests.back().result >= 0;
+}
+
+} // namespace
+
+TEST(AbortPoints, BurnAbortedAtRandomPointsEndsCleanly) {
+    std::mt19937 random(SEED);
+    long tried = 0, passed = 0;
+    for (int run = 0; run < BURN_RUNS; ++run) {
+        const int chip = std::uniform_int_distribution<int>(0, CHIP_COUNT - 1)(random);
+        const int size = g_chipCatalogue[static_cast<size_t>(chip)].flashSize;
+        // A point on the progress bar (0 .. 2N, the write phase then the read-back); 0: at once.
+        const int point = std::uniform_int_distribution<int>(0, 2 * size)(random);
+        SCOPED_TRACE("run " + std::to_string(run) + ": chip " + std::to_string(chip) + ", abort at " +
+                     std::to_string(point));
+        const size_t expectsBefore = FailuresSoFar();
+
+        sim::CSimBus bus;
+        bus.Add(Chip(chip));
+        const std::vector<uint8_t> pattern = PatternImage(size, static_cast<unsigned>(run));
+        std::vector<uint8_t> image(BURN_BUFFER_SIZE, 0xFF), readBack(BURN_BUFFER_SIZE, 0);
+        std::copy(pattern.begin(), pattern.end(), image.begin());
+        std::atomic<int32_t> running{1}, abort{0};
+        CRecordingSleeper sleeper;
+        BurnJob job;
+        job.image = image.data();
+        job.readBack = readBack.data();
+        job.lastAddress = size - 1;
+        job.running = &running;
+        job.abort = &abort;
+        job.sleeper = &sleeper;
+        CBurnRecorder ui; // answers No to "Write More Chips ?"
+        CPoint reached;
+        ui.m_onProgress = [&](int position) {
+            if (position >= point)
+                reached.Reach();
+        };
+        ui.m_onAsk = [&](int) { reached.Reach(); };
+        CAbortUi abortUi;
+        std::thread worker([&] {
+            BurnThreadProc(job, ui);
+            reached.Reach();
+            abortUi.WorkerEnded();
+        });
+        if (point > 0)
+            reached.Wait();
+        CMessageRecorder messages;
+        messages.m_answers = {true}; // Yes to "Burn in Progress. Are you sure want to Abort ?"
+        const AbortOutcome outcome = AbortBurn(messages, abortUi, running, abort);
+        worker.join();
+
+        EXPECT_TRUE(outcome == AbortOutcome::Ended || outcome == AbortOutcome::NotRunning);
+        EXPECT_EQ(running.load(), 0);
+        const std::vector<std::string> rows = ui.Rows();
+        const std::vector<std::string> log = ui.Log();
+        EXPECT_EQ(std::count(log.begin(), log.end(), "finish"), 1);
+        const bool verified = std::count(rows.begin(), rows.end(), "S Data Verification Success") == 1;
+        if (job.ending == BurnEnding::Abort) {
+            EXPECT_FALSE(verified);
+            EXPECT_EQ(job.chipsWritten, 0);
+            EXPECT_EQ(log.back(), "position " + std::to_string(2 * (size - 1)));
+            EXPECT_EQ(abortUi.m_rows, (std::vector<std::string>{"E Aborting ...", "E Aborted By User"}));
+        } else {
+            // Too late to stop it: the burn finished, and then it must be true.
+            EXPECT_EQ(job.ending, BurnEnding::NoMore);
+            EXPECT_TRUE(verified);
+            const sim::DeviceState state = bus.State(0);
+            EXPECT_TRUE(std::equal(pattern.begin(), pattern.end(), state.flash.begin()));
+        }
+        EXPECT_TRUE(LastIsPowerOff(bus));
+        EXPECT_FALSE(bus.State(0).powered);
+        EXPECT_EQ(hardening::DescriptorsUnder(bus.Root()), 0);
+
+        ++tried;
+        const size_t expectsAfter = FailuresSoFar();
+        passed += expectsAfter == expectsBefore;
+    }
+    hardening::RecordFigures("abort-burn", {{"tried", tried}, {"passed", passed}});
+}
+
+TEST(AbortPoints, FlashReadAbortedAtRandomPointsLeavesTheImageAlone) {
+    std::mt19937 random(SEED + 1);
+    long tried = 0, passed = 0;
+    for (int run = 0; run < READ_RUNS; ++run) {
+        const int chip = std::uniform_int_distribution<int>(0, CHIP_COUNT - 1)(random);
+        const int size = g_chipCatalogue[static_cast<size_t>(chip)].flashSize;
+        const int point = std::uniform_int_distribution<int>(0, size)(random);
+        SCOPED_TRACE("run " + std::to_string(run) + ": chip " + std::to_string(chip) + ", abort at " +
+                     std::to_string(point));
+        const size_t expectsBefore = FailuresSoFar();
+
+        sim::CSimBus bus;
+        bus.Add(Chip(chip));
+        const std::vector<uint8_t> flash = PatternImage(size, static_cast<unsigned>(run) + 100);
+        bus.SetFlash(0, flash);
+        std::vector<uint8_t> staging(READ_BUFFER_SIZE, 0x5A);
+        std::atomic<int32_t> succeeded{0}, abort{0};
+        CRecordingSleeper sleeper;
+        ReadJob job;
+        job.length = size;
+        job.buffer = staging.data();
+        job.succeeded = &succeeded;
+        job.abort = &abort;
+        job.sleeper = &sleeper;
+        CReadRecorder ui;
+        CPoint reached;
+        ui.m_onProgress = [&](int position) {
+            if (position >= point)
+                reached.Reach();
+        };
+        std::thread worker([&] {
+            ReadFlashThread(job, ui);
+            reached.Reach();
+        });
+        if (point > 0)
+            reached.Wait();
+        abort.store(1); // the Read Flash dialog's Abort
+        worker.join();
+
+        // The view takes the staging buffer only after a read that succeeded.
+        FirmwareBuffer buffer;
+        buffer.m_imageSize = size;
+        buffer.m_image.fill(0x33);
+        if (succeeded.load() == 1)
+            std::copy_n(staging.begin(), size, buffer.m_image.begin());
+        const std::vector<std::string> log = ui.Log();
+        const auto status = std::find_if(log.rbegin(), log.rend(),
+                                         [](const std::string& e) { return e.rfind("status ", 0) == 0; });
+        ASSERT_NE(status, log.rend());
+        if (succeeded.load() == 1) {
+            // Too late to stop it: the read finished, and then it must hold the chip's bytes.
+            EXPECT_EQ(*status, std::string("status ") + STATUS_SUCCESS);
+            EXPECT_TRUE(std::equal(flash.begin(), flash.end(), buffer.m_image.begin()));
+        } else {
+            EXPECT_EQ(*status, std::string("status ") + STATUS_ABORTED);
+            EXPECT_TRUE(std::all_of(buffer.m_image.begin(), buffer.m_image.end(),
+                                    [](uint8_t b) { return b == 0x33; }));
+        }
+        EXPECT_TRUE(std::all_of(staging.begin() + size, staging.end(), [](uint8_t b) { return b == 0x5A; }));
+        EXPECT_EQ(log.back(), "abort off");
+        EXPECT_TRUE(LastIsPowerOff(bus));
+        EXPECT_FALSE(bus.State(0).powered);
+        EXPECT_EQ(hardening::DescriptorsUnder(bus.Root()), 0);
+
+        ++tried;
+        const size_t expectsAfter = FailuresSoFar();
+        passed += expectsAfter == expectsBefore;
+    }
+    hardening::RecordFigures("abort-read", {{"tried", tried}, {"passed", passed}});
+}
