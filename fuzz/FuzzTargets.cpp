@@ -4,6 +4,7 @@
 #include <array>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <set>
 #include <string_view>
@@ -99,43 +100,55 @@ bool IsView(const Event& e, std::string_view text) {
     return e.icon == -1 && e.text == text;
 }
 
-// A pattern that no file is likely to write, so that untouched bytes can be told apart.
-uint8_t Pattern(size_t k) {
-    return static_cast<uint8_t>(k * 151 + 89);
+// A pattern that no file is likely to write, so that untouched bytes can be told apart, and the
+// blank image; compared with memcmp, since every execution checks all 64 KiB.
+using Image = std::array<uint8_t, IMAGE_CAPACITY>;
+const Image& PatternImage() {
+    static const Image s_pattern = [] {
+        Image image{};
+        for (size_t k = 0; k < image.size(); ++k)
+            image[k] = static_cast<uint8_t>(k * 151 + 89);
+        return image;
+    }();
+    return s_pattern;
+}
+const Image& BlankImage() {
+    static const Image s_blank = [] {
+        Image image{};
+        image.fill(0xFF);
+        return image;
+    }();
+    return s_blank;
 }
 
 void FillPattern(FirmwareBuffer& buffer) {
-    for (size_t k = 0; k < buffer.m_image.size(); ++k)
-        buffer.m_image[k] = Pattern(k);
+    buffer.m_image = PatternImage();
 }
 
-// Bytes from..end of the image hold the pattern.
+// Bytes from..end of the image equal those of reference.
+bool SameFrom(const FirmwareBuffer& buffer, const Image& reference, size_t from) {
+    return from >= buffer.m_image.size() || std::memcmp(buffer.m_image.data() + from, reference.data() + from,
+                                                        buffer.m_image.size() - from) == 0;
+}
+
 bool PatternFrom(const FirmwareBuffer& buffer, size_t from) {
-    for (size_t k = from; k < buffer.m_image.size(); ++k)
-        if (buffer.m_image[k] != Pattern(k))
-            return false;
-    return true;
-}
-
-// The image is content from address 0 and 0xFF everywhere after it.
-bool ImageIsFile(const FirmwareBuffer& buffer, std::string_view content) {
-    if (content.size() > buffer.m_image.size())
-        return false;
-    if (!std::equal(content.begin(), content.end(), buffer.m_image.begin(),
-                    [](char c, uint8_t b) { return static_cast<uint8_t>(c) == b; }))
-        return false;
-    return std::all_of(buffer.m_image.begin() + static_cast<long>(content.size()), buffer.m_image.end(),
-                       [](uint8_t b) { return b == 0xFF; });
-}
-
-bool ImageBlank(const FirmwareBuffer& buffer) {
-    return ImageIsFile(buffer, {});
+    return SameFrom(buffer, PatternImage(), from);
 }
 
 // Bytes from..end are 0xFF: what a HEX file loads into a cleared image stays below the bound.
 bool BlankFrom(const FirmwareBuffer& buffer, size_t from) {
-    return std::all_of(buffer.m_image.begin() + static_cast<long>(from), buffer.m_image.end(),
-                       [](uint8_t b) { return b == 0xFF; });
+    return SameFrom(buffer, BlankImage(), from);
+}
+
+// The image is content from address 0 and 0xFF everywhere after it.
+bool ImageIsFile(const FirmwareBuffer& buffer, std::string_view content) {
+    return content.size() <= buffer.m_image.size() &&
+           (content.empty() || std::memcmp(buffer.m_image.data(), content.data(), content.size()) == 0) &&
+           BlankFrom(buffer, content.size());
+}
+
+bool ImageBlank(const FirmwareBuffer& buffer) {
+    return BlankFrom(buffer, 0);
 }
 
 } // namespace
