@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "link/Programmer.h"
 #include "ops/Texts.h"
 
 std::string FormatText(const char* format, ...) {
@@ -19,4 +20,10 @@ std::string NoProgrammerMessage(bool accessDenied) {
     if (accessDenied)
         text = text + "\n" + MSG_ACCESS_DENIED;
     return text;
+}
+
+void ReleaseProgrammer(CProgrammer& programmer) {
+    if (programmer.IsOpen())
+        programmer.PowerOff();
+    programmer.Close();
 }

@@ -75,13 +75,6 @@ bool Prepare(CProgrammer& programmer, IMessageSink& messages, const std::string&
     return true;
 }
 
-// PowerOff whenever a device is held, then release it.
-void Release(CProgrammer& programmer) {
-    if (programmer.IsOpen())
-        programmer.PowerOff();
-    programmer.Close();
-}
-
 } // namespace
 
 bool WriteLockBitsToChip(const LockBoxes& boxes, IMessageSink& messages, const std::string& location) {
@@ -103,7 +96,7 @@ bool WriteLockBitsToChip(const LockBoxes& boxes, IMessageSink& messages, const s
             messages.ShowMessage(FormatText(MSG_DEVICE_LOCKED, mode), MsgIcon::Information);
         }
     }
-    Release(programmer);
+    ReleaseProgrammer(programmer);
     return ok;
 }
 
@@ -127,6 +120,6 @@ bool ReadLockBitsFromChip(LockBoxes& boxes, IMessageSink& messages, const std::s
             }
         }
     }
-    Release(programmer);
+    ReleaseProgrammer(programmer);
     return ok;
 }

@@ -12,10 +12,19 @@ constexpr int WAIT_BEFORE_READ_MS = 100;
 constexpr int WAIT_BEFORE_SET_MS = 250;
 constexpr int WAIT_AFTER_SET_MS = 100;
 
-void Release(CProgrammer& programmer) {
-    if (programmer.IsOpen())
-        programmer.PowerOff();
-    programmer.Close();
+// Open, then TestHardware after its wait, each failure with its message. False when the dialog's
+// work cannot go on; the device (if held) is still to be released by the caller.
+bool Reach(CProgrammer& programmer, IMessageSink& messages, ISleeper& sleeper) {
+    if (!programmer.Open()) {
+        messages.ShowMessage(NoProgrammerMessage(programmer.AccessDenied()), MsgIcon::Error);
+        return false;
+    }
+    sleeper.Sleep(WAIT_BEFORE_TEST_MS);
+    if (!programmer.TestHardware()) {
+        messages.ShowMessage(MSG_BAD_ANSWER, MsgIcon::Error);
+        return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -43,29 +52,22 @@ SpeedOpening OpenSpeed(IMessageSink& messages, ISleeper& sleeper, const std::str
     CProgrammer programmer;
     programmer.SetLocation(location);
     sleeper.Sleep(WAIT_BEFORE_OPEN_MS);
-    if (!programmer.Open()) {
-        messages.ShowMessage(NoProgrammerMessage(programmer.AccessDenied()), MsgIcon::Error);
-    } else {
-        sleeper.Sleep(WAIT_BEFORE_TEST_MS);
-        if (!programmer.TestHardware()) {
-            messages.ShowMessage(MSG_BAD_ANSWER, MsgIcon::Error);
+    if (Reach(programmer, messages, sleeper)) {
+        sleeper.Sleep(WAIT_BEFORE_READ_MS);
+        bool ok = false;
+        const uint8_t code = programmer.GetSpeed(&ok);
+        if (!ok) {
+            // Not a code 0: the dialog cannot show the programmer's speed, so it closes.
+            messages.ShowMessage(MSG_NOT_RESPONDING, MsgIcon::Error);
         } else {
-            sleeper.Sleep(WAIT_BEFORE_READ_MS);
-            bool ok = false;
-            const uint8_t code = programmer.GetSpeed(&ok);
-            if (!ok) {
-                // Not a code 0: the dialog cannot show the programmer's speed, so it closes.
-                messages.ShowMessage(MSG_NOT_RESPONDING, MsgIcon::Error);
-            } else {
-                opening.stayOpen = true;
-                opening.code = code;
-                const int position = SpeedPositionFromCode(code);
-                if (position >= 0)
-                    opening.position = position;
-            }
+            opening.stayOpen = true;
+            opening.code = code;
+            const int position = SpeedPositionFromCode(code);
+            if (position >= 0)
+                opening.position = position;
         }
     }
-    Release(programmer);
+    ReleaseProgrammer(programmer);
     return opening;
 }
 
@@ -77,26 +79,19 @@ bool ConfirmSpeed(int position, IMessageSink& messages, ISleeper& sleeper, const
     bool changed = false;
     CProgrammer programmer;
     programmer.SetLocation(location);
-    if (!programmer.Open()) {
-        messages.ShowMessage(NoProgrammerMessage(programmer.AccessDenied()), MsgIcon::Error);
-    } else {
-        sleeper.Sleep(WAIT_BEFORE_TEST_MS);
-        if (!programmer.TestHardware()) {
-            messages.ShowMessage(MSG_BAD_ANSWER, MsgIcon::Error);
-        } else {
-            sleeper.Sleep(WAIT_BEFORE_SET_MS);
-            const int code = SpeedCodeFromPosition(position);
-            programmer.SetSpeed(static_cast<uint8_t>(code)); // the read-back alone decides
-            sleeper.Sleep(WAIT_AFTER_SET_MS);
-            bool ok = false;
-            const uint8_t readBack = programmer.GetSpeed(&ok);
-            changed = ok && readBack == code;
-            if (changed)
-                messages.ShowMessage(MSG_SPEED_CHANGED, MsgIcon::Information);
-            else
-                messages.ShowMessage(MSG_SPEED_NOT_CHANGED, MsgIcon::Error);
-        }
+    if (Reach(programmer, messages, sleeper)) {
+        sleeper.Sleep(WAIT_BEFORE_SET_MS);
+        const int code = SpeedCodeFromPosition(position);
+        programmer.SetSpeed(static_cast<uint8_t>(code)); // the read-back alone decides
+        sleeper.Sleep(WAIT_AFTER_SET_MS);
+        bool ok = false;
+        const uint8_t readBack = programmer.GetSpeed(&ok);
+        changed = ok && readBack == code;
+        if (changed)
+            messages.ShowMessage(MSG_SPEED_CHANGED, MsgIcon::Information);
+        else
+            messages.ShowMessage(MSG_SPEED_NOT_CHANGED, MsgIcon::Error);
     }
-    Release(programmer);
+    ReleaseProgrammer(programmer);
     return changed;
 }
