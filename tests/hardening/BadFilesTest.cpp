@@ -11,12 +11,11 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <linux/capability.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include "ImageFixtures.h"
+#include "tests/support/WithoutPrivileges.h"
 #include "image/BinaryFile.h"
 #include "image/FileCommands.h"
 #include "image/IntelHex.h"
@@ -65,21 +64,6 @@ long long BytesReadSoFar() {
             return value;
     ADD_FAILURE() << "no rchar in /proc/self/io";
     return -1;
-}
-
-// Runs body on a thread whose effective capabilities are dropped, so that even root meets the
-// permission bits (Linux keeps capabilities per thread; the raw capset changes the calling thread
-// only). For other users nothing changes: the bits apply to them anyway.
-void WithoutPrivileges(const std::function<void()>& body) {
-    std::thread worker([&] {
-        __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-        __user_cap_data_struct caps[2]{};
-        ASSERT_EQ(syscall(SYS_capget, &header, caps), 0);
-        caps[0].effective = caps[1].effective = 0;
-        ASSERT_EQ(syscall(SYS_capset, &header, caps), 0);
-        body();
-    });
-    worker.join();
 }
 
 // Removes parentFd/name and everything below it without ever forming a full path, which may be
