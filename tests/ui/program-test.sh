@@ -30,10 +30,12 @@ grep -qx 'SelectedChip=3' "$tmp/Mardane/Veltro 51.conf" || fail "the chip select
 # The main window as the display sees it.
 XDG_CONFIG_HOME="$tmp" VELTRO_TEST_HOLD_MS=0 "$program" >"$tmp/out2" 2>"$tmp/err2" &
 pid=$!
+# The X window exists, captioned, before it is mapped at its place (a slow build shows it at 0,0
+# for a moment): wait for the place, and judge the last state seen.
 line=""
 for _ in $(seq 200); do
     line="$(xwininfo -root -tree 2>/dev/null | grep '"Untitled - Veltro 51"')"
-    [ -n "$line" ] && break
+    case "$line" in *" 640x480+64+64 "*) break ;; esac
     kill -0 "$pid" 2>/dev/null || break
     sleep 0.1
 done
