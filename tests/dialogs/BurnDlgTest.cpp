@@ -405,6 +405,10 @@ struct FailureCase {
     bool stallFirstWrite;
     std::vector<ExpectedRow> lastRows;
 };
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const FailureCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class BurnFailureTest : public BurnDialogTest, public ::testing::WithParamInterface<FailureCase> {};
 

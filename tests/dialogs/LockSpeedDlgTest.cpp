@@ -82,6 +82,10 @@ struct EndingCase {
     int how; // 0 Close, 1 Escape, 2 the close box
     bool autoLockTaken;
 };
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const EndingCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class LockBitsEndingTest : public CDeviceDialogFixture, public ::testing::WithParamInterface<EndingCase> {};
 
@@ -228,6 +232,10 @@ struct SpeedCase {
     uint8_t codeAfter;
     std::vector<std::string> messages;
 };
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const SpeedCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class SpeedDialogTest : public CDeviceDialogFixture, public ::testing::WithParamInterface<SpeedCase> {};
 

@@ -112,6 +112,10 @@ struct FailedReadCase {
     const char* status;
     std::vector<std::string> messages;
 };
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const FailedReadCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class ReadFlashFailureTest : public ReadFlashDialogTest,
                              public ::testing::WithParamInterface<FailedReadCase> {};
