@@ -17,8 +17,6 @@ struct ChipInfo {
 };
 
 constexpr int CHIP_COUNT = 5;
-constexpr int ID_CHIP_FIRST = 36865;
-constexpr int ID_CHIP_LAST = ID_CHIP_FIRST + CHIP_COUNT - 1;
 
 // Constant data: complete before any view exists, so FillChipCatalogue has nothing left to do.
 extern const std::array<ChipInfo, CHIP_COUNT> g_chipCatalogue;

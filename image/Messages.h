@@ -18,5 +18,3 @@ public:
     // A Yes/No box without icon; true for Yes.
     virtual bool AskYesNo(const std::string& text) { return (void)text, false; }
 };
-
-constexpr const char* APP_NAME = "Veltro 51";

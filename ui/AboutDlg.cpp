@@ -7,9 +7,9 @@
 #include <wx/statbox.h>
 #include <wx/stattext.h>
 
-#include "ui/DialogUnits.h"
-#include "ui/Ids.h"
-#include "ui/Resources.h"
+#include "res/DialogUnits.h"
+#include "res/Ids.h"
+#include "res/Resources.h"
 
 // "Veltro 51 Version 2.4" and "Copyright (C) 2024 Mardane", scrambled.
 const char* const g_scrambledVersionLine = "Yimwvp#92#Zfuwjrr!525";

@@ -10,7 +10,7 @@
 #include <wx/process.h>
 #include <wx/utils.h>
 
-#include "ui/AppMessages.h"
+#include "res/AppMessages.h"
 
 namespace {
 

@@ -7,12 +7,12 @@
 #include <wx/toolbar.h>
 
 #include "chips/ChipCatalogue.h"
-#include "ui/AppMessages.h"
+#include "res/AppMessages.h"
 #include "ui/Help.h"
-#include "ui/Ids.h"
+#include "res/Ids.h"
 #include "ui/OstrelDoc.h"
 #include "ui/OstrelView.h"
-#include "ui/Resources.h"
+#include "res/Resources.h"
 
 namespace {
 

@@ -9,11 +9,11 @@
 #include <wx/utils.h>
 
 #include "ui/AboutDlg.h"
-#include "ui/Ids.h"
+#include "res/Ids.h"
 #include "ui/MainFrame.h"
 #include "ui/OstrelDoc.h"
 #include "ui/OstrelView.h"
-#include "ui/Resources.h"
+#include "res/Resources.h"
 #include "ui/SplashWnd.h"
 
 namespace {

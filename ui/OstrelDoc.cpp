@@ -3,7 +3,7 @@
 #include <wx/toplevel.h>
 
 #include "image/FileCommands.h"
-#include "image/Messages.h"
+#include "res/AppMessages.h"
 
 COstrelDoc::COstrelDoc() : m_title(UNTITLED) {}
 

@@ -10,9 +10,9 @@
 
 #include "chips/ChipCatalogue.h"
 #include "ops/dlg/DeviceCommands.h"
-#include "ui/AppMessages.h"
+#include "res/AppMessages.h"
 #include "ui/FileChoosers.h"
-#include "ui/Ids.h"
+#include "res/Ids.h"
 #include "ui/OstrelDoc.h"
 
 const wxColour COstrelView::ADDRESS_COLOUR(32, 255, 128);

@@ -5,8 +5,8 @@
 #include <wx/evtloop.h>
 #include <wx/time.h>
 
-#include "ui/Ids.h"
-#include "ui/Resources.h"
+#include "res/Ids.h"
+#include "res/Resources.h"
 
 CSplashWnd* CSplashWnd::s_splash = nullptr;
 bool CSplashWnd::s_splashEnabled = true;

@@ -20,7 +20,7 @@
 #include "ops/Texts.h"
 #include "ops/dlg/BurnDlg.h"
 #include "sim/SimApi.h"
-#include "ui/AppMessages.h"
+#include "res/AppMessages.h"
 
 namespace {
 

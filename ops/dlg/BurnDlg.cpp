@@ -17,10 +17,10 @@
 #include "ops/Texts.h"
 #include "ops/dlg/DialogSupport.h"
 #include "ops/dlg/DialogTexts.h"
-#include "ui/AppMessages.h"
-#include "ui/DialogUnits.h"
-#include "ui/Ids.h"
-#include "ui/Resources.h"
+#include "res/AppMessages.h"
+#include "res/DialogUnits.h"
+#include "res/Ids.h"
+#include "res/Resources.h"
 
 int32_t g_elapsedHours = 0;
 int32_t g_elapsedMinutes = 0;

@@ -11,8 +11,8 @@
 #include "ops/dlg/LockBitsDlg.h"
 #include "ops/dlg/ReadFlashDlg.h"
 #include "ops/dlg/SpeedDlg.h"
-#include "ui/AppMessages.h"
-#include "ui/Ids.h"
+#include "res/AppMessages.h"
+#include "res/Ids.h"
 
 void WriteDeviceCommand(const FirmwareBuffer& buffer, bool autoLock, int lockMode) {
     std::unique_ptr<CBurnDlg> dlg(new (std::nothrow) CBurnDlg(nullptr));

@@ -6,7 +6,7 @@
 #include <wx/dialog.h>
 #include <wx/display.h>
 
-#include "ui/DialogUnits.h"
+#include "res/DialogUnits.h"
 
 namespace {
 ISleeper* g_testSleeper = nullptr;

@@ -7,7 +7,7 @@
 
 #include "ops/dlg/DialogSupport.h"
 #include "ops/dlg/DialogTexts.h"
-#include "ui/AppMessages.h"
+#include "res/AppMessages.h"
 
 CLockBitsDlg::CLockBitsDlg(wxWindow* parent)
     : wxDialog(parent, wxID_ANY, FromCore(LOCK_CAPTION), wxDefaultPosition, wxDefaultSize,

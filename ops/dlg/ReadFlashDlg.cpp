@@ -11,9 +11,9 @@
 
 #include "ops/dlg/DialogSupport.h"
 #include "ops/dlg/DialogTexts.h"
-#include "ui/AppMessages.h"
-#include "ui/Ids.h"
-#include "ui/Resources.h"
+#include "res/AppMessages.h"
+#include "res/Ids.h"
+#include "res/Resources.h"
 
 // Runs on the worker thread: every report becomes a post to the UI thread.
 class CReadFlashDlg::CWorkerLink : public IReadUi {

@@ -8,7 +8,7 @@
 #include "ops/Speed.h"
 #include "ops/dlg/DialogSupport.h"
 #include "ops/dlg/DialogTexts.h"
-#include "ui/AppMessages.h"
+#include "res/AppMessages.h"
 
 CSpeedDlg::CSpeedDlg(wxWindow* parent)
     : wxDialog(parent, wxID_ANY, FromCore(SPEED_CAPTION), wxDefaultPosition, wxDefaultSize,

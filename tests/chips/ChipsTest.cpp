@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "chips/ChipCatalogue.h"
+#include "res/Ids.h"
 
 namespace fs = std::filesystem;
 
@@ -109,11 +110,13 @@ TEST(SelectedChip, SurvivesARestartAndKeepsTheRestOfTheFile) {
         EXPECT_EQ(g_selectedChip, 4);
     }
     // Other sections and keys, the toolkit's recent files say, stay as they were.
-    std::ofstream(path) << "; kept\n[Recent File List]\nFile1=/tmp/a.hex\n\n[State]\nSelectedChip=1\nOther=5\n";
+    std::ofstream(path)
+        << "; kept\n[Recent File List]\nFile1=/tmp/a.hex\n\n[State]\nSelectedChip=1\nOther=5\n";
     CIniSettingsStore store(path);
     g_selectedChip = 3;
     ASSERT_TRUE(SaveSelectedChip(store));
-    EXPECT_EQ(ReadFile(path), "; kept\n[Recent File List]\nFile1=/tmp/a.hex\n\n[State]\nSelectedChip=3\nOther=5\n");
+    EXPECT_EQ(ReadFile(path),
+              "; kept\n[Recent File List]\nFile1=/tmp/a.hex\n\n[State]\nSelectedChip=3\nOther=5\n");
     int other = 0;
     EXPECT_TRUE(store.ReadInt("State", "Other", other));
     EXPECT_EQ(other, 5);
@@ -136,7 +139,8 @@ TEST(SettingsStore, DefaultPathFollowsXdgConfigHome) {
     EXPECT_EQ(CIniSettingsStore::DefaultPath(), "/somewhere/cfg/Mardane/Veltro 51.conf");
     unsetenv("XDG_CONFIG_HOME");
     setenv("HOME", std::getenv("HOME") ? std::getenv("HOME") : "/root", 1);
-    EXPECT_EQ(CIniSettingsStore::DefaultPath(), std::string(std::getenv("HOME")) + "/.config/Mardane/Veltro 51.conf");
+    EXPECT_EQ(CIniSettingsStore::DefaultPath(),
+              std::string(std::getenv("HOME")) + "/.config/Mardane/Veltro 51.conf");
     if (oldXdg)
         setenv("XDG_CONFIG_HOME", savedXdg.c_str(), 1);
 }

@@ -12,7 +12,7 @@
 #include "ops/Texts.h"
 #include "ops/dlg/BurnDlg.h"
 #include "tests/dialogs/DialogTestSupport.h"
-#include "ui/Ids.h"
+#include "res/Ids.h"
 #include "ui/OstrelView.h"
 
 namespace {

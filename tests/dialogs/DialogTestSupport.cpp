@@ -12,6 +12,7 @@
 #include "ops/dlg/LockBitsDlg.h"
 #include "ops/dlg/ReadFlashDlg.h"
 #include "ops/dlg/SpeedDlg.h"
+#include "res/Ids.h"
 #include "ui/MainFrame.h"
 
 void CTestSleeper::Sleep(int ms) {

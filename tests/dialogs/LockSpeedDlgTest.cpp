@@ -6,7 +6,7 @@
 #include "ops/dlg/LockBitsDlg.h"
 #include "ops/dlg/SpeedDlg.h"
 #include "tests/dialogs/DialogTestSupport.h"
-#include "ui/Ids.h"
+#include "res/Ids.h"
 #include "ui/OstrelView.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include "ops/Texts.h"
 #include "ops/dlg/ReadFlashDlg.h"
 #include "tests/dialogs/DialogTestSupport.h"
-#include "ui/Ids.h"
+#include "res/Ids.h"
 #include "ui/OstrelView.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include "tests/ui/UiTestSupport.h"
 #include "ui/AboutDlg.h"
 #include "ui/Help.h"
-#include "ui/Ids.h"
+#include "res/Ids.h"
 #include "ui/MainFrame.h"
 
 namespace {

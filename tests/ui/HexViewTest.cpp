@@ -5,7 +5,7 @@
 
 #include "chips/ChipCatalogue.h"
 #include "tests/ui/UiTestSupport.h"
-#include "ui/Ids.h"
+#include "res/Ids.h"
 #include "ui/MainFrame.h"
 #include "ui/OstrelView.h"
 

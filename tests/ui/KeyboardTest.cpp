@@ -4,7 +4,7 @@
 
 #include "ops/dlg/DeviceCommands.h"
 #include "tests/ui/UiTestSupport.h"
-#include "ui/Ids.h"
+#include "res/Ids.h"
 #include "ui/MainFrame.h"
 #include "ui/OstrelDoc.h"
 #include "ui/OstrelView.h"

@@ -3,8 +3,8 @@
 #include <wx/generic/animate.h>
 
 #include "tests/ui/UiTestSupport.h"
-#include "ui/Ids.h"
-#include "ui/Resources.h"
+#include "res/Ids.h"
+#include "res/Resources.h"
 
 namespace {
 

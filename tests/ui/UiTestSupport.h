@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 #include <wx/string.h>
 
-#include "ui/AppMessages.h"
+#include "res/AppMessages.h"
 #include "ui/FileChoosers.h"
 #include "ui/OstrelApp.h"
 

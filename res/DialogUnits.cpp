@@ -1,4 +1,4 @@
-#include "ui/DialogUnits.h"
+#include "res/DialogUnits.h"
 
 #include <wx/fontenum.h>
 

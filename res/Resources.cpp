@@ -1,4 +1,4 @@
-#include "ui/Resources.h"
+#include "res/Resources.h"
 
 #include <wx/animate.h>
 #include <wx/mstream.h>

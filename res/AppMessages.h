@@ -11,6 +11,9 @@
 
 class wxWindow;
 
+// The application's name: the caption of every message box and the end of the main window's.
+constexpr const char* APP_NAME = "Veltro 51";
+
 // style is wxOK or wxYES_NO with wxICON_ERROR, wxICON_INFORMATION or wxICON_NONE; the result is
 // wxOK, wxYES or wxNO as wxMessageBox returns them.
 using MessageBoxHook = std::function<int(const wxString& text, const wxString& caption, long style)>;

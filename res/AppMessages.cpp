@@ -1,4 +1,4 @@
-#include "ui/AppMessages.h"
+#include "res/AppMessages.h"
 
 #include <utility>
 

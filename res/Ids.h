@@ -2,6 +2,8 @@
 // Fixed command, control and pane ids of the main window. They are the wx ids of the menu items,
 // tools and status panes; wx reserves only 4999..5999 for itself, so none of these collide.
 
+#include "chips/ChipCatalogue.h"
+
 constexpr int ID_READ_FLASH = 32771;
 constexpr int ID_WRITE_DEVICE = 32772;
 constexpr int ID_LOCK_BITS = 32774;
@@ -13,7 +15,9 @@ constexpr int ID_HELP_TUTORIAL = 32781;
 constexpr int ID_HELP_READING = 32782;
 constexpr int ID_CHIP_DUMMY = 32783;
 constexpr int ID_PROGRAMMING_SPEED = 32784;
-// The chip commands are ID_CHIP_FIRST..ID_CHIP_LAST of chips/ChipCatalogue.h.
+// The chip commands, one per catalogue record in its order: the id minus ID_CHIP_FIRST is the index.
+constexpr int ID_CHIP_FIRST = 36865;
+constexpr int ID_CHIP_LAST = ID_CHIP_FIRST + CHIP_COUNT - 1;
 
 constexpr int ID_FILE_NEW = 57600;
 constexpr int ID_FILE_OPEN = 57601;
