@@ -26,7 +26,9 @@ void LoadSelectedChip(ISettingsStore& store) {
     g_selectedChip = value;
 }
 
-bool SaveSelectedChip(ISettingsStore& store) { return store.WriteInt("State", "SelectedChip", g_selectedChip); }
+bool SaveSelectedChip(ISettingsStore& store) {
+    return store.WriteInt("State", "SelectedChip", g_selectedChip);
+}
 
 std::string ChipNameFromSignature(const uint8_t signature[3]) {
     if (signature[0] == 0x1E && signature[1] == 0x52 && signature[2] == 0x06)
@@ -34,6 +36,18 @@ std::string ChipNameFromSignature(const uint8_t signature[3]) {
     if (signature[0] == 0x1E && signature[1] == 0x51 && signature[2] == 0x06)
         return "Atmel AT89S51";
     return "Unknown Chip";
+}
+
+int FindChipBySignature(const uint8_t signature[3]) {
+    for (int i = 0; i < CHIP_COUNT; ++i) {
+        const ChipInfo& chip = g_chipCatalogue[static_cast<size_t>(i)];
+        bool same = true;
+        for (int k = 0; k < 3 && same; ++k)
+            same = chip.signatureAddress[k] < 0 || chip.signature[k] == signature[k];
+        if (same)
+            return i;
+    }
+    return -1;
 }
 
 int FindChipByName(const std::string& name) {

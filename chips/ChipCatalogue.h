@@ -33,5 +33,9 @@ bool SaveSelectedChip(ISettingsStore& store);
 // Display name for the three signature bytes the programmer returned (independent of the catalogue).
 std::string ChipNameFromSignature(const uint8_t signature[3]);
 
+// Catalogue index of the chip whose signature bytes these are, -1 for none. Each of the five has a
+// signature of its own; a byte the chip does not have (address -1) is not compared.
+int FindChipBySignature(const uint8_t signature[3]);
+
 // Catalogue index of a chip name, compared case-insensitively; -1 when there is none.
 int FindChipByName(const std::string& name);

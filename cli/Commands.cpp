@@ -9,32 +9,26 @@
 
 #include "chips/ChipCatalogue.h"
 #include "image/BinaryWriter.h"
-#include "image/FileCommands.h"
-#include "image/FirmwareBuffer.h"
 #include "image/IntelHex.h"
+#include "image/FirmwareBuffer.h"
 #include "link/Programmer.h"
 #include "ops/Burn.h"
+#include "ops/FileCommands.h"
 #include "ops/FlashRead.h"
 #include "ops/Format.h"
+#include "ops/Identify.h"
 #include "ops/LockBits.h"
 #include "ops/Speed.h"
 #include "ops/Texts.h"
 
 namespace {
 
-// The burn dialog's elapsed-time label; here printed once when the burn has ended.
-constexpr const char* LABEL_TIME_ELAPSED = "Time Elapsed %02d:%02d:%02d";
 // info's own lines, around the desktop application's texts.
 constexpr const char* LINE_SPEED = "Programming Speed : %s";
 constexpr const char* LINE_SPEED_UNKNOWN = "Programming Speed : unknown code %d";
 constexpr const char* LINE_LOCK_OTHER = "Lock Bits : 0x%02X, no lock mode";
 constexpr const char* LINE_CATALOGUE_CHIP = "Catalogue Chip : %s";
 constexpr const char* LINE_SELECTED_CHIP = "Selected Chip : %s, %d Bytes";
-
-// The info command's waits, those of the burn before it reads the signature.
-constexpr int INFO_POWER_STEPS = 4;
-constexpr int INFO_POWER_STEP_MS = 250;
-constexpr int INFO_SIGNATURE_MS = 1000;
 
 // The view's part in Open HEX File: there is no window to scroll or title here.
 class CNoView : public IDocumentView {
@@ -48,12 +42,6 @@ FirmwareBuffer BufferForSelectedChip() {
     FirmwareBuffer buffer;
     buffer.m_imageSize = SelectedChipInfo().flashSize;
     return buffer;
-}
-
-void ReportNoProgrammer(CConsole& console, bool accessDenied) {
-    console.Err(MSG_NO_PROGRAMMER);
-    if (accessDenied)
-        console.Err(MSG_ACCESS_DENIED);
 }
 
 // Runs work on a thread of its own while the main thread waits for it or for Ctrl+C. onInterrupt
@@ -96,12 +84,11 @@ template <typename Work, typename OnInterrupt> void RunInterruptible(Work work, 
 
 // The burn dialog as lines. Rows and labels come on the worker thread, the abort's rows on the main
 // thread; the console keeps them in order.
-class CConsoleBurnUi : public IBurnUi, public IBurnAbortUi {
+class CConsoleBurnPort : public IOperationPort, public IWorkerWait {
 public:
-    CConsoleBurnUi(CConsole& console, int32_t lastAddress, bool askMore)
-        : m_console(console), m_progressUpper(BurnProgressModel(lastAddress).Upper()), m_askMore(askMore) {}
+    CConsoleBurnPort(CConsole& console, bool askMore) : m_console(console), m_askMore(askMore) {}
 
-    void AddRow(RowKind kind, const std::string& text) override {
+    void Row(RowKind kind, const std::string& text) override {
         const char* mark = kind == RowKind::Error     ? MARK_ERROR
                            : kind == RowKind::Success ? MARK_SUCCESS
                                                       : MARK_INFO;
@@ -111,32 +98,37 @@ public:
         else
             m_console.Out(line);
     }
-    void SetProgress(int position, const std::string& percentText) override {
-        if (m_progressUpper > 0)
-            m_console.Progress(static_cast<double>(position) / m_progressUpper, percentText);
+    void Progress(int done, int total) override {
+        if (total > 0)
+            m_console.Progress(static_cast<double>(done) / total, PercentText(done, total));
     }
-    // The abort ending moves the bar to its end; a full bar would read as done, so it is left alone.
-    void SetProgressPosition(int) override {}
-    void SetChipsWritten(const std::string& text) override { m_console.Out(text); }
-    void StartElapsedTimer() override { StartClock(); }
-    void StopElapsedTimer() override { StopClock(); }
-    void FinishTask() override {
+    void CycleStarted(int) override { StartClock(); }
+    void ChipVerified(int chipsWritten) override {
+        m_console.Out(FormatText(LABEL_CHIPS_WRITTEN, chipsWritten));
+    }
+    void CycleEnded(const CycleReport&) override { StopClock(); }
+    void Ended(Ending) override {
         StopClock();
         m_console.EndProgress();
     }
-    bool AskWriteMore() override {
-        if (!m_askMore)
+    void Message(const std::string& text, MsgIcon icon) override {
+        if (icon == MsgIcon::Error)
+            m_console.Err(text);
+        else
+            m_console.Out(text);
+    }
+    bool Ask(Question question) override {
+        if (question != Question::WriteMore || !m_askMore)
             return false;
-        return m_console.AskYesNo(ASK_WRITE_MORE, m_questionWake.ReadFd());
+        return m_console.AskYesNo(QuestionText(question), m_questionWake.ReadFd());
     }
 
-    // IBurnAbortUi, on the main thread. The worker may be waiting for an answer to "Write More Chips ?":
+    // IWorkerWait, on the main thread. The worker may be waiting for an answer to "Write More Chips ?":
     // the abort answers No for the user, so that the worker can end.
     bool WaitForWorker(int ms) override {
         m_questionWake.Signal();
         return m_done != nullptr && m_done->Wait(ms);
     }
-    void SetFinishedButtons() override {}
 
     void SetDonePipe(const CWakePipe* done) { m_done = done; }
 
@@ -160,7 +152,6 @@ private:
     }
 
     CConsole& m_console;
-    const int m_progressUpper;
     const bool m_askMore;
     CWakePipe m_questionWake;
     const CWakePipe* m_done = nullptr;
@@ -170,11 +161,24 @@ private:
     std::chrono::steady_clock::duration m_elapsed{};
 };
 
+// The abort of a burn on the command line: the signal is the user's confirmation, and its rows are
+// the burn's.
+class CConsoleAbortPort : public IOperationPort {
+public:
+    explicit CConsoleAbortPort(CConsoleBurnPort& burn) : m_burn(burn) {}
+    void Row(RowKind kind, const std::string& text) override { m_burn.Row(kind, text); }
+    void Message(const std::string& text, MsgIcon icon) override { m_burn.Message(text, icon); }
+    bool Ask(Question question) override { return question == Question::AbortBurn; }
+
+private:
+    CConsoleBurnPort& m_burn;
+};
+
 int RunBurn(const CliOptions& options, CConsole& console) {
     CConsoleSink messages(console);
     CNoView view;
     FirmwareBuffer buffer = BufferForSelectedChip();
-    if (!OpenFirmwareFile(options.files[0], buffer, messages, view))
+    if (!OpenFirmwareFile(options.files[0], buffer, messages, view).ok)
         return EXIT_FAILED;
 
     CRealSleeper sleeper;
@@ -187,55 +191,45 @@ int RunBurn(const CliOptions& options, CConsole& console) {
     job.lockLevel = options.lockMode > 0 ? options.lockMode : 1;
     job.running = &running;
     job.abort = &abort;
-    job.sleeper = &sleeper;
     job.location = options.programmer;
 
-    CConsoleBurnUi ui(console, job.lastAddress, options.more);
+    CConsoleBurnPort port(console, options.more);
     bool aborted = false;
-    RunInterruptible([&] { BurnThreadProc(job, ui); },
+    BurnResult result;
+    RunInterruptible([&] { result = BurnThreadProc(job, port, sleeper); },
                      [&](const CWakePipe& done) {
-                         // The signal is the user's confirmation: no question here.
-                         CConsoleSink confirmed(console, true, true);
-                         ui.SetDonePipe(&done);
-                         aborted = AbortBurn(confirmed, ui, running, abort) != AbortOutcome::NotRunning;
+                         CConsoleAbortPort abortPort(port);
+                         port.SetDonePipe(&done);
+                         aborted = AbortBurn(abortPort, port, running, abort) != AbortOutcome::NotRunning;
                      });
     console.EndProgress();
-    console.Out(ui.ElapsedText());
+    console.Out(port.ElapsedText());
 
-    const bool allWritten = job.ending == BurnEnding::NoMore && job.chipsWritten > 0 &&
-                            job.chipsFailed == 0 && job.lockFailures == 0;
+    const bool allWritten = result.ending == BurnEnding::NoMore && result.chipsWritten > 0 &&
+                            result.chipsFailed == 0 && result.lockFailures == 0;
     return !aborted && allWritten ? EXIT_DONE : EXIT_FAILED;
 }
 
 // ---- read ----
 
 // The Read Flash dialog as lines: its status texts, its message boxes and a progress bar.
-class CConsoleReadUi : public IReadUi {
+class CConsoleReadPort : public CConsoleSink {
 public:
-    CConsoleReadUi(CConsole& console, int32_t length)
-        : m_console(console), m_sink(console), m_length(length) {}
+    explicit CConsoleReadPort(CConsole& console) : CConsoleSink(console), m_console(console) {}
 
-    void ShowMessage(const std::string& text, MsgIcon icon) override { m_sink.ShowMessage(text, icon); }
-    void SetStatus(const std::string& text) override {
-        if (text == STATUS_ERROR)
+    void Row(RowKind kind, const std::string& text) override {
+        if (kind == RowKind::Error)
             m_console.Err(text);
         else
             m_console.Out(text);
     }
-    void EnableClose(bool) override {}
-    void EnableAbort(bool) override {}
-    void StepProgress(int position) override {
-        if (m_length > 0) {
-            const double fraction = static_cast<double>(position) / m_length;
-            m_console.Progress(fraction, FormatText(PERCENT_FORMAT, 100.0 * fraction));
-        }
+    void Progress(int done, int total) override {
+        if (total > 0)
+            m_console.Progress(static_cast<double>(done) / total, PercentText(done, total));
     }
-    void StopAnimation() override {}
 
 private:
     CConsole& m_console;
-    CConsoleSink m_sink;
-    int32_t m_length;
 };
 
 int RunRead(const CliOptions& options, CConsole& console) {
@@ -249,28 +243,24 @@ int RunRead(const CliOptions& options, CConsole& console) {
     job.length = buffer.m_imageSize;
     job.succeeded = &succeeded;
     job.abort = &abort;
-    job.sleeper = &sleeper;
     job.location = options.programmer;
 
-    CConsoleReadUi ui(console, job.length);
-    RunInterruptible([&] { ReadFlashThread(job, ui); }, [&](const CWakePipe&) { abort.store(1); });
+    CConsoleReadPort port(console);
+    RunInterruptible([&] { ReadFlashThread(job, port, sleeper); }, [&](const CWakePipe&) { abort.store(1); });
     console.EndProgress();
 
     CConsoleSink messages(console);
-    if (succeeded.load() == 0) {
-        messages.ShowMessage(MSG_NO_DATA_READ, MsgIcon::Error);
-        return EXIT_FAILED;
-    }
-    messages.ShowMessage(MSG_READ_SUCCESS, MsgIcon::Information);
-    std::copy(job.buffer, job.buffer + job.length, buffer.m_image.begin());
-    if (FileKindFromPath(path) == FileKind::Binary) {
-        if (!WriteBinaryFile(path, buffer)) {
-            messages.ShowMessage(MSG_CANNOT_WRITE, MsgIcon::Error);
-            return EXIT_FAILED;
-        }
-        return EXIT_DONE;
-    }
-    return SaveFirmwareFile(path, buffer, messages) ? EXIT_DONE : EXIT_FAILED;
+    // The file first: "Flash Read Success" only once it holds the chip's flash.
+    const bool kept = HandReadToImage(succeeded.load() != 0, job.buffer, buffer, messages,
+                                      [&](const FirmwareBuffer& image) {
+                                          if (FileKindFromPath(path) != FileKind::Binary)
+                                              return SaveFirmwareFile(path, image, messages).ok;
+                                          if (WriteBinaryFile(path, image))
+                                              return true;
+                                          messages.Message(MSG_CANNOT_WRITE, MsgIcon::Error);
+                                          return false;
+                                      });
+    return kept ? EXIT_DONE : EXIT_FAILED;
 }
 
 // ---- list, info ----
@@ -287,125 +277,76 @@ int RunList(CConsole& console) {
     return EXIT_DONE;
 }
 
-// The catalogue chip whose signature bytes these are (a byte the chip does not have, address -1,
-// is not compared), or null.
-const ChipInfo* CatalogueChipBySignature(const uint8_t signature[3]) {
-    for (const ChipInfo& chip : g_chipCatalogue) {
-        bool same = true;
-        for (int k = 0; k < 3 && same; ++k)
-            same = chip.signatureAddress[k] < 0 || chip.signature[k] == signature[k];
-        if (same)
-            return &chip;
-    }
-    return nullptr;
-}
-
-// Test, power, signature, lock status and speed in one connection, with the burn's pacing before the
-// signature; PowerOff before the programmer is released on every path once it was opened.
 int RunInfo(const CliOptions& options, CConsole& console) {
+    CConsoleReadPort port(console);
     CRealSleeper sleeper;
-    CProgrammer programmer;
-    programmer.SetLocation(options.programmer);
-    if (!programmer.Open()) {
-        ReportNoProgrammer(console, programmer.AccessDenied());
+    const ChipIdentity identity = IdentifyChip(IdentifyJob{options.programmer}, port, sleeper);
+    if (!identity.opened)
         return EXIT_FAILED;
-    }
-    struct PowerOffOnExit {
-        CProgrammer& programmer;
-        ~PowerOffOnExit() {
-            programmer.PowerOff();
-            programmer.Close();
-        }
-    } powerOff{programmer};
-
-    const char* product = programmer.GetProductString();
-    console.Out(std::string(ROW_FOUND) + " " + (product ? product : ""));
-    if (!programmer.TestHardware()) {
-        console.Err(MSG_BAD_ANSWER);
+    console.Out(std::string(ROW_FOUND) + " " + identity.product);
+    if (!identity.tested)
         return EXIT_FAILED;
-    }
     console.Out(ROW_HARDWARE_OK);
-    for (int level = 1; level <= INFO_POWER_STEPS; ++level) {
-        if (!programmer.PowerOn())
-            console.Err(ROW_CONTINUING);
-        sleeper.Sleep(INFO_POWER_STEP_MS);
-    }
-    sleeper.Sleep(INFO_SIGNATURE_MS);
-
-    int status = EXIT_DONE;
-    if (!programmer.ReadSignature()) {
-        console.Err(MSG_NOT_RESPONDING);
-        return EXIT_FAILED;
-    }
-    const uint8_t* signature = programmer.GetSignature();
-    const bool noChip = signature[0] == 0xFF && signature[1] == 0xFF && signature[2] == 0xFF;
-    if (noChip) {
-        console.Err(ROW_NO_CHIP);
-        status = EXIT_FAILED;
-    } else {
+    if (identity.signatureRead && !identity.noChip) {
+        const uint8_t* signature = identity.signature;
         console.Out(FormatText(ROW_FOUND_CHIP, ChipNameFromSignature(signature).c_str()));
         console.Out(FormatText(ROW_SIGNATURE, unsigned{signature[0]}, unsigned{signature[1]},
                                unsigned{signature[2]}));
         // The desktop's name covers two chips only; the catalogue tells the others, for --chip.
-        if (const ChipInfo* chip = CatalogueChipBySignature(signature))
-            console.Out(FormatText(LINE_CATALOGUE_CHIP, chip->name));
-        bool ok = false;
-        const uint8_t lock = programmer.ReadLockBits(&ok);
-        if (!ok) {
-            console.Err(MSG_NOT_RESPONDING);
-            status = EXIT_FAILED;
-        } else if (const LockStatusRow* row = FindLockStatus(lock)) {
-            console.Out(row->message);
-        } else {
-            console.Out(FormatText(LINE_LOCK_OTHER, unsigned{lock}));
+        if (identity.chip >= 0)
+            console.Out(
+                FormatText(LINE_CATALOGUE_CHIP, g_chipCatalogue[static_cast<size_t>(identity.chip)].name));
+        if (identity.lockRead) {
+            if (const LockStatusRow* row = FindLockStatus(identity.lockStatus))
+                console.Out(row->message);
+            else
+                console.Out(FormatText(LINE_LOCK_OTHER, unsigned{identity.lockStatus}));
         }
     }
-
-    const ChipInfo& selected = SelectedChipInfo();
-    console.Out(FormatText(LINE_SELECTED_CHIP, selected.name, selected.flashSize));
-
-    bool ok = false;
-    const int code = programmer.GetSpeed(&ok);
-    if (!ok) {
-        console.Err(MSG_NOT_RESPONDING);
-        return EXIT_FAILED;
+    if (identity.signatureRead && (identity.lockRead || identity.noChip)) {
+        const ChipInfo& selected = SelectedChipInfo();
+        console.Out(FormatText(LINE_SELECTED_CHIP, selected.name, selected.flashSize));
     }
-    const int position = SpeedPositionFromCode(code);
-    if (position >= 0)
-        console.Out(FormatText(LINE_SPEED, SpeedLabel(position).c_str()));
-    else
-        console.Out(FormatText(LINE_SPEED_UNKNOWN, code));
-    return status;
+    if (identity.speedRead) {
+        const int position = SpeedPositionFromCode(identity.speedCode);
+        if (position >= 0)
+            console.Out(FormatText(LINE_SPEED, SpeedLabel(position).c_str()));
+        else
+            console.Out(FormatText(LINE_SPEED_UNKNOWN, identity.speedCode));
+    }
+    return identity.ok ? EXIT_DONE : EXIT_FAILED;
 }
 
 // ---- lock, speed ----
 
 int RunLock(const CliOptions& options, CConsole& console) {
     CConsoleSink messages(console);
-    LockBoxes boxes;
+    CRealSleeper sleeper;
+    LockJob job;
+    job.location = options.programmer;
     if (options.writeMode > 0) {
-        SetBoxesFromMode(boxes, options.writeMode);
-        return WriteLockBitsToChip(boxes, messages, options.programmer) ? EXIT_DONE : EXIT_FAILED;
+        SetBoxesFromMode(job.boxes, options.writeMode);
+        return WriteLockBitsToChip(job, messages, sleeper).ok ? EXIT_DONE : EXIT_FAILED;
     }
-    uint8_t lock = 0;
-    if (!ReadLockBitsFromChip(boxes, messages, options.programmer, &lock))
+    const LockResult result = ReadLockBitsFromChip(job, messages, sleeper);
+    if (!result.ok)
         return EXIT_FAILED;
     // The dialog says nothing for a combination that is no lock mode; a script still wants to know.
-    if (FindLockStatus(lock) == nullptr)
-        console.Out(FormatText(LINE_LOCK_OTHER, unsigned{lock}));
+    if (FindLockStatus(result.status) == nullptr)
+        console.Out(FormatText(LINE_LOCK_OTHER, unsigned{result.status}));
     return EXIT_DONE;
 }
 
 int RunSpeed(const CliOptions& options, CConsole& console) {
     CConsoleSink messages(console);
     CRealSleeper sleeper;
+    SpeedJob job;
+    job.location = options.programmer;
     if (options.speedKhz > 0) {
-        int position = 0;
-        while (position < SPEED_SLIDER_MAX && SpeedKhzAtPosition(position) != options.speedKhz)
-            ++position;
-        return ConfirmSpeed(position, messages, sleeper, options.programmer) ? EXIT_DONE : EXIT_FAILED;
+        job.position = SpeedPositionFromKhz(options.speedKhz);
+        return ConfirmSpeed(job, messages, sleeper).changed ? EXIT_DONE : EXIT_FAILED;
     }
-    const SpeedOpening opening = OpenSpeed(messages, sleeper, options.programmer);
+    const SpeedOpening opening = OpenSpeed(job, messages, sleeper);
     if (!opening.stayOpen)
         return EXIT_FAILED;
     // The dialog's slider stays at its left end for a code it does not know; here the code is told.
@@ -422,9 +363,9 @@ int RunConvert(const CliOptions& options, CConsole& console) {
     CConsoleSink messages(console);
     CNoView view;
     FirmwareBuffer buffer = BufferForSelectedChip();
-    if (!OpenFirmwareFile(options.files[0], buffer, messages, view))
+    if (!OpenFirmwareFile(options.files[0], buffer, messages, view).ok)
         return EXIT_FAILED;
-    return SaveFirmwareFile(options.files[1], buffer, messages) ? EXIT_DONE : EXIT_FAILED;
+    return SaveFirmwareFile(options.files[1], buffer, messages).ok ? EXIT_DONE : EXIT_FAILED;
 }
 
 int RunDump(const CliOptions& options, CConsole& console) {
@@ -432,7 +373,7 @@ int RunDump(const CliOptions& options, CConsole& console) {
     CConsoleSink messages(console, false);
     CNoView view;
     FirmwareBuffer buffer = BufferForSelectedChip();
-    if (!OpenFirmwareFile(options.files[0], buffer, messages, view))
+    if (!OpenFirmwareFile(options.files[0], buffer, messages, view).ok)
         return EXIT_FAILED;
     for (int address = 0; address < buffer.m_imageSize; address += 16) {
         std::string line = FormatText("%04X -", static_cast<unsigned>(address));

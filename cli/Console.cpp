@@ -157,16 +157,11 @@ bool CConsole::AskYesNo(const std::string& question, int wakeFd) {
 
 // ---- CConsoleSink ----
 
-void CConsoleSink::ShowMessage(const std::string& text, MsgIcon icon) {
+void CConsoleSink::Message(const std::string& text, MsgIcon icon) {
     if (icon == MsgIcon::Error)
         m_console.Err(text);
     else if (m_showInformation)
         m_console.Out(text);
-}
-
-bool CConsoleSink::AskYesNo(const std::string& text) {
-    (void)text;
-    return m_answer;
 }
 
 // ---- CWakePipe ----

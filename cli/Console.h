@@ -7,7 +7,7 @@
 #include <mutex>
 #include <string>
 
-#include "image/Messages.h"
+#include "ops/Port.h"
 
 // Every line the program prints goes through here, from any thread: one line at a time, flushed at
 // once, so that standard output and standard error interleave in the order things happened. While a
@@ -50,19 +50,16 @@ private:
     std::string m_percentText;
 };
 
-// Message boxes as lines: results and questions to standard output, failures to standard error.
-// A question gets the answer given at construction, without asking.
-class CConsoleSink : public IMessageSink {
+// Message boxes as lines: results to standard output, failures to standard error. Questions get No.
+class CConsoleSink : public IOperationPort {
 public:
-    explicit CConsoleSink(CConsole& console, bool showInformation = true, bool answer = false)
-        : m_console(console), m_showInformation(showInformation), m_answer(answer) {}
-    void ShowMessage(const std::string& text, MsgIcon icon) override;
-    bool AskYesNo(const std::string& text) override;
+    explicit CConsoleSink(CConsole& console, bool showInformation = true)
+        : m_console(console), m_showInformation(showInformation) {}
+    void Message(const std::string& text, MsgIcon icon) override;
 
 private:
     CConsole& m_console;
     bool m_showInformation;
-    bool m_answer;
 };
 
 // A pipe that becomes readable when something happened; written from any thread or a signal handler.

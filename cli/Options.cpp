@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "chips/ChipCatalogue.h"
-#include "image/FileCommands.h"
+#include "image/FileKind.h"
 #include "link/Requests.h"
 
 namespace {

@@ -15,7 +15,7 @@
 #include <unistd.h>
 
 #include "image/BinaryFile.h"
-#include "image/FileCommands.h"
+#include "ops/FileCommands.h"
 #include "image/IntelHex.h"
 
 namespace {
@@ -67,9 +67,9 @@ struct Event {
 };
 
 // Messages and view calls in the order they came.
-class CEventLog : public IMessageSink, public IDocumentView {
+class CEventLog : public IOperationPort, public IDocumentView {
 public:
-    void ShowMessage(const std::string& text, MsgIcon icon) override {
+    void Message(const std::string& text, MsgIcon icon) override {
         m_events.push_back({text, static_cast<int>(icon)});
     }
     void SetTitle(const std::string& title) override { m_events.push_back({"title " + title, -1}); }
@@ -162,7 +162,10 @@ std::string FuzzIntelHex(const uint8_t* data, size_t size) {
     buffer.m_imageSize = BoundFrom(data[0]);
     FillPattern(buffer);
     CEventLog log;
-    const bool loaded = ReadIntelHex(path, buffer, log);
+    const FileResult result = ReadIntelHex(path, buffer);
+    if (result.message != nullptr)
+        log.Message(result.message, MsgIcon::Error);
+    const bool loaded = result.ok;
 
     if (loaded && !log.m_events.empty())
         return "a message after a load that succeeded: " + log.Describe();
@@ -185,7 +188,10 @@ std::string FuzzBinary(const uint8_t* data, size_t size) {
     buffer.m_imageSize = BoundFrom(data[0]);
     FillPattern(buffer);
     CEventLog log;
-    const bool loaded = LoadBinaryFile(path, buffer, log);
+    const FileResult result = LoadBinaryFile(path, buffer);
+    if (result.message != nullptr)
+        log.Message(result.message, MsgIcon::Error);
+    const bool loaded = result.ok;
 
     const bool fits = content.size() <= static_cast<size_t>(buffer.m_imageSize);
     if (loaded != fits)
@@ -222,7 +228,7 @@ std::string FuzzOpenReload(const uint8_t* data, size_t size) {
     PutFile(path, opened);
 
     CEventLog open;
-    const bool loaded = OpenFirmwareFile(path, buffer, open, open);
+    const bool loaded = OpenFirmwareFile(path, buffer, open, open).ok;
     const FileKind kind = FileKindFromPath(path);
     const auto& ev = open.m_events;
     const std::string at = " at Open of " + name + ": " + open.Describe();
@@ -278,7 +284,7 @@ std::string FuzzOpenReload(const uint8_t* data, size_t size) {
     buffer.m_imageSize = BoundFrom(data[2]);
     const FirmwareBuffer before = buffer;
     CEventLog reload;
-    const bool reloadedOk = ReloadFirmwareFile(buffer, reload, reload);
+    const bool reloadedOk = ReloadFirmwareFile(buffer, reload, reload).ok;
     const auto& rv = reload.m_events;
     const std::string at2 = " at Reload of " + name + ": " + reload.Describe();
     if (buffer.m_sourcePath != before.m_sourcePath || buffer.m_sourceKind != before.m_sourceKind)

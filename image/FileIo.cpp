@@ -28,7 +28,10 @@ int OpenForReading(const std::string& path, bool regularOnly) {
         ::fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode) && (!regularOnly || S_ISREG(st.st_mode));
     const int flags = usable ? ::fcntl(fd, F_GETFL) : -1;
     if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) < 0) {
+        // The reason a caller can name: a folder, or something that is no regular file.
+        const int reason = !usable ? (S_ISDIR(st.st_mode) ? EISDIR : EINVAL) : errno;
         ::close(fd);
+        errno = reason;
         return -1;
     }
     return fd;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 
 #include "image/FileIo.h"
 
@@ -98,12 +99,10 @@ int HexFieldValue(std::string_view text) {
     return value;
 }
 
-bool ReadIntelHex(const std::string& path, FirmwareBuffer& buffer, IMessageSink& messages) {
+FileResult ReadIntelHex(const std::string& path, FirmwareBuffer& buffer) {
     CFileDescriptor file(OpenForReading(path, false));
-    if (!file.IsOpen()) {
-        messages.ShowMessage(MSG_HEX_CANNOT_OPEN, MsgIcon::Error);
-        return false;
-    }
+    if (!file.IsOpen())
+        return FileResult::Failure(MSG_HEX_CANNOT_OPEN, errno);
     // The bound never reaches past the image, whatever m_imageSize says.
     const int bound = std::clamp(buffer.m_imageSize, 0, IMAGE_CAPACITY);
     CHexLineReader reader(file.Get());
@@ -111,33 +110,25 @@ bool ReadIntelHex(const std::string& path, FirmwareBuffer& buffer, IMessageSink&
     line.reserve(LINE_PIECE);
     for (;;) {
         // A read error ends the file as abnormally as a missing end record does.
-        if (reader.AtEnd() || !reader.ReadLine(line)) {
-            messages.ShowMessage(MSG_HEX_ABNORMAL_END, MsgIcon::Error);
-            return false;
-        }
+        if (reader.AtEnd())
+            return FileResult::Failure(MSG_HEX_ABNORMAL_END);
+        if (!reader.ReadLine(line))
+            return FileResult::Failure(MSG_HEX_ABNORMAL_END, errno);
         const size_t length = line.size();
-        if (length > LINE_MAX_VALID || length < LINE_MIN_VALID || line[0] != ':') {
-            messages.ShowMessage(MSG_HEX_INVALID_LINE, MsgIcon::Error);
-            return false;
-        }
+        if (length > LINE_MAX_VALID || length < LINE_MIN_VALID || line[0] != ':')
+            return FileResult::Failure(MSG_HEX_INVALID_LINE);
         const std::string_view text(line);
         const int count = HexFieldValue(text.substr(1, 2));
-        if (length != static_cast<size_t>(2 * count + 11)) {
-            messages.ShowMessage(MSG_HEX_INVALID_LINE, MsgIcon::Error);
-            return false;
-        }
+        if (length != static_cast<size_t>(2 * count + 11))
+            return FileResult::Failure(MSG_HEX_INVALID_LINE);
         const int address = HexFieldValue(text.substr(3, 4));
         const int type = HexFieldValue(text.substr(7, 2));
         if (type == 1)
-            return true;
-        if (type != 0) {
-            messages.ShowMessage(MSG_HEX_INVALID_TYPE, MsgIcon::Error);
-            return false;
-        }
-        if (address + count > bound) {
-            messages.ShowMessage(MSG_HEX_TOO_LARGE, MsgIcon::Error);
-            return false;
-        }
+            return FileResult::Success();
+        if (type != 0)
+            return FileResult::Failure(MSG_HEX_INVALID_TYPE);
+        if (address + count > bound)
+            return FileResult::Failure(MSG_HEX_TOO_LARGE);
         for (int i = 0; i < count; ++i)
             buffer.m_image[static_cast<size_t>(address + i)] =
                 static_cast<uint8_t>(HexFieldValue(text.substr(static_cast<size_t>(9 + 2 * i), 2)));

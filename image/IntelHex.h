@@ -6,9 +6,9 @@
 #include <string_view>
 
 #include "image/FirmwareBuffer.h"
-#include "image/Messages.h"
+#include "image/FileResult.h"
 
-// Reader messages, shown with the error icon.
+// Reader messages, shown with the error icon by whoever called the reader.
 constexpr const char* MSG_HEX_CANNOT_OPEN = "Cannot open hex file";
 constexpr const char* MSG_HEX_ABNORMAL_END = "Abnormal end of file";
 constexpr const char* MSG_HEX_INVALID_LINE = "Invalid Hex line";
@@ -17,10 +17,10 @@ constexpr const char* MSG_HEX_TOO_LARGE = "The hex file is too large for selecte
 constexpr const char* MSG_CANNOT_WRITE = "Cannot Write to file";
 
 // Reads the file into buffer.m_image within buffer.m_imageSize; does not clear the image first.
-// True when an end-of-file record was reached; otherwise the reason was shown through messages and
-// the records before the failing line stay written. A directory cannot be opened; a read error
-// ends the file abnormally.
-bool ReadIntelHex(const std::string& path, FirmwareBuffer& buffer, IMessageSink& messages);
+// Succeeds when an end-of-file record was reached; otherwise the result holds the message that says
+// why, and the records before the failing line stay written. A directory cannot be opened; a read
+// error ends the file abnormally.
+FileResult ReadIntelHex(const std::string& path, FirmwareBuffer& buffer);
 
 // Value of a field of hexadecimal characters; lenient: a non-digit reads as a zero digit, a text
 // longer than 5 characters reads as 0.

@@ -1,5 +1,7 @@
 #include "ops/Burn.h"
 
+#include <algorithm>
+
 #include "chips/ChipCatalogue.h"
 #include "link/Programmer.h"
 #include "ops/Format.h"
@@ -27,70 +29,78 @@ enum class CycleEnd { Asked, Failure, Abort };
 
 class CBurnWorker {
 public:
-    CBurnWorker(BurnJob& job, IBurnUi& ui)
-        : m_job(job), m_ui(ui), m_sleeper(job.sleeper ? *job.sleeper : m_realSleeper),
-          m_progress(BurnProgressModel(job.lastAddress)) {
+    CBurnWorker(const BurnJob& job, IOperationPort& port, ISleeper& sleeper)
+        : m_job(job), m_port(port), m_sleeper(sleeper) {
         // Every block of both buffers must lie inside them, whatever the caller passed.
         m_lastAddress = job.lastAddress < BURN_BUFFER_SIZE ? job.lastAddress : BURN_BUFFER_SIZE - 1;
+        m_blocks = m_lastAddress > 0 ? (m_lastAddress + BLOCK - 1) / BLOCK : 0;
         m_programmer.SetLocation(job.location);
     }
 
-    void Run() {
+    BurnResult Run() {
         for (;;) {
             const CycleEnd end = Cycle();
             if (end == CycleEnd::Failure)
                 return EndFailure();
             if (end == CycleEnd::Abort)
                 return EndAbort();
-            // End of the cycle: the elapsed time stands still while the user decides.
-            m_ui.StopElapsedTimer();
             m_programmer.PowerOff();
-            if (!m_ui.AskWriteMore())
+            m_port.CycleEnded(m_report);
+            if (!m_port.Ask(Question::WriteMore))
                 return EndNoMore();
         }
     }
 
 private:
-    void Info(const std::string& text) { m_ui.AddRow(RowKind::Information, text); }
-    void Error(const std::string& text) { m_ui.AddRow(RowKind::Error, text); }
-    void Success(const std::string& text) { m_ui.AddRow(RowKind::Success, text); }
+    void Info(const std::string& text) { m_port.Row(RowKind::Information, text); }
+    void Error(const std::string& text) { m_port.Row(RowKind::Error, text); }
+    void Success(const std::string& text) { m_port.Row(RowKind::Success, text); }
     void Wait(int ms) { m_sleeper.Sleep(ms); }
     bool AbortRequested() const { return m_job.abort->load() != 0; }
 
-    void Step() {
-        m_progress.StepIt();
-        m_ui.SetProgress(m_progress.Pos(), m_progress.PercentText());
-    }
+    void Step() { m_port.Progress(++m_stepsDone, 2 * m_blocks); }
 
-    CycleEnd Failed() {
-        ++m_job.chipsFailed;
+    // The error row that says why the cycle fails, then the rows that follow it.
+    CycleEnd Failed(const std::string& reason) {
+        Error(reason);
+        m_report.outcome = CycleOutcome::Failed;
+        if (m_report.failure.empty())
+            m_report.failure = reason;
+        ++m_result.chipsFailed;
         return CycleEnd::Failure;
     }
 
+    CycleEnd Aborted() {
+        m_report.outcome = CycleOutcome::Aborted;
+        return CycleEnd::Abort;
+    }
+
     CycleEnd Cycle() {
-        if (m_job.chipsWritten > 0)
-            Info(FormatText(ROW_CHIP_START, m_job.chipsWritten + 1));
-        m_ui.StartElapsedTimer();
+        m_report = CycleReport{};
+        m_report.cycle = ++m_cycles;
+        m_stepsDone = 0;
+        m_port.CycleStarted(m_report.cycle);
+        if (m_result.chipsWritten > 0)
+            Info(FormatText(ROW_CHIP_START, m_result.chipsWritten + 1));
         Info(ROW_INITIALIZING);
         Wait(WAIT_INITIALIZING_MS);
 
         Info(ROW_DETECTING);
         if (!m_programmer.Open()) {
-            Error(ROW_NO_PROGRAMMER);
-            if (m_programmer.AccessDenied())
-                Error(MSG_ACCESS_DENIED);
-            return Failed();
+            const CycleEnd end = Failed(ROW_NO_PROGRAMMER);
+            for (const std::string& reason : NoProgrammerReasons(m_programmer))
+                Error(reason);
+            return end;
         }
         Success(ROW_FOUND);
         const char* product = m_programmer.GetProductString();
-        Success(product ? product : "");
+        m_report.product = product ? product : "";
+        Success(m_report.product);
 
         Info(ROW_TESTING);
         Wait(WAIT_TEST_MS);
-        if (!m_programmer.TestHardware()) {
-            Error(ROW_NOT_RESPONDING);
-            return Failed();
-        }
+        if (!m_programmer.TestHardware())
+            return Failed(ROW_NOT_RESPONDING);
         Success(ROW_HARDWARE_OK);
 
         Info(ROW_POWERING_ON);
@@ -105,15 +115,18 @@ private:
         Info(ROW_AUTO_DETECTING);
         Wait(WAIT_SIGNATURE_MS);
         if (!m_programmer.ReadSignature()) {
-            Error(ROW_NOT_RESPONDING);
+            const CycleEnd end = Failed(ROW_NOT_RESPONDING);
             Info(ROW_RECONNECT_LOWER);
-            return Failed();
+            return end;
         }
         const uint8_t* signature = m_programmer.GetSignature();
+        m_report.signatureRead = true;
+        std::copy(signature, signature + 3, m_report.signature);
+        m_report.chip = FindChipBySignature(signature);
         if (signature[0] == 0xFF && signature[1] == 0xFF && signature[2] == 0xFF) {
-            Error(ROW_NO_CHIP);
+            const CycleEnd end = Failed(ROW_NO_CHIP);
             Info(ROW_INSERT_CHIP);
-            return Failed();
+            return end;
         }
         // The detected chip only names itself: the selected chip's size is burned whatever it is.
         Success(FormatText(ROW_FOUND_CHIP, ChipNameFromSignature(signature).c_str()));
@@ -121,10 +134,11 @@ private:
                         unsigned{signature[2]}));
 
         Info(ROW_ERASING);
+        m_report.erased = true;
         if (!m_programmer.EraseChip()) {
-            Error(ROW_NOT_RESPONDING);
+            const CycleEnd end = Failed(ROW_NOT_RESPONDING);
             Info(ROW_RECONNECT_LOWER);
-            return Failed();
+            return end;
         }
         Wait(WAIT_ERASE_MS);
         Success(ROW_ERASED);
@@ -134,16 +148,17 @@ private:
         Info(speedLine);
 
         const uint8_t* image = m_job.image;
+        m_port.Progress(0, 2 * m_blocks);
         for (int a = 0; a < m_lastAddress; a += BLOCK) {
             if (!IsBlankBlock(image + a)) {
                 if (!m_programmer.WriteBlock(static_cast<uint16_t>(a), image + a, BLOCK)) {
-                    Error(ROW_BURN_FAILED);
+                    const CycleEnd end = Failed(ROW_BURN_FAILED);
                     Error(ROW_NOT_RESPONDING);
                     Info(ROW_RECONNECT_UPPER);
-                    return Failed();
+                    return end;
                 }
                 if (AbortRequested())
-                    return CycleEnd::Abort;
+                    return Aborted();
             }
             Step();
         }
@@ -154,24 +169,27 @@ private:
         uint8_t* readBack = m_job.readBack;
         for (int a = 0; a < m_lastAddress; a += BLOCK) {
             if (!m_programmer.ReadBlock(static_cast<uint16_t>(a), readBack + a)) {
-                Error(ROW_VERIFY_FAILED);
+                const CycleEnd end = Failed(ROW_VERIFY_FAILED);
                 Error(ROW_NOT_RESPONDING);
                 Info(ROW_RECONNECT_UPPER);
-                return Failed();
+                return end;
             }
             if (AbortRequested())
-                return CycleEnd::Abort;
+                return Aborted();
             Step();
         }
 
         for (int i = 0; i <= m_lastAddress; ++i) {
             if (readBack[i] != image[i]) {
+                const std::string difference = FormatText(ROW_MISMATCH_AT, static_cast<unsigned>(i),
+                                                          unsigned{readBack[i]}, unsigned{image[i]});
                 Error(ROW_MISMATCH);
-                Error(FormatText(ROW_MISMATCH_AT, static_cast<unsigned>(i), unsigned{readBack[i]},
-                                 unsigned{image[i]}));
+                Error(difference);
                 Error(ROW_TASK_FAILED);
                 Info(ROW_TRY_AGAIN);
-                ++m_job.chipsFailed;
+                m_report.outcome = CycleOutcome::Failed;
+                m_report.failure = std::string(ROW_MISMATCH) + " " + difference;
+                ++m_result.chipsFailed;
                 return CycleEnd::Asked;
             }
         }
@@ -179,8 +197,9 @@ private:
         Success(ROW_VERIFY_OK);
         Success(ROW_BURN_COMPLETED);
         Info(ROW_THANKYOU);
-        ++m_job.chipsWritten;
-        m_ui.SetChipsWritten(FormatText(LABEL_CHIPS_WRITTEN, m_job.chipsWritten));
+        ++m_result.chipsWritten;
+        m_report.outcome = CycleOutcome::Verified;
+        m_port.ChipVerified(m_result.chipsWritten);
         if (m_job.autoLock)
             Lock();
         return CycleEnd::Asked;
@@ -199,45 +218,53 @@ private:
                 Success(FormatText(ROW_LOCK_ACTIVATED, mode));
             Wait(WAIT_LOCK_MODE_MS);
             if (!written) {
-                ++m_job.lockFailures;
+                m_report.lockFailed = true;
+                ++m_result.lockFailures;
                 return;
             }
+            m_report.lockMode = mode;
         }
     }
 
-    void EndFailure() {
+    BurnResult EndFailure() {
         m_programmer.PowerOff();
-        m_ui.FinishTask();
+        m_port.CycleEnded(m_report);
         m_job.running->store(0);
+        m_result.ending = BurnEnding::Failure;
+        m_port.Ended(Ending::Failed);
         m_programmer.Close();
-        m_job.ending = BurnEnding::Failure;
+        return m_result;
     }
 
-    void EndAbort() {
+    BurnResult EndAbort() {
         m_programmer.PowerOff();
-        m_ui.FinishTask();
+        m_port.CycleEnded(m_report);
         m_job.running->store(0);
-        m_progress.SetPos(2 * m_job.lastAddress);
-        m_ui.SetProgressPosition(m_progress.Pos());
+        m_result.ending = BurnEnding::Abort;
+        m_port.Ended(Ending::Aborted);
         Wait(WAIT_ABORT_END_MS);
         m_programmer.Close();
-        m_job.ending = BurnEnding::Abort;
+        return m_result;
     }
 
     // PowerOff was sent before the question.
-    void EndNoMore() {
-        m_ui.FinishTask();
+    BurnResult EndNoMore() {
         m_job.running->store(0);
+        m_result.ending = BurnEnding::NoMore;
+        m_port.Ended(Ending::Done);
         m_programmer.Close();
-        m_job.ending = BurnEnding::NoMore;
+        return m_result;
     }
 
-    BurnJob& m_job;
-    IBurnUi& m_ui;
-    CRealSleeper m_realSleeper;
+    const BurnJob& m_job;
+    IOperationPort& m_port;
     ISleeper& m_sleeper;
-    CProgressModel m_progress;
-    int m_lastAddress;
+    int m_lastAddress = 0;
+    int m_blocks = 0;    // blocks of one phase
+    int m_stepsDone = 0; // blocks of both phases so far in this cycle
+    int m_cycles = 0;
+    CycleReport m_report;
+    BurnResult m_result;
     CProgrammer m_programmer;
 };
 
@@ -250,13 +277,9 @@ bool IsBlankBlock(const uint8_t* block) {
     return true;
 }
 
-unsigned BurnThreadProc(BurnJob& job, IBurnUi& ui) {
-    job.chipsWritten = 0;
-    job.chipsFailed = 0;
-    job.lockFailures = 0;
-    CBurnWorker worker(job, ui);
-    worker.Run();
-    return 0;
+BurnResult BurnThreadProc(const BurnJob& job, IOperationPort& port, ISleeper& sleeper) {
+    CBurnWorker worker(job, port, sleeper);
+    return worker.Run();
 }
 
 std::string RowTimeText(std::time_t t) {
@@ -268,19 +291,19 @@ std::string RowTimeText(std::time_t t) {
     return text;
 }
 
-AbortOutcome AbortBurn(IMessageSink& messages, IBurnAbortUi& ui, std::atomic<int32_t>& running,
+AbortOutcome AbortBurn(IOperationPort& port, IWorkerWait& worker, std::atomic<int32_t>& running,
                        std::atomic<int32_t>& abort) {
-    if (!messages.AskYesNo(ASK_ABORT_BURN))
+    if (!port.Ask(Question::AbortBurn))
         return AbortOutcome::Declined;
     if (running.load() == 0)
         return AbortOutcome::NotRunning;
-    ui.AddRow(RowKind::Error, ROW_ABORTING);
+    port.Row(RowKind::Error, ROW_ABORTING);
     abort.store(1);
-    if (ui.WaitForWorker(BURN_ABORT_WAIT_MS)) {
-        ui.AddRow(RowKind::Error, ROW_ABORTED);
-        ui.SetFinishedButtons();
+    if (worker.WaitForWorker(BURN_ABORT_WAIT_MS)) {
+        port.Row(RowKind::Error, ROW_ABORTED);
+        port.Ended(Ending::Aborted);
         return AbortOutcome::Ended;
     }
-    messages.ShowMessage(MSG_CANNOT_END_BURNER, MsgIcon::Error);
+    port.Message(MSG_CANNOT_END_BURNER, MsgIcon::Error);
     return AbortOutcome::TimedOut;
 }

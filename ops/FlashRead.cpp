@@ -1,5 +1,7 @@
 #include "ops/FlashRead.h"
 
+#include <algorithm>
+
 #include "link/Programmer.h"
 #include "ops/Format.h"
 #include "ops/Texts.h"
@@ -16,69 +18,86 @@ constexpr int WAIT_STEP_MS = 500;
 
 // Reads until done, aborted or failed. Returns with the device held or not; the caller releases it.
 // poweredOff tells whether PowerOff was already sent.
-void ReadBlocks(ReadJob& job, IReadUi& ui, CProgrammer& programmer, bool& poweredOff) {
-    CRealSleeper realSleeper;
-    ISleeper& sleeper = job.sleeper ? *job.sleeper : realSleeper;
-    auto fail = [&ui](const std::string& message) {
-        ui.ShowMessage(message, MsgIcon::Error);
-        ui.SetStatus(STATUS_ERROR);
+Ending ReadBlocks(const ReadJob& job, IOperationPort& port, ISleeper& sleeper, CProgrammer& programmer,
+                  bool& poweredOff) {
+    auto status = [&port](const char* text) { port.Row(RowKind::Information, text); };
+    auto fail = [&port](const std::string& message) {
+        port.Message(message, MsgIcon::Error);
+        port.Row(RowKind::Error, STATUS_ERROR);
+        return Ending::Failed;
     };
 
-    ui.SetStatus(STATUS_INITIALIZING);
+    status(STATUS_INITIALIZING);
     sleeper.Sleep(WAIT_STEP_MS);
-    ui.SetStatus(STATUS_DETECTING);
+    status(STATUS_DETECTING);
     sleeper.Sleep(WAIT_STEP_MS);
     if (!programmer.Open())
-        return fail(NoProgrammerMessage(programmer.AccessDenied()));
+        return fail(NoProgrammerMessage(programmer));
 
-    ui.SetStatus(STATUS_TESTING);
+    status(STATUS_TESTING);
     sleeper.Sleep(WAIT_STEP_MS);
     if (!programmer.TestHardware())
         return fail(MSG_BAD_ANSWER);
 
-    ui.SetStatus(STATUS_HARDWARE_OK);
+    status(STATUS_HARDWARE_OK);
     sleeper.Sleep(WAIT_STEP_MS);
     if (!programmer.PowerOn())
         return fail(MSG_NOT_RESPONDING);
 
-    ui.SetStatus(STATUS_READING);
-    ui.EnableAbort(true);
+    status(STATUS_READING);
     // Every block must lie inside the buffer, whatever length the caller passed.
     const int length = job.length < READ_BUFFER_SIZE ? job.length : READ_BUFFER_SIZE;
-    for (int offset = 0; offset < length; offset += BLOCK) {
+    const int blocks = length > 0 ? (length + BLOCK - 1) / BLOCK : 0;
+    port.Progress(0, blocks);
+    for (int block = 0; block < blocks; ++block) {
+        const int offset = block * BLOCK;
         if (!programmer.ReadBlock(static_cast<uint16_t>(offset), job.buffer + offset))
             return fail(MSG_NOT_RESPONDING);
         // Looked at only after a block was read, so the block in flight always completes.
         if (job.abort->load() != 0) {
             programmer.PowerOff();
             poweredOff = true;
-            ui.SetStatus(STATUS_ABORTED);
-            ui.StopAnimation();
-            return;
+            status(STATUS_ABORTED);
+            return Ending::Aborted;
         }
-        ui.StepProgress(offset + BLOCK < length ? offset + BLOCK : length);
+        port.Progress(block + 1, blocks);
     }
     job.succeeded->store(1);
-    ui.SetStatus(STATUS_SUCCESS);
+    status(STATUS_SUCCESS);
     programmer.PowerOff();
     poweredOff = true;
-    ui.StopAnimation();
+    return Ending::Done;
 }
 
 } // namespace
 
-unsigned ReadFlashThread(ReadJob& job, IReadUi& ui) {
+ReadResult ReadFlashThread(const ReadJob& job, IOperationPort& port, ISleeper& sleeper) {
     CProgrammer programmer;
     programmer.SetLocation(job.location);
-    ui.EnableClose(false);
-    ui.EnableAbort(false);
     bool poweredOff = false;
-    ReadBlocks(job, ui, programmer, poweredOff);
+    ReadResult result;
+    result.ending = ReadBlocks(job, port, sleeper, programmer, poweredOff);
     // A failure after Open would leave the target powered otherwise.
     if (programmer.IsOpen() && !poweredOff)
         programmer.PowerOff();
-    ui.EnableClose(true);
-    ui.EnableAbort(false);
+    port.Ended(result.ending);
     programmer.Close();
-    return 0;
+    return result;
+}
+
+bool HandReadToImage(bool succeeded, const uint8_t* staging, FirmwareBuffer& buffer, IOperationPort& port,
+                     const std::function<bool(const FirmwareBuffer&)>& keep) {
+    if (!succeeded) {
+        port.Message(MSG_NO_DATA_READ, MsgIcon::Error);
+        return false;
+    }
+    const int size = std::clamp(buffer.m_imageSize, 0, std::min(IMAGE_CAPACITY, READ_BUFFER_SIZE));
+    if (!keep)
+        port.Message(MSG_READ_SUCCESS, MsgIcon::Information);
+    std::copy_n(staging, size, buffer.m_image.begin());
+    if (keep && !keep(buffer))
+        return false;
+    if (keep)
+        port.Message(MSG_READ_SUCCESS, MsgIcon::Information);
+    return true;
 }

@@ -15,10 +15,17 @@ std::string FormatText(const char* format, ...) {
     return text;
 }
 
-std::string NoProgrammerMessage(bool accessDenied) {
+std::vector<std::string> NoProgrammerReasons(const CProgrammer& programmer) {
+    std::vector<std::string> reasons;
+    if (programmer.AccessDenied())
+        reasons.push_back(MSG_ACCESS_DENIED);
+    return reasons;
+}
+
+std::string NoProgrammerMessage(const CProgrammer& programmer) {
     std::string text = MSG_NO_PROGRAMMER;
-    if (accessDenied)
-        text = text + "\n" + MSG_ACCESS_DENIED;
+    for (const std::string& reason : NoProgrammerReasons(programmer))
+        text += "\n" + reason;
     return text;
 }
 

@@ -58,18 +58,18 @@ namespace {
 
 // Open, TestHardware, PowerOn with their messages. False when the button's work cannot go on; the
 // device (if held) is then still to be powered off and released by the caller.
-bool Prepare(CProgrammer& programmer, IMessageSink& messages, const std::string& location) {
+bool Prepare(CProgrammer& programmer, IOperationPort& port, const std::string& location) {
     programmer.SetLocation(location);
     if (!programmer.Open()) {
-        messages.ShowMessage(NoProgrammerMessage(programmer.AccessDenied()), MsgIcon::Error);
+        port.Message(NoProgrammerMessage(programmer), MsgIcon::Error);
         return false;
     }
     if (!programmer.TestHardware()) {
-        messages.ShowMessage(MSG_BAD_ANSWER, MsgIcon::Error);
+        port.Message(MSG_BAD_ANSWER, MsgIcon::Error);
         return false;
     }
     if (!programmer.PowerOn()) {
-        messages.ShowMessage(MSG_NOT_RESPONDING, MsgIcon::Error);
+        port.Message(MSG_NOT_RESPONDING, MsgIcon::Error);
         return false;
     }
     return true;
@@ -77,49 +77,53 @@ bool Prepare(CProgrammer& programmer, IMessageSink& messages, const std::string&
 
 } // namespace
 
-bool WriteLockBitsToChip(const LockBoxes& boxes, IMessageSink& messages, const std::string& location) {
+LockResult WriteLockBitsToChip(const LockJob& job, IOperationPort& port, ISleeper&) {
+    LockResult result;
+    result.boxes = job.boxes;
     CProgrammer programmer;
-    bool ok = Prepare(programmer, messages, location);
+    bool ok = Prepare(programmer, port, job.location);
     if (ok && !programmer.WriteLockMode(1)) {
-        messages.ShowMessage(MSG_NOT_RESPONDING, MsgIcon::Error);
+        port.Message(MSG_NOT_RESPONDING, MsgIcon::Error);
         ok = false;
     }
-    const int ticked[3] = {boxes.m_lb1, boxes.m_lb2, boxes.m_lb3};
+    const int ticked[3] = {job.boxes.m_lb1, job.boxes.m_lb2, job.boxes.m_lb3};
     for (int k = 0; ok && k < 3; ++k) {
         if (!ticked[k])
             continue;
         const int mode = k + 2;
         if (!programmer.WriteLockMode(mode)) {
-            messages.ShowMessage(MSG_NOT_RESPONDING, MsgIcon::Error);
+            port.Message(MSG_NOT_RESPONDING, MsgIcon::Error);
             ok = false;
         } else {
-            messages.ShowMessage(FormatText(MSG_DEVICE_LOCKED, mode), MsgIcon::Information);
+            port.Message(FormatText(MSG_DEVICE_LOCKED, mode), MsgIcon::Information);
         }
     }
     ReleaseProgrammer(programmer);
-    return ok;
+    result.ok = ok;
+    return result;
 }
 
-bool ReadLockBitsFromChip(LockBoxes& boxes, IMessageSink& messages, const std::string& location,
-                          uint8_t* status) {
+LockResult ReadLockBitsFromChip(const LockJob& job, IOperationPort& port, ISleeper&) {
+    LockResult result;
+    result.boxes = job.boxes;
     CProgrammer programmer;
-    bool ok = Prepare(programmer, messages, location);
+    bool ok = Prepare(programmer, port, job.location);
     if (ok) {
         const uint8_t value = programmer.ReadLockBits(&ok);
         if (!ok) {
             // A failed request is no news about the chip: the boxes stay as they are.
-            messages.ShowMessage(MSG_NOT_RESPONDING, MsgIcon::Error);
+            port.Message(MSG_NOT_RESPONDING, MsgIcon::Error);
         } else {
-            if (status)
-                *status = value;
+            result.status = value;
             if (const LockStatusRow* row = FindLockStatus(value)) {
-                messages.ShowMessage(row->message, MsgIcon::Information);
-                boxes.m_lb1 = row->lb1;
-                boxes.m_lb2 = row->lb2;
-                boxes.m_lb3 = row->lb3;
+                port.Message(row->message, MsgIcon::Information);
+                result.boxes.m_lb1 = row->lb1;
+                result.boxes.m_lb2 = row->lb2;
+                result.boxes.m_lb3 = row->lb3;
             }
         }
     }
     ReleaseProgrammer(programmer);
-    return ok;
+    result.ok = ok;
+    return result;
 }

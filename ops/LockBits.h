@@ -6,7 +6,8 @@
 #include <cstdint>
 #include <string>
 
-#include "image/Messages.h"
+#include "ops/Port.h"
+#include "ops/Sleeper.h"
 
 // The dialog's four check boxes (0 or 1), as its members hold them.
 struct LockBoxes {
@@ -38,14 +39,26 @@ void SetBoxesFromMode(LockBoxes& boxes, int mode);
 // The selected lock mode the boxes stand for: 4 with LB3, else 3 with LB2, else 2 with LB1, else 1.
 int ModeFromBoxes(const LockBoxes& boxes);
 
+// What the Read and Write buttons are asked to do: the boxes as the dialog's members hold them, on
+// the programmer at location ("BUS/DEVICE", or empty for the first found).
+struct LockJob {
+    LockBoxes boxes;
+    std::string location;
+};
+
+struct LockResult {
+    bool ok = false;    // every mode asked for was written, or the status byte was read
+    uint8_t status = 0; // Read: the status byte as received, unmasked
+    LockBoxes boxes;    // Read: the job's boxes with the lock-bit boxes set by the status
+};
+
 // Write: Open, TestHardware, PowerOn, then lock modes 1 and one more per ticked box, lowest first,
 // with "Device Locked - Lock Mode = %d" after each of modes 2..4. A failed mode shows
 // "Error : Programmer Not Responding, Please Remove and Reconnect Again" and no higher mode is sent.
-// True when every mode asked for was written. location: "BUS/DEVICE", or empty for the first found.
-bool WriteLockBitsToChip(const LockBoxes& boxes, IMessageSink& messages, const std::string& location = "");
+// There are no waits; the sleeper is there for the sequences' one shape.
+LockResult WriteLockBitsToChip(const LockJob& job, IOperationPort& port, ISleeper& sleeper);
 
 // Read: Open, TestHardware, PowerOn, ReadLockBits; shows the table's message and sets the three
-// lock-bit members by it. A failed request shows the not-responding error and leaves the boxes as
-// they were. True when the status byte was read; *status (when given) then holds it unmasked.
-bool ReadLockBitsFromChip(LockBoxes& boxes, IMessageSink& messages, const std::string& location = "",
-                          uint8_t* status = nullptr);
+// lock-bit boxes by it. A failed request shows the not-responding error and leaves the boxes as they
+// were.
+LockResult ReadLockBitsFromChip(const LockJob& job, IOperationPort& port, ISleeper& sleeper);

@@ -1,5 +1,7 @@
 #include "ops/Speed.h"
 
+#include <algorithm>
+
 #include "link/Programmer.h"
 #include "ops/Format.h"
 #include "ops/Texts.h"
@@ -14,14 +16,14 @@ constexpr int WAIT_AFTER_SET_MS = 100;
 
 // Open, then TestHardware after its wait, each failure with its message. False when the dialog's
 // work cannot go on; the device (if held) is still to be released by the caller.
-bool Reach(CProgrammer& programmer, IMessageSink& messages, ISleeper& sleeper) {
+bool Reach(CProgrammer& programmer, IOperationPort& port, ISleeper& sleeper) {
     if (!programmer.Open()) {
-        messages.ShowMessage(NoProgrammerMessage(programmer.AccessDenied()), MsgIcon::Error);
+        port.Message(NoProgrammerMessage(programmer), MsgIcon::Error);
         return false;
     }
     sleeper.Sleep(WAIT_BEFORE_TEST_MS);
     if (!programmer.TestHardware()) {
-        messages.ShowMessage(MSG_BAD_ANSWER, MsgIcon::Error);
+        port.Message(MSG_BAD_ANSWER, MsgIcon::Error);
         return false;
     }
     return true;
@@ -47,18 +49,25 @@ std::string SpeedLabel(int position) {
     return FormatText(LABEL_SPEED, SpeedKhzAtPosition(position));
 }
 
-SpeedOpening OpenSpeed(IMessageSink& messages, ISleeper& sleeper, const std::string& location) {
+int SpeedPositionFromKhz(int khz) {
+    for (int position = 0; position <= SPEED_SLIDER_MAX; ++position)
+        if (SpeedKhzAtPosition(position) == khz)
+            return position;
+    return -1;
+}
+
+SpeedOpening OpenSpeed(const SpeedJob& job, IOperationPort& port, ISleeper& sleeper) {
     SpeedOpening opening;
     CProgrammer programmer;
-    programmer.SetLocation(location);
+    programmer.SetLocation(job.location);
     sleeper.Sleep(WAIT_BEFORE_OPEN_MS);
-    if (Reach(programmer, messages, sleeper)) {
+    if (Reach(programmer, port, sleeper)) {
         sleeper.Sleep(WAIT_BEFORE_READ_MS);
         bool ok = false;
         const uint8_t code = programmer.GetSpeed(&ok);
         if (!ok) {
             // Not a code 0: the dialog cannot show the programmer's speed, so it closes.
-            messages.ShowMessage(MSG_NOT_RESPONDING, MsgIcon::Error);
+            port.Message(MSG_NOT_RESPONDING, MsgIcon::Error);
         } else {
             opening.stayOpen = true;
             opening.code = code;
@@ -71,27 +80,24 @@ SpeedOpening OpenSpeed(IMessageSink& messages, ISleeper& sleeper, const std::str
     return opening;
 }
 
-bool ConfirmSpeed(int position, IMessageSink& messages, ISleeper& sleeper, const std::string& location) {
-    if (position < 0)
-        position = 0;
-    if (position > SPEED_SLIDER_MAX)
-        position = SPEED_SLIDER_MAX;
-    bool changed = false;
+SpeedResult ConfirmSpeed(const SpeedJob& job, IOperationPort& port, ISleeper& sleeper) {
+    const int position = std::clamp(job.position, 0, SPEED_SLIDER_MAX);
+    SpeedResult result;
     CProgrammer programmer;
-    programmer.SetLocation(location);
-    if (Reach(programmer, messages, sleeper)) {
+    programmer.SetLocation(job.location);
+    if (Reach(programmer, port, sleeper)) {
         sleeper.Sleep(WAIT_BEFORE_SET_MS);
         const int code = SpeedCodeFromPosition(position);
         programmer.SetSpeed(static_cast<uint8_t>(code)); // the read-back alone decides
         sleeper.Sleep(WAIT_AFTER_SET_MS);
         bool ok = false;
         const uint8_t readBack = programmer.GetSpeed(&ok);
-        changed = ok && readBack == code;
-        if (changed)
-            messages.ShowMessage(MSG_SPEED_CHANGED, MsgIcon::Information);
+        result.changed = ok && readBack == code;
+        if (result.changed)
+            port.Message(MSG_SPEED_CHANGED, MsgIcon::Information);
         else
-            messages.ShowMessage(MSG_SPEED_NOT_CHANGED, MsgIcon::Error);
+            port.Message(MSG_SPEED_NOT_CHANGED, MsgIcon::Error);
     }
     ReleaseProgrammer(programmer);
-    return changed;
+    return result;
 }

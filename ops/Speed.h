@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "image/Messages.h"
+#include "ops/Port.h"
 #include "ops/Sleeper.h"
 
 constexpr int SPEED_SLIDER_MAX = 3;
@@ -16,6 +16,15 @@ int SpeedCodeFromPosition(int position); // 3 - position
 int SpeedPositionFromCode(int code);     // 3 - code for codes 0..3; -1 for any other value
 int SpeedKhzAtPosition(int position);    // 94, 188, 750, 3000 for 0..3; 0 outside
 std::string SpeedLabel(int position);    // "%dKHz" of the clock at that position
+
+int SpeedPositionFromKhz(int khz); // the position whose clock is khz kHz; -1 for none
+
+// What the dialog's opening and OK are asked to do, on the programmer at location ("BUS/DEVICE", or
+// empty for the first found).
+struct SpeedJob {
+    int position = 0; // OK: where the slider stands (kept inside 0..3)
+    std::string location;
+};
 
 struct SpeedOpening {
     bool stayOpen = false; // false: a message was shown and the dialog ends with Cancel
@@ -26,10 +35,13 @@ struct SpeedOpening {
 // The dialog's opening: waits 100 ms, Open, 250 ms, TestHardware, 100 ms, GetSpeed; each failure
 // shows its message (a failed GetSpeed: "Error : Programmer Not Responding, Please Remove and
 // Reconnect Again") and closes the dialog. PowerOff before the device is released.
-SpeedOpening OpenSpeed(IMessageSink& messages, ISleeper& sleeper, const std::string& location = "");
+SpeedOpening OpenSpeed(const SpeedJob& job, IOperationPort& port, ISleeper& sleeper);
 
-// OK with the slider at position: Open, 250 ms, TestHardware, 250 ms, SetSpeed(3 - position), 100 ms,
-// GetSpeed; "Programming Speed Changed Successfuly !" only when the read-back succeeded and equals the
-// code written. PowerOff before the device is released. The dialog ends afterwards in every case.
-// True when the speed was changed.
-bool ConfirmSpeed(int position, IMessageSink& messages, ISleeper& sleeper, const std::string& location = "");
+struct SpeedResult {
+    bool changed = false; // the read-back equals the code written
+};
+
+// OK: Open, 250 ms, TestHardware, 250 ms, SetSpeed(3 - position), 100 ms, GetSpeed; "Programming
+// Speed Changed Successfuly !" only when the read-back succeeded and equals the code written.
+// PowerOff before the device is released. The dialog ends afterwards in every case.
+SpeedResult ConfirmSpeed(const SpeedJob& job, IOperationPort& port, ISleeper& sleeper);

@@ -49,6 +49,7 @@ constexpr const char* ROW_ABORTING = "Aborting ...";   // [error]
 constexpr const char* ROW_ABORTED = "Aborted By User"; // [error]
 
 constexpr const char* LABEL_CHIPS_WRITTEN = "Chips Written - %d";
+constexpr const char* LABEL_TIME_ELAPSED = "Time Elapsed %02d:%02d:%02d"; // hours, minutes, seconds
 constexpr const char* PERCENT_FORMAT = "%.1f";
 constexpr const char* ROW_TIME_FORMAT = "%I:%M:%S %p"; // the time column of a row, local time
 

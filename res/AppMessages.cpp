@@ -34,10 +34,10 @@ bool AskAppYesNo(const wxString& text, wxWindow* parent) {
     return AppMessageBox(text, wxYES_NO | wxICON_NONE, parent) == wxYES;
 }
 
-void CAppMessageSink::ShowMessage(const std::string& text, MsgIcon icon) {
+void CAppMessagePort::Message(const std::string& text, MsgIcon icon) {
     ShowAppMessage(wxString::FromUTF8(text), icon, m_parent);
 }
 
-bool CAppMessageSink::AskYesNo(const std::string& text) {
-    return AskAppYesNo(wxString::FromUTF8(text), m_parent);
+bool CAppMessagePort::Ask(Question question) {
+    return AskAppYesNo(wxString::FromUTF8(QuestionText(question)), m_parent);
 }

@@ -7,7 +7,7 @@
 
 #include <wx/string.h>
 
-#include "image/Messages.h"
+#include "ops/Port.h"
 
 class wxWindow;
 
@@ -29,12 +29,13 @@ void ShowAppMessage(const wxString& text, MsgIcon icon, wxWindow* parent = nullp
 // Yes/No without icon; true for Yes.
 bool AskAppYesNo(const wxString& text, wxWindow* parent = nullptr);
 
-// The core's messages, shown as the application's message boxes.
-class CAppMessageSink : public IMessageSink {
+// The message boxes and questions of an operation that runs on the user-interface thread (Lock Bits,
+// Programming Speed, the file commands, the burn's Abort), shown as the application's message boxes.
+class CAppMessagePort : public IOperationPort {
 public:
-    explicit CAppMessageSink(wxWindow* parent = nullptr) : m_parent(parent) {}
-    void ShowMessage(const std::string& text, MsgIcon icon) override;
-    bool AskYesNo(const std::string& text) override;
+    explicit CAppMessagePort(wxWindow* parent = nullptr) : m_parent(parent) {}
+    void Message(const std::string& text, MsgIcon icon) override;
+    bool Ask(Question question) override;
 
 private:
     wxWindow* m_parent;

@@ -2,7 +2,7 @@
 
 #include <wx/toplevel.h>
 
-#include "image/FileCommands.h"
+#include "ops/FileCommands.h"
 #include "res/AppMessages.h"
 
 COstrelDoc::COstrelDoc() : m_title(UNTITLED) {}

@@ -254,8 +254,8 @@ void COstrelView::SelectChip(int index) {
 }
 
 bool COstrelView::OpenFile(const wxString& path) {
-    CAppMessageSink messages(this);
-    return OpenFirmwareFile(std::string(path.fn_str()), m_buffer, messages, *this);
+    CAppMessagePort messages(this);
+    return OpenFirmwareFile(std::string(path.fn_str()), m_buffer, messages, *this).ok;
 }
 
 void COstrelView::SetTitle(const std::string& title) {
@@ -283,12 +283,12 @@ void COstrelView::OnSaveHexFile(wxCommandEvent&) {
     const wxString path = ChooseFileToSave(this);
     if (path.empty())
         return;
-    CAppMessageSink messages(this);
+    CAppMessagePort messages(this);
     SaveFirmwareFile(std::string(path.fn_str()), m_buffer, messages);
 }
 
 void COstrelView::OnReloadFiles(wxCommandEvent&) {
-    CAppMessageSink messages(this);
+    CAppMessagePort messages(this);
     ReloadFirmwareFile(m_buffer, messages, *this);
 }
 

@@ -10,7 +10,7 @@
 #include <wx/graphics.h>
 #include <wx/window.h>
 
-#include "image/FileCommands.h"
+#include "ops/FileCommands.h"
 #include "image/FirmwareBuffer.h"
 
 class wxScrollBar;

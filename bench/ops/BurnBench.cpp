@@ -54,19 +54,12 @@ extern "C" int usb_control_msg(usb_dev_handle* dev, int requesttype, int request
 namespace {
 
 // Takes the worker's reports and lets them go, as a dialog that posts them would.
-class CQuietUi : public IBurnUi {
+class CQuietUi : public IOperationPort {
 public:
-    void AddRow(RowKind kind, const std::string& text) override {
+    void Row(RowKind kind, const std::string& text) override {
         if (kind == RowKind::Error)
             m_errors.push_back(text);
     }
-    void SetProgress(int, const std::string&) override {}
-    void SetProgressPosition(int) override {}
-    void SetChipsWritten(const std::string&) override {}
-    void StartElapsedTimer() override {}
-    void StopElapsedTimer() override {}
-    void FinishTask() override {}
-    bool AskWriteMore() override { return false; }
     std::vector<std::string> m_errors;
 };
 
@@ -104,7 +97,6 @@ Figures BurnOnce(int chip, double delayMs) {
     CQuietUi ui;
     BurnJob job;
     job.lastAddress = size - 1;
-    job.sleeper = &sleeper;
     g_burnAbort = 0;
     g_burnRunning = 1;
 
@@ -112,7 +104,7 @@ Figures BurnOnce(int chip, double delayMs) {
     g_transferCount = 0;
     const double cpu0 = CpuSeconds();
     const auto t0 = std::chrono::steady_clock::now();
-    BurnThreadProc(job, ui);
+    const BurnResult result = BurnThreadProc(job, ui, sleeper);
     const auto t1 = std::chrono::steady_clock::now();
     const double cpu1 = CpuSeconds();
 
@@ -124,7 +116,7 @@ Figures BurnOnce(int chip, double delayMs) {
     f.transfers = static_cast<double>(g_transferNs.load()) / 1e9;
     f.cpu = cpu1 - cpu0;
     const std::vector<uint8_t> flash = bus.State(0).flash;
-    f.ok = job.chipsWritten == 1 && ui.m_errors.empty() && flash.size() == static_cast<size_t>(size) &&
+    f.ok = result.chipsWritten == 1 && ui.m_errors.empty() && flash.size() == static_cast<size_t>(size) &&
            std::equal(flash.begin(), flash.end(), g_burnImage.begin());
     return f;
 }

@@ -13,7 +13,7 @@
 #include <wx/statbox.h>
 #include <wx/stattext.h>
 
-#include "ops/Progress.h"
+#include "ops/Format.h"
 #include "ops/Texts.h"
 #include "ops/dlg/DialogSupport.h"
 #include "ops/dlg/DialogTexts.h"
@@ -49,49 +49,58 @@ wxString RowTime(std::time_t when) {
 
 } // namespace
 
-// Runs on the worker thread: every report becomes a post to the UI thread, which makes the wx strings
+// Runs on the worker thread: every event becomes a post to the UI thread, which makes the wx strings
 // and touches the windows; nothing here touches a window or a member the UI thread writes.
-class CBurnDlg::CWorkerLink : public IBurnUi {
+class CBurnDlg::CWorkerLink : public IOperationPort {
 public:
     explicit CWorkerLink(CBurnDlg& dlg) : m_dlg(dlg) {}
 
-    void AddRow(RowKind kind, const std::string& text) override {
+    void Row(RowKind kind, const std::string& text) override {
         const std::time_t when = std::time(nullptr);
-        m_dlg.m_pThread->Post([dlg = &m_dlg, kind, text, when] {
+        m_dlg.Post([dlg = &m_dlg, kind, text, when] {
             dlg->AddRowAt(ImageFor(kind), wxString::FromUTF8(text), when);
         });
     }
-    void SetProgress(int position, const std::string& percentText) override {
-        m_dlg.m_pThread->Post([dlg = &m_dlg, position, text = percentText] {
-            dlg->m_progress->SetValue(std::clamp(position, 0, dlg->m_progress->GetRange()));
-            const wxString percent = wxString::FromUTF8(text);
-            if (dlg->m_percentLabel->GetLabel() != percent)
-                dlg->m_percentLabel->SetLabel(percent);
+    void Progress(int done, int) override {
+        // The bar steps once per block; the start of a phase moves nothing.
+        if (done > 0)
+            m_dlg.Post([dlg = &m_dlg] { dlg->StepProgress(); });
+    }
+    // The elapsed-time tick counts while a chip cycle runs.
+    void CycleStarted(int) override {
+        m_dlg.Post([dlg = &m_dlg] { dlg->m_timer.Start(BURN_ELAPSED_PERIOD_MS); });
+    }
+    void ChipVerified(int chipsWritten) override {
+        const std::string text = FormatText(LABEL_CHIPS_WRITTEN, chipsWritten);
+        m_dlg.Post([dlg = &m_dlg, text] { dlg->m_chipsWrittenLabel->SetLabel(wxString::FromUTF8(text)); });
+    }
+    void CycleEnded(const CycleReport&) override {
+        m_dlg.Post([dlg = &m_dlg] { dlg->m_timer.Stop(); });
+    }
+    void Ended(Ending ending) override {
+        m_dlg.Post([dlg = &m_dlg, ending] {
+            dlg->FinishTask();
+            // An abort leaves the bar at its end; the percentage keeps what it read.
+            if (ending == Ending::Aborted) {
+                dlg->m_bar.SetPos(2 * g_burnLastAddress);
+                dlg->m_progress->SetValue(std::clamp(dlg->m_bar.Pos(), 0, dlg->m_progress->GetRange()));
+            }
         });
     }
-    void SetProgressPosition(int position) override {
-        m_dlg.m_pThread->Post([dlg = &m_dlg, position] {
-            dlg->m_progress->SetValue(std::clamp(position, 0, dlg->m_progress->GetRange()));
-        });
+    // Waits until the box is dismissed, as a box of the worker's own would.
+    void Message(const std::string& text, MsgIcon icon) override {
+        m_dlg.Ask(
+            [dlg = &m_dlg, text, icon] {
+                ShowAppMessage(wxString::FromUTF8(text), icon, dlg);
+                return true;
+            },
+            true);
     }
-    void SetChipsWritten(const std::string& text) override {
-        m_dlg.m_pThread->Post(
-            [dlg = &m_dlg, text] { dlg->m_chipsWrittenLabel->SetLabel(wxString::FromUTF8(text)); });
-    }
-    void StartElapsedTimer() override {
-        m_dlg.m_pThread->Post([dlg = &m_dlg] { dlg->m_timer.Start(BURN_ELAPSED_PERIOD_MS); });
-    }
-    void StopElapsedTimer() override {
-        m_dlg.m_pThread->Post([dlg = &m_dlg] { dlg->m_timer.Stop(); });
-    }
-    void FinishTask() override {
-        m_dlg.m_pThread->Post([dlg = &m_dlg] { dlg->FinishTask(); });
-    }
-    // Close stays disabled while the question is open: only FinishTask enables it. A dialog being
+    // Close stays disabled while the question is open: only the ending enables it. A dialog being
     // destroyed answers No.
-    bool AskWriteMore() override {
-        return m_dlg.m_pThread->Ask([dlg = &m_dlg] { return AskAppYesNo(FromCore(ASK_WRITE_MORE), dlg); },
-                                    false);
+    bool Ask(Question question) override {
+        return m_dlg.Ask(
+            [dlg = &m_dlg, question] { return AskAppYesNo(FromCore(QuestionText(question)), dlg); }, false);
     }
 
 private:
@@ -99,9 +108,8 @@ private:
 };
 
 CBurnDlg::CBurnDlg(wxWindow* parent)
-    : wxDialog(parent, wxID_ANY, wxEmptyString, wxDefaultPosition, wxDefaultSize, wxCAPTION),
-      m_pThread(std::make_unique<CWorkerThread>(*this)), m_strElapsed(FromCore(BURN_ELAPSED_START)),
-      m_timer(this, BURN_ELAPSED_TIMER), m_workerUi(std::make_unique<CWorkerLink>(*this)) {
+    : CWorkerDlg(parent, wxEmptyString, g_burnAbort), m_strElapsed(FromCore(BURN_ELAPSED_START)),
+      m_timer(this, BURN_ELAPSED_TIMER), m_workerPort(std::make_unique<CWorkerLink>(*this)) {
     SetUpDialogFrame(this, 402, 310);
     // The group box first, so that the controls inside it lie above it.
     PlaceDlu(new wxStaticBox(this, wxID_ANY, FromCore(BURN_GROUP_PROGRESS)), 7, 219, 388, 54);
@@ -137,22 +145,16 @@ CBurnDlg::CBurnDlg(wxWindow* parent)
     m_abortButton = PlaceDlu(new wxButton(this, IDC_BURN_ABORT, FromCore(TEXT_ABORT)), 267, 286, 59, 17);
     m_closeButton = PlaceDlu(new wxButton(this, IDC_BURN_CLOSE, FromCore(TEXT_CLOSE)), 336, 286, 59, 17);
 
-    // Neither Escape nor the window's closing may end the dialog while the worker runs.
-    SetEscapeId(wxID_NONE);
+    SetCloseButton(m_closeButton);
     Bind(wxEVT_INIT_DIALOG, &CBurnDlg::OnInitDialog, this);
     Bind(wxEVT_BUTTON, &CBurnDlg::OnAbortButton, this, IDC_BURN_ABORT);
-    Bind(wxEVT_BUTTON, &CBurnDlg::OnCloseButton, this, IDC_BURN_CLOSE);
     Bind(wxEVT_TIMER, &CBurnDlg::OnTimer, this);
-    Bind(wxEVT_CHAR_HOOK, &CBurnDlg::OnCharHook, this);
-    Bind(wxEVT_CLOSE_WINDOW, &CBurnDlg::OnCloseWindow, this);
     CentreOverOwner(this);
 }
 
+// The base ends the worker and drops its posts; the timer goes first, so that no tick comes between.
 CBurnDlg::~CBurnDlg() {
     m_timer.Stop();
-    if (!m_pThread->Ended())
-        g_burnAbort = 1;
-    m_pThread->Shutdown();
 }
 
 void CBurnDlg::CopyImage(const uint8_t* data, int length) {
@@ -180,7 +182,8 @@ void CBurnDlg::OnInitDialog(wxInitDialogEvent&) {
         m_taskList->SetColumnWidth(c, COLUMN_WIDTHS[c]);
 
     // 0 .. 2N: the write phase fills the first half, the read-back the second.
-    m_progress->SetRange(std::max(1, BurnProgressModel(g_burnLastAddress).Upper()));
+    m_bar = BurnProgressModel(g_burnLastAddress);
+    m_progress->SetRange(std::max(1, m_bar.Upper()));
     m_progress->SetValue(0);
     m_closeButton->Disable();
 
@@ -198,8 +201,16 @@ void CBurnDlg::OnInitDialog(wxInitDialogEvent&) {
     m_job.lastAddress = g_burnLastAddress;
     m_job.autoLock = m_autoLock;
     m_job.lockLevel = m_lockLevel;
-    m_job.sleeper = &DeviceDialogSleeper(m_sleeper);
-    m_pThread->Start([this] { BurnThreadProc(m_job, *m_workerUi); });
+    ISleeper& sleeper = DeviceDialogSleeper(m_sleeper);
+    StartWorker([this, &sleeper] { BurnThreadProc(m_job, *m_workerPort, sleeper); });
+}
+
+void CBurnDlg::StepProgress() {
+    m_bar.StepIt();
+    m_progress->SetValue(std::clamp(m_bar.Pos(), 0, m_progress->GetRange()));
+    const wxString percent = wxString::FromUTF8(m_bar.PercentText());
+    if (m_percentLabel->GetLabel() != percent)
+        m_percentLabel->SetLabel(percent);
 }
 
 void CBurnDlg::LoadRowIcons() {
@@ -240,7 +251,7 @@ void CBurnDlg::AddSuccessRow(const wxString& text) {
 
 void CBurnDlg::AddRowAfterPosted(RowKind kind, const wxString& text) {
     const std::time_t when = std::time(nullptr);
-    m_pThread->ServePosted();
+    ServePosted();
     AddRowAt(ImageFor(kind), text, when);
 }
 
@@ -252,32 +263,29 @@ void CBurnDlg::FinishTask() {
 }
 
 void CBurnDlg::OnAbortButton(wxCommandEvent&) {
-    // A second press while this one waits would only ask again.
-    if (m_inAbort)
-        return;
-    m_inAbort = true;
-
-    class CAbortUi : public IBurnAbortUi {
+    // The abort's own events, on the UI thread: its question and rows, and its ending, which leaves
+    // the buttons as the worker's ending does.
+    class CAbortPort : public CAppMessagePort {
     public:
-        explicit CAbortUi(CBurnDlg& dlg) : m_dlg(dlg) {}
-        void AddRow(RowKind kind, const std::string& text) override {
+        explicit CAbortPort(CBurnDlg& dlg) : CAppMessagePort(&dlg), m_dlg(dlg) {}
+        void Row(RowKind kind, const std::string& text) override {
             m_dlg.AddRowAfterPosted(kind, wxString::FromUTF8(text));
         }
-        bool WaitForWorker(int ms) override { return m_dlg.m_pThread->WaitForEnd(ms); }
-        void SetFinishedButtons() override {
+        void Ended(Ending) override {
             m_dlg.m_closeButton->Enable();
             m_dlg.m_abortButton->Disable();
         }
 
     private:
         CBurnDlg& m_dlg;
-    } ui(*this);
-    CAppMessageSink messages(this);
-    AbortBurn(messages, ui, g_burnRunning, g_burnAbort);
-    m_inAbort = false;
+    };
+    RunAbort([this] {
+        CAbortPort port(*this);
+        AbortBurn(port, *this, g_burnRunning, g_burnAbort);
+    });
 }
 
-void CBurnDlg::OnCloseButton(wxCommandEvent&) {
+void CBurnDlg::EndWithClose() {
     m_timer.Stop();
     if (IsModal())
         EndModal(1);
@@ -294,32 +302,9 @@ void CBurnDlg::OnTimer(wxTimerEvent& event) {
                 ++g_elapsedHours;
             }
         }
-        m_strElapsed = wxString::Format(FromCore(BURN_ELAPSED_FORMAT), g_elapsedHours, g_elapsedMinutes,
+        m_strElapsed = wxString::Format(FromCore(LABEL_TIME_ELAPSED), g_elapsedHours, g_elapsedMinutes,
                                         g_elapsedSeconds);
         TransferDataToWindow();
     }
     event.Skip();
-}
-
-void CBurnDlg::OnCharHook(wxKeyEvent& event) {
-    if (event.GetKeyCode() == WXK_ESCAPE) {
-        // Escape is Close once Close is available, and nothing before.
-        if (m_closeButton->IsEnabled() && !m_inAbort) {
-            wxCommandEvent close(wxEVT_BUTTON, IDC_BURN_CLOSE);
-            OnCloseButton(close);
-        }
-        return;
-    }
-    event.Skip();
-}
-
-void CBurnDlg::OnCloseWindow(wxCloseEvent& event) {
-    if (!m_closeButton->IsEnabled() || m_inAbort) {
-        if (event.CanVeto()) {
-            event.Veto();
-            return;
-        }
-    }
-    wxCommandEvent close(wxEVT_BUTTON, IDC_BURN_CLOSE);
-    OnCloseButton(close);
 }

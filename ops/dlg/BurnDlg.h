@@ -5,18 +5,18 @@
 // thread; the dialog cannot end while the worker runs and joins it before it is destroyed.
 //
 // Every member function runs on the user-interface thread; the worker reports to the dialog's
-// IBurnUi, which only posts.
+// operation port, which only posts.
 
 #include <cstdint>
 #include <ctime>
 #include <memory>
 
-#include <wx/dialog.h>
 #include <wx/imaglist.h>
 #include <wx/timer.h>
 
 #include "ops/Burn.h"
-#include "ops/dlg/WorkerThread.h"
+#include "ops/Progress.h"
+#include "ops/dlg/WorkerDlg.h"
 
 class wxButton;
 class wxGauge;
@@ -46,14 +46,12 @@ extern int32_t g_elapsedHours;
 extern int32_t g_elapsedMinutes;
 extern int32_t g_elapsedSeconds;
 
-class CBurnDlg : public wxDialog {
+class CBurnDlg : public CWorkerDlg {
 public:
     enum { IDD = 131 };
 
     // Builds the window; the worker starts when the dialog is shown (OnInitDialog).
     explicit CBurnDlg(wxWindow* parent = nullptr);
-    // Ends a worker that is still running (abort, any question answered No), joins it and drops what
-    // it posted.
     ~CBurnDlg() override;
 
     // Copies length bytes of data into g_burnImage from index 0 (at most its size).
@@ -67,7 +65,6 @@ public:
     void FinishTask();
 
     void OnAbortButton(wxCommandEvent& event);
-    void OnCloseButton(wxCommandEvent& event);
     void OnTimer(wxTimerEvent& event);
 
     bool TransferDataToWindow() override;
@@ -78,21 +75,23 @@ public:
 
 private:
     void OnInitDialog(wxInitDialogEvent& event);
-    void OnCharHook(wxKeyEvent& event);
-    void OnCloseWindow(wxCloseEvent& event);
+    void EndWithClose() override;
     void LoadRowIcons();
     void AddRowAt(int image, const wxString& text, std::time_t when);
     // A row of the UI thread, added after what the worker has posted so far, so that the rows keep
     // their order.
     void AddRowAfterPosted(RowKind kind, const wxString& text);
 
-    // The worker's IBurnUi: posts each report to the UI thread.
+    // The bar after one more block, as the native bar steps: past its end it starts over, so that a
+    // further chip's progress begins again near 0.
+    void StepProgress();
+
+    // The worker's operation port: posts each event to the UI thread.
     class CWorkerLink;
     friend class CWorkerLink;
 
     // In the order of the dialog's data exchange of old; the controls belong to the window.
     wxImageList m_imageList;
-    std::unique_ptr<CWorkerThread> m_pThread;
     int32_t m_rowCount = 0;
     wxStaticText* m_chipsWrittenLabel = nullptr;
     wxGenericAnimationCtrl* m_animation = nullptr;
@@ -105,9 +104,9 @@ private:
     wxStaticText* m_elapsedLabel = nullptr;
 
     wxTimer m_timer;
-    std::unique_ptr<IBurnUi> m_workerUi;
+    CProgressModel m_bar; // what the bar and the percentage label show
+    std::unique_ptr<IOperationPort> m_workerPort;
     BurnJob m_job;
     CRealSleeper m_sleeper;
     bool m_initialised = false;
-    bool m_inAbort = false; // the Abort handler is waiting for the worker
 };

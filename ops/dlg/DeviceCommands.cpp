@@ -38,13 +38,8 @@ void ReadFlashCommand(FirmwareBuffer& buffer, IDocumentView& view) {
         result = dlg.ShowModal();
     } // the worker has ended here: the staging buffer is no longer written
     // A dialog that ended any other way than by Close after a complete read leaves the image alone.
-    if (result != 0 && g_readSucceeded.load() == 1) {
-        ShowAppMessage(FromCore(MSG_READ_SUCCESS), MsgIcon::Information);
-        const int size = std::clamp(buffer.m_imageSize, 0, std::min(IMAGE_CAPACITY, READ_BUFFER_SIZE));
-        std::copy_n(g_readBuffer.begin(), size, buffer.m_image.begin());
-    } else {
-        ShowAppMessage(FromCore(MSG_NO_DATA_READ), MsgIcon::Error);
-    }
+    CAppMessagePort messages;
+    HandReadToImage(result != 0 && g_readSucceeded.load() == 1, g_readBuffer.data(), buffer, messages);
     view.Invalidate(false);
 }
 

@@ -3,7 +3,7 @@
 // Programming Speed do around their dialogs. Each runs its dialog modally, without a parent (the
 // main window owns it), on the user-interface thread.
 
-#include "image/FileCommands.h"
+#include "ops/FileCommands.h"
 #include "image/FirmwareBuffer.h"
 
 // Copies the image's first m_imageSize bytes and the lock settings into a new burn dialog and runs it.

@@ -12,7 +12,6 @@ constexpr const char* BURN_COLUMN_TASKS = "Tasks";
 constexpr const char* BURN_GROUP_PROGRESS = "Progress";
 constexpr const char* BURN_PERCENT_START = "0";
 constexpr const char* BURN_PERCENT_SIGN = "%";
-constexpr const char* BURN_ELAPSED_FORMAT = "Time Elapsed %02d:%02d:%02d";
 constexpr const char* BURN_ELAPSED_START = "Time Elapsed 00:00:00";
 constexpr const char* BURN_CHIPS_WRITTEN_START = "Chips Written - 0";
 constexpr const char* TEXT_ABORT = "Abort";

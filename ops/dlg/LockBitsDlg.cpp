@@ -76,14 +76,14 @@ void CLockBitsDlg::OnLb3(wxCommandEvent&) {
 
 void CLockBitsDlg::OnWriteLockBits(wxCommandEvent&) {
     TransferDataFromWindow();
-    CAppMessageSink messages(this);
-    WriteLockBitsToChip(*this, messages);
+    CAppMessagePort messages(this);
+    WriteLockBitsToChip(LockJob{*this, {}}, messages, m_sleeper);
 }
 
 void CLockBitsDlg::OnReadLockBits(wxCommandEvent&) {
     TransferDataFromWindow();
-    CAppMessageSink messages(this);
-    ReadLockBitsFromChip(*this, messages);
+    CAppMessagePort messages(this);
+    static_cast<LockBoxes&>(*this) = ReadLockBitsFromChip(LockJob{*this, {}}, messages, m_sleeper).boxes;
     TransferDataToWindow();
 }
 

@@ -44,4 +44,5 @@ private:
     wxCheckBox* m_boxLb2 = nullptr;
     wxCheckBox* m_boxLb3 = nullptr;
     wxCheckBox* m_boxLockAfterBurn = nullptr;
+    CRealSleeper m_sleeper;
 };

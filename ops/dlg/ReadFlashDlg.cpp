@@ -15,31 +15,35 @@
 #include "res/Ids.h"
 #include "res/Resources.h"
 
-// Runs on the worker thread: every report becomes a post to the UI thread.
-class CReadFlashDlg::CWorkerLink : public IReadUi {
+// Runs on the worker thread: every event becomes a post to the UI thread.
+class CReadFlashDlg::CWorkerLink : public IOperationPort {
 public:
     explicit CWorkerLink(CReadFlashDlg& dlg) : m_dlg(dlg) {}
 
-    void SetStatus(const std::string& text) override {
-        m_dlg.m_pThread->Post([dlg = &m_dlg, text] { dlg->m_status->SetLabel(wxString::FromUTF8(text)); });
+    // Each status replaces the one before.
+    void Row(RowKind, const std::string& text) override {
+        m_dlg.Post([dlg = &m_dlg, text] { dlg->m_status->SetLabel(wxString::FromUTF8(text)); });
     }
-    void EnableClose(bool enable) override {
-        m_dlg.m_pThread->Post([dlg = &m_dlg, enable] { dlg->m_closeButton->Enable(enable); });
-    }
-    void EnableAbort(bool enable) override {
-        m_dlg.m_pThread->Post([dlg = &m_dlg, enable] { dlg->m_abortButton->Enable(enable); });
-    }
-    void StepProgress(int position) override {
-        m_dlg.m_pThread->Post([dlg = &m_dlg, position] {
-            dlg->m_progress->SetValue(std::clamp(position, 0, dlg->m_progress->GetRange()));
+    // Abort becomes available when the blocks start; the bar steps 8 bytes a block.
+    void Progress(int done, int) override {
+        m_dlg.Post([dlg = &m_dlg, done] {
+            if (done == 0)
+                dlg->m_abortButton->Enable();
+            dlg->m_progress->SetValue(std::clamp(done * 8, 0, dlg->m_progress->GetRange()));
         });
     }
-    void StopAnimation() override {
-        m_dlg.m_pThread->Post([dlg = &m_dlg] { dlg->m_animation->Stop(); });
+    // The animation stops after a complete or aborted read; it goes on after an error.
+    void Ended(Ending ending) override {
+        m_dlg.Post([dlg = &m_dlg, ending] {
+            if (ending != Ending::Failed)
+                dlg->m_animation->Stop();
+            dlg->m_closeButton->Enable();
+            dlg->m_abortButton->Disable();
+        });
     }
     // Waits until the box is dismissed, as a box of the worker's own would.
-    void ShowMessage(const std::string& text, MsgIcon icon) override {
-        m_dlg.m_pThread->Ask(
+    void Message(const std::string& text, MsgIcon icon) override {
+        m_dlg.Ask(
             [dlg = &m_dlg, text, icon] {
                 ShowAppMessage(wxString::FromUTF8(text), icon, dlg);
                 return true;
@@ -52,8 +56,8 @@ private:
 };
 
 CReadFlashDlg::CReadFlashDlg(wxWindow* parent)
-    : wxDialog(parent, wxID_ANY, FromCore(READ_CAPTION), wxDefaultPosition, wxDefaultSize, wxCAPTION),
-      m_pThread(std::make_unique<CWorkerThread>(*this)), m_workerUi(std::make_unique<CWorkerLink>(*this)) {
+    : CWorkerDlg(parent, FromCore(READ_CAPTION), g_readAbort),
+      m_workerPort(std::make_unique<CWorkerLink>(*this)) {
     g_readSucceeded = 0;
     g_readAbort = 0;
     SetUpDialogFrame(this, 218, 118);
@@ -70,21 +74,14 @@ CReadFlashDlg::CReadFlashDlg(wxWindow* parent)
         PlaceDlu(new wxGenericAnimationCtrl(this, IDC_READ_ANIMATION, wxNullAnimation), 15, 26, 22, 17);
     m_animation->SetUseWindowBackgroundColour(true);
 
-    // Neither Escape nor the window's closing may end the dialog while the worker runs.
-    SetEscapeId(wxID_NONE);
+    SetCloseButton(m_closeButton);
     Bind(wxEVT_INIT_DIALOG, &CReadFlashDlg::OnInitDialog, this);
     Bind(wxEVT_BUTTON, &CReadFlashDlg::OnAbort, this, IDC_READ_ABORT);
-    Bind(wxEVT_BUTTON, &CReadFlashDlg::OnCloseButton, this, IDC_READ_CLOSE);
-    Bind(wxEVT_CHAR_HOOK, &CReadFlashDlg::OnCharHook, this);
-    Bind(wxEVT_CLOSE_WINDOW, &CReadFlashDlg::OnCloseWindow, this);
     CentreOverOwner(this);
 }
 
-CReadFlashDlg::~CReadFlashDlg() {
-    if (!m_pThread->Ended())
-        g_readAbort = 1;
-    m_pThread->Shutdown();
-}
+// The base ends the worker and drops its posts.
+CReadFlashDlg::~CReadFlashDlg() = default;
 
 void CReadFlashDlg::OnInitDialog(wxInitDialogEvent&) {
     if (m_initialised)
@@ -99,50 +96,27 @@ void CReadFlashDlg::OnInitDialog(wxInitDialogEvent&) {
     }
     m_progress->SetRange(std::clamp(g_readLength, 1, READ_BUFFER_SIZE));
     m_progress->SetValue(0);
-    // The worker disables both first thing; before its post arrives they must not be pressed either.
+    // Neither may be pressed until the worker says so: Abort once the blocks start, Close at the end.
     m_closeButton->Disable();
     m_abortButton->Disable();
 
     m_job = ReadJob{};
     m_job.length = g_readLength;
-    m_job.sleeper = &DeviceDialogSleeper(m_sleeper);
-    m_pThread->Start([this] { ReadFlashThread(m_job, *m_workerUi); });
+    ISleeper& sleeper = DeviceDialogSleeper(m_sleeper);
+    StartWorker([this, &sleeper] { ReadFlashThread(m_job, *m_workerPort, sleeper); });
 }
 
 void CReadFlashDlg::OnAbort(wxCommandEvent&) {
-    if (m_inAbort)
-        return;
-    m_inAbort = true;
-    g_readAbort = 1;
-    // The outcome is not reported: a worker that has not ended yet enables Close itself.
-    m_pThread->WaitForEnd(READ_ABORT_WAIT_MS);
-    m_inAbort = false;
+    RunAbort([this] {
+        g_readAbort = 1;
+        // The outcome is not reported: a worker that has not ended yet enables Close itself.
+        WaitForWorker(READ_ABORT_WAIT_MS);
+    });
 }
 
-void CReadFlashDlg::OnCloseButton(wxCommandEvent&) {
+void CReadFlashDlg::EndWithClose() {
     if (IsModal())
         EndModal(g_readSucceeded.load());
     else
         Hide();
-}
-
-void CReadFlashDlg::OnCharHook(wxKeyEvent& event) {
-    if (event.GetKeyCode() == WXK_ESCAPE) {
-        // Escape is Close once Close is available, and nothing before.
-        if (m_closeButton->IsEnabled() && !m_inAbort) {
-            wxCommandEvent close(wxEVT_BUTTON, IDC_READ_CLOSE);
-            OnCloseButton(close);
-        }
-        return;
-    }
-    event.Skip();
-}
-
-void CReadFlashDlg::OnCloseWindow(wxCloseEvent& event) {
-    if ((!m_closeButton->IsEnabled() || m_inAbort) && event.CanVeto()) {
-        event.Veto();
-        return;
-    }
-    wxCommandEvent close(wxEVT_BUTTON, IDC_READ_CLOSE);
-    OnCloseButton(close);
 }

@@ -6,10 +6,8 @@
 
 #include <memory>
 
-#include <wx/dialog.h>
-
 #include "ops/FlashRead.h"
-#include "ops/dlg/WorkerThread.h"
+#include "ops/dlg/WorkerDlg.h"
 
 class wxButton;
 class wxGauge;
@@ -22,37 +20,32 @@ constexpr int IDC_READ_ANIMATION = 1008;
 constexpr int IDC_READ_ABORT = 1009;
 constexpr int IDC_READ_STATUS = 1010;
 
-class CReadFlashDlg : public wxDialog {
+class CReadFlashDlg : public CWorkerDlg {
 public:
     enum { IDD = 141 };
 
     // Clears g_readSucceeded and g_readAbort. The worker starts when the dialog is shown.
     explicit CReadFlashDlg(wxWindow* parent = nullptr);
-    // Ends a worker that is still running (abort), joins it and drops what it posted.
     ~CReadFlashDlg() override;
 
     void OnAbort(wxCommandEvent& event);
-    void OnCloseButton(wxCommandEvent& event);
 
 private:
     void OnInitDialog(wxInitDialogEvent& event);
-    void OnCharHook(wxKeyEvent& event);
-    void OnCloseWindow(wxCloseEvent& event);
+    void EndWithClose() override;
 
-    // The worker's IReadUi: posts each report to the UI thread; ShowMessage waits for the box.
+    // The worker's operation port: posts each event to the UI thread; Message waits for the box.
     class CWorkerLink;
     friend class CWorkerLink;
 
-    std::unique_ptr<CWorkerThread> m_pThread;
     wxStaticText* m_status = nullptr;
     wxGauge* m_progress = nullptr;
     wxButton* m_closeButton = nullptr;
     wxButton* m_abortButton = nullptr;
     wxGenericAnimationCtrl* m_animation = nullptr;
 
-    std::unique_ptr<IReadUi> m_workerUi;
+    std::unique_ptr<IOperationPort> m_workerPort;
     ReadJob m_job;
     CRealSleeper m_sleeper;
     bool m_initialised = false;
-    bool m_inAbort = false;
 };

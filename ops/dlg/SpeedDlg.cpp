@@ -53,8 +53,8 @@ bool CSpeedDlg::OnInitDialog() {
     m_slider->SetTick(SPEED_SLIDER_MAX);
     m_slider->SetTick(1);
     // The dialog is not on the screen yet: its messages belong to the main window.
-    CAppMessageSink messages(nullptr);
-    const SpeedOpening opening = OpenSpeed(messages, DeviceDialogSleeper(m_sleeper));
+    CAppMessagePort messages(nullptr);
+    const SpeedOpening opening = OpenSpeed(SpeedJob{}, messages, DeviceDialogSleeper(m_sleeper));
     if (!opening.stayOpen)
         return false;
     m_slider->SetValue(opening.position);
@@ -72,8 +72,8 @@ void CSpeedDlg::OnHScroll(wxCommandEvent& event) {
 }
 
 void CSpeedDlg::OnOK(wxCommandEvent&) {
-    CAppMessageSink messages(this);
-    ConfirmSpeed(m_slider->GetValue(), messages, DeviceDialogSleeper(m_sleeper));
+    CAppMessagePort messages(this);
+    ConfirmSpeed(SpeedJob{m_slider->GetValue(), {}}, messages, DeviceDialogSleeper(m_sleeper));
     // The dialog ends after OK whether the speed changed or not.
     EndModal(wxID_OK);
 }

@@ -48,14 +48,16 @@ private:
 };
 
 // The burn dialog's side of Abort: rows of its own, and a wait for the worker's end.
-class CAbortUi : public IBurnAbortUi {
+class CAbortUi : public IOperationPort, public IWorkerWait {
 public:
-    void AddRow(RowKind kind, const std::string& text) override { m_rows.push_back(RowText(kind, text)); }
+    void Row(RowKind kind, const std::string& text) override { m_rows.push_back(RowText(kind, text)); }
+    // Yes to "Burn in Progress. Are you sure want to Abort ?"
+    bool Ask(Question question) override { return question == Question::AbortBurn; }
+    void Ended(Ending) override { m_finished = true; }
     bool WaitForWorker(int ms) override {
         std::unique_lock<std::mutex> lock(m_mutex);
         return m_changed.wait_for(lock, std::chrono::milliseconds(ms), [this] { return m_ended; });
     }
-    void SetFinishedButtons() override { m_finished = true; }
     void WorkerEnded() {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_ended = true;
@@ -109,41 +111,42 @@ TEST(AbortPoints, BurnAbortedAtRandomPointsEndsCleanly) {
         job.lastAddress = size - 1;
         job.running = &running;
         job.abort = &abort;
-        job.sleeper = &sleeper;
-        CBurnRecorder ui; // answers No to "Write More Chips ?"
+        CEventRecorder ui; // answers No to "Write More Chips ?"
         CPoint reached;
-        ui.m_onProgress = [&](int position) {
-            if (position >= point)
+        ui.m_onProgress = [&](int done) {
+            if (8 * done >= point)
                 reached.Reach();
         };
         ui.m_onAsk = [&](int) { reached.Reach(); };
         CAbortUi abortUi;
+        BurnResult result;
         std::thread worker([&] {
-            BurnThreadProc(job, ui);
+            result = BurnThreadProc(job, ui, sleeper);
             reached.Reach();
             abortUi.WorkerEnded();
         });
         if (point > 0)
             reached.Wait();
-        CMessageRecorder messages;
-        messages.m_answers = {true}; // Yes to "Burn in Progress. Are you sure want to Abort ?"
-        const AbortOutcome outcome = AbortBurn(messages, abortUi, running, abort);
+        const AbortOutcome outcome = AbortBurn(abortUi, abortUi, running, abort);
         worker.join();
 
         EXPECT_TRUE(outcome == AbortOutcome::Ended || outcome == AbortOutcome::NotRunning);
         EXPECT_EQ(running.load(), 0);
         const std::vector<std::string> rows = ui.Rows();
         const std::vector<std::string> log = ui.Log();
-        EXPECT_EQ(std::count(log.begin(), log.end(), "finish"), 1);
+        EXPECT_EQ(std::count_if(log.begin(), log.end(),
+                                [](const std::string& e) { return e.rfind("ended ", 0) == 0; }),
+                  1);
         const bool verified = std::count(rows.begin(), rows.end(), "S Data Verification Success") == 1;
-        if (job.ending == BurnEnding::Abort) {
+        if (result.ending == BurnEnding::Abort) {
             EXPECT_FALSE(verified);
-            EXPECT_EQ(job.chipsWritten, 0);
-            EXPECT_EQ(log.back(), "position " + std::to_string(2 * (size - 1)));
+            EXPECT_EQ(result.chipsWritten, 0);
+            EXPECT_EQ(log.back(), "ended aborted");
+            EXPECT_TRUE(abortUi.m_finished);
             EXPECT_EQ(abortUi.m_rows, (std::vector<std::string>{"E Aborting ...", "E Aborted By User"}));
         } else {
             // Too late to stop it: the burn finished, and then it must be true.
-            EXPECT_EQ(job.ending, BurnEnding::NoMore);
+            EXPECT_EQ(result.ending, BurnEnding::NoMore);
             EXPECT_TRUE(verified);
             const sim::DeviceState state = bus.State(0);
             EXPECT_TRUE(std::equal(pattern.begin(), pattern.end(), state.flash.begin()));
@@ -182,15 +185,14 @@ TEST(AbortPoints, FlashReadAbortedAtRandomPointsLeavesTheImageAlone) {
         job.buffer = staging.data();
         job.succeeded = &succeeded;
         job.abort = &abort;
-        job.sleeper = &sleeper;
-        CReadRecorder ui;
+        CEventRecorder ui;
         CPoint reached;
-        ui.m_onProgress = [&](int position) {
-            if (position >= point)
+        ui.m_onProgress = [&](int done) {
+            if (8 * done >= point)
                 reached.Reach();
         };
         std::thread worker([&] {
-            ReadFlashThread(job, ui);
+            ReadFlashThread(job, ui, sleeper);
             reached.Reach();
         });
         if (point > 0)
@@ -205,20 +207,22 @@ TEST(AbortPoints, FlashReadAbortedAtRandomPointsLeavesTheImageAlone) {
         if (succeeded.load() == 1)
             std::copy_n(staging.begin(), size, buffer.m_image.begin());
         const std::vector<std::string> log = ui.Log();
-        const auto status = std::find_if(log.rbegin(), log.rend(),
-                                         [](const std::string& e) { return e.rfind("status ", 0) == 0; });
+        // The last status row.
+        const auto status = std::find_if(log.rbegin(), log.rend(), [](const std::string& e) {
+            return e.rfind("I ", 0) == 0 || e.rfind("E ", 0) == 0;
+        });
         ASSERT_NE(status, log.rend());
         if (succeeded.load() == 1) {
             // Too late to stop it: the read finished, and then it must hold the chip's bytes.
-            EXPECT_EQ(*status, std::string("status ") + STATUS_SUCCESS);
+            EXPECT_EQ(*status, std::string("I ") + STATUS_SUCCESS);
             EXPECT_TRUE(std::equal(flash.begin(), flash.end(), buffer.m_image.begin()));
         } else {
-            EXPECT_EQ(*status, std::string("status ") + STATUS_ABORTED);
+            EXPECT_EQ(*status, std::string("I ") + STATUS_ABORTED);
             EXPECT_TRUE(std::all_of(buffer.m_image.begin(), buffer.m_image.end(),
                                     [](uint8_t b) { return b == 0x33; }));
         }
         EXPECT_TRUE(std::all_of(staging.begin() + size, staging.end(), [](uint8_t b) { return b == 0x5A; }));
-        EXPECT_EQ(log.back(), "abort off");
+        EXPECT_EQ(log.back(), succeeded.load() == 1 ? "ended done" : "ended aborted");
         EXPECT_TRUE(LastIsPowerOff(bus));
         EXPECT_FALSE(bus.State(0).powered);
         EXPECT_EQ(hardening::DescriptorsUnder(bus.Root()), 0);

@@ -17,7 +17,7 @@
 #include "ImageFixtures.h"
 #include "tests/support/WithoutPrivileges.h"
 #include "image/BinaryFile.h"
-#include "image/FileCommands.h"
+#include "ops/FileCommands.h"
 #include "image/IntelHex.h"
 
 namespace {
@@ -215,10 +215,10 @@ TEST(BadFiles, OpenSaysWhyReadsNoMoreThanItMustAndForgetsTheFile) {
                 // The case is only worth something when the bits really stop this thread.
                 ASSERT_EQ(open(path.c_str(), O_RDONLY), -1);
                 ASSERT_EQ(errno, EACCES);
-                loaded = OpenFirmwareFile(path, buffer, recorder, recorder);
+                loaded = OpenFirmwareFile(path, buffer, recorder, recorder).ok;
             });
         else
-            loaded = OpenFirmwareFile(path, buffer, recorder, recorder);
+            loaded = OpenFirmwareFile(path, buffer, recorder, recorder).ok;
         const long long bytesRead = BytesReadSoFar() - readBefore;
 
         EXPECT_FALSE(loaded);
@@ -281,9 +281,9 @@ TEST(BadFiles, ReloadOfAFileThatWentBadSaysSoAndKeepsRememberingIt) {
         const long long readBefore = BytesReadSoFar();
         bool reloaded = true;
         if (c.unprivileged)
-            WithoutPrivileges([&] { reloaded = ReloadFirmwareFile(buffer, recorder, recorder); });
+            WithoutPrivileges([&] { reloaded = ReloadFirmwareFile(buffer, recorder, recorder).ok; });
         else
-            reloaded = ReloadFirmwareFile(buffer, recorder, recorder);
+            reloaded = ReloadFirmwareFile(buffer, recorder, recorder).ok;
         EXPECT_LT(BytesReadSoFar() - readBefore, 64 * 1024);
 
         EXPECT_FALSE(reloaded);

@@ -155,19 +155,20 @@ Scenario BurnScenario(int chip) {
         job.lockLevel = 4;
         job.running = &running;
         job.abort = &abort;
-        job.sleeper = &sleeper;
-        CBurnRecorder ui; // answers No to "Write More Chips ?"
-        hardening::RunWithDeadline("burn", [&] { BurnThreadProc(job, ui); });
+        CEventRecorder ui; // answers No to "Write More Chips ?"
+        BurnResult result;
+        hardening::RunWithDeadline("burn", [&] { result = BurnThreadProc(job, ui, sleeper); });
         o.requests = VendorEntries(bus);
         o.texts = ui.Rows();
         o.state = bus.State(0);
 
         const Texts log = ui.Log();
-        Expect(o, Count(log, "finish") == 1 && running.load() == 0, "the worker did not end as it should");
-        Expect(o, (job.ending == BurnEnding::NoMore) == (ui.Asked() == 1),
+        Expect(o, Count(log, "ended failed") + Count(log, "ended done") == 1 && running.load() == 0,
+               "the worker did not end as it should");
+        Expect(o, (result.ending == BurnEnding::NoMore) == (ui.Asked() == 1),
                "asked without ending by the answer");
         const bool verified = Count(o.texts, "S Data Verification Success") == 1;
-        Expect(o, verified == (job.chipsWritten == 1), "the chips written disagree with the rows");
+        Expect(o, verified == (result.chipsWritten == 1), "the chips written disagree with the rows");
         if (verified)
             Expect(o,
                    o.state.flash.size() >= pattern.size() &&
@@ -251,9 +252,8 @@ Scenario ReadScenario(int chip) {
         job.buffer = staging.data();
         job.succeeded = &succeeded;
         job.abort = &abort;
-        job.sleeper = &sleeper;
-        CReadRecorder ui;
-        hardening::RunWithDeadline("read", [&] { ReadFlashThread(job, ui); });
+        CEventRecorder ui;
+        hardening::RunWithDeadline("read", [&] { ReadFlashThread(job, ui, sleeper); });
         o.requests = VendorEntries(bus);
         o.texts = ui.Log();
         o.state = bus.State(0);
@@ -266,7 +266,7 @@ Scenario ReadScenario(int chip) {
         if (succeeded.load() == 1)
             std::copy_n(staging.begin(), size, buffer.m_image.begin());
         const bool complete = std::equal(flash.begin(), flash.end(), staging.begin());
-        const bool claimed = Count(o.texts, std::string("status ") + STATUS_SUCCESS) == 1;
+        const bool claimed = Count(o.texts, std::string("I ") + STATUS_SUCCESS) == 1;
         Expect(o, claimed == (succeeded.load() == 1), "the success flag disagrees with the status");
         if (succeeded.load() == 1)
             Expect(o, complete && std::equal(flash.begin(), flash.end(), buffer.m_image.begin()),
@@ -278,13 +278,15 @@ Scenario ReadScenario(int chip) {
                    "a failed read changed the image");
         Expect(o, std::all_of(staging.begin() + size, staging.end(), [](uint8_t b) { return b == 0x5A; }),
                "the read wrote past its length");
-        Expect(o, !o.texts.empty() && o.texts.back() == "abort off" && Count(o.texts, "close on") == 1,
-               "the dialog's buttons were not left with Close on and Abort off");
+        Expect(o,
+               !o.texts.empty() && o.texts.back().rfind("ended ", 0) == 0 &&
+                   Count(o.texts, o.texts.back()) == 1,
+               "the read did not end exactly once, last");
     };
     s.ends = [](int request) { return request != R_POWER_OFF; };
     s.endTexts = [](int request) -> Texts {
         return {Message(MsgIcon::Error, request == R_TEST ? MSG_BAD_ANSWER : MSG_NOT_RESPONDING),
-                std::string("status ") + STATUS_ERROR, "close on", "abort off"};
+                std::string("E ") + STATUS_ERROR, "ended failed"};
     };
     return s;
 }
@@ -307,11 +309,14 @@ Scenario LockWriteScenario() {
     s.run = [](sim::CSimBus& bus, Outcome& o) {
         LockBoxes boxes;
         boxes.m_lb1 = boxes.m_lb2 = boxes.m_lb3 = 1;
-        CMessageRecorder messages;
+        CEventRecorder messages;
         bool written = false;
-        hardening::RunWithDeadline("lock write", [&] { written = WriteLockBitsToChip(boxes, messages); });
+        hardening::RunWithDeadline("lock write", [&] {
+            CRecordingSleeper sleeper;
+            written = WriteLockBitsToChip(LockJob{boxes, ""}, messages, sleeper).ok;
+        });
         o.requests = VendorEntries(bus);
-        o.texts = messages.m_shown;
+        o.texts = messages.Log();
         o.state = bus.State(0);
         for (int m = 2; m <= 4; ++m)
             Expect(o,
@@ -337,11 +342,16 @@ Scenario LockReadScenario() {
         bus.ClearTranscript();
         LockBoxes boxes;
         boxes.m_lockAfterBurn = 1;
-        CMessageRecorder messages;
+        CEventRecorder messages;
         bool read = false;
-        hardening::RunWithDeadline("lock read", [&] { read = ReadLockBitsFromChip(boxes, messages); });
+        hardening::RunWithDeadline("lock read", [&] {
+            CRecordingSleeper sleeper;
+            const LockResult result = ReadLockBitsFromChip(LockJob{boxes, ""}, messages, sleeper);
+            read = result.ok;
+            boxes = result.boxes;
+        });
         o.requests = VendorEntries(bus);
-        o.texts = messages.m_shown;
+        o.texts = messages.Log();
         o.state = bus.State(0);
         const bool shown = Count(o.texts, Message(MsgIcon::Information, MSG_LOCKED_MODE3)) == 1;
         Expect(o, read == shown && read == AnySucceeded(o, R_LOCK_BITS),
@@ -365,12 +375,12 @@ Scenario SpeedOpenScenario() {
     s.device = Chip(3);
     s.device.speedCode = 2;
     s.run = [](sim::CSimBus& bus, Outcome& o) {
-        CMessageRecorder messages;
+        CEventRecorder messages;
         CRecordingSleeper sleeper;
         SpeedOpening opening;
-        hardening::RunWithDeadline("speed open", [&] { opening = OpenSpeed(messages, sleeper); });
+        hardening::RunWithDeadline("speed open", [&] { opening = OpenSpeed(SpeedJob{}, messages, sleeper); });
         o.requests = VendorEntries(bus);
-        o.texts = messages.m_shown;
+        o.texts = messages.Log();
         o.state = bus.State(0);
         Expect(o, opening.stayOpen == AnySucceeded(o, R_GET_SPEED),
                "the dialog stays open without the speed");
@@ -389,12 +399,14 @@ Scenario SpeedOkScenario() {
     s.device = Chip(3);
     s.device.speedCode = 3;
     s.run = [](sim::CSimBus& bus, Outcome& o) {
-        CMessageRecorder messages;
+        CEventRecorder messages;
         CRecordingSleeper sleeper;
         bool changed = false;
-        hardening::RunWithDeadline("speed OK", [&] { changed = ConfirmSpeed(3, messages, sleeper); });
+        hardening::RunWithDeadline("speed OK", [&] {
+            changed = ConfirmSpeed(SpeedJob{3, ""}, messages, sleeper).changed;
+        });
         o.requests = VendorEntries(bus);
-        o.texts = messages.m_shown;
+        o.texts = messages.Log();
         o.state = bus.State(0);
         const bool said = Count(o.texts, Message(MsgIcon::Information, MSG_SPEED_CHANGED)) == 1;
         Expect(o, said == changed, "the message disagrees with the result");

@@ -116,7 +116,7 @@ TEST(OpenCommand, LoadsByKindAndRemembersOnlyWhatLoaded) {
         buffer.m_sourceKind = SOURCE_HEX;
         CRecorder recorder;
 
-        EXPECT_EQ(OpenFirmwareFile(path, buffer, recorder, recorder), c.remembers == Remembers::Opened);
+        EXPECT_EQ(OpenFirmwareFile(path, buffer, recorder, recorder).ok, c.remembers == Remembers::Opened);
         EXPECT_EQ(recorder.m_events, c.events);
         EXPECT_TRUE(ImageIs(buffer, c.image));
         const std::string remembered = c.remembers == Remembers::Opened ? path
@@ -173,7 +173,7 @@ TEST(ReloadCommand, LoadsTheRememberedFileAgainAgainstTheBoundInForce) {
         buffer.m_imageSize = c.boundAtReload;
         buffer.m_image.fill(0x55);
         CRecorder recorder;
-        EXPECT_EQ(ReloadFirmwareFile(buffer, recorder, recorder), c.loads);
+        EXPECT_EQ(ReloadFirmwareFile(buffer, recorder, recorder).ok, c.loads);
         EXPECT_EQ(recorder.m_events, c.events);
         EXPECT_TRUE(ImageIs(buffer, c.image));
         // Success or failure, the remembered file stays for the next try.
@@ -245,7 +245,7 @@ TEST(BinaryLoader, UnreadableFileFailsLikeAMissingOne) {
     FirmwareBuffer buffer;
     CRecorder recorder;
     bool opened = true;
-    WithoutPrivileges([&] { opened = OpenFirmwareFile(dir / "secret.bin", buffer, recorder, recorder); });
+    WithoutPrivileges([&] { opened = OpenFirmwareFile(dir / "secret.bin", buffer, recorder, recorder).ok; });
     EXPECT_FALSE(opened);
     EXPECT_EQ(recorder.m_events, (std::vector<std::string>{Error(MSG_BIN_CANNOT_LOAD),
                                                            std::string("title: ") + UNTITLED, "invalidate"}));

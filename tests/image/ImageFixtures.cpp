@@ -1,5 +1,8 @@
 #include "ImageFixtures.h"
 
+#include "image/BinaryFile.h"
+#include "image/IntelHex.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
@@ -40,7 +43,7 @@ std::string ReadFile(const std::string& path) {
     return s.str();
 }
 
-void CRecorder::ShowMessage(const std::string& text, MsgIcon icon) {
+void CRecorder::Message(const std::string& text, MsgIcon icon) {
     const char* kind = icon == MsgIcon::Error         ? "error: "
                        : icon == MsgIcon::Information ? "info: "
                                                       : "plain: ";
@@ -57,4 +60,20 @@ void CRecorder::ScrollToTop() {
 
 void CRecorder::Invalidate(bool eraseBackground) {
     m_events.push_back(eraseBackground ? "invalidate erase" : "invalidate");
+}
+
+namespace {
+bool Shown(const FileResult& result, CRecorder& messages) {
+    if (!result.ok && result.message != nullptr)
+        messages.Message(result.message, MsgIcon::Error);
+    return result.ok;
+}
+} // namespace
+
+bool ReadIntelHex(const std::string& path, FirmwareBuffer& buffer, CRecorder& messages) {
+    return Shown(ReadIntelHex(path, buffer), messages);
+}
+
+bool LoadBinaryFile(const std::string& path, FirmwareBuffer& buffer, CRecorder& messages) {
+    return Shown(LoadBinaryFile(path, buffer), messages);
 }

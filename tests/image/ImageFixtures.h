@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "image/FileCommands.h"
-#include "image/Messages.h"
+#include "ops/FileCommands.h"
+#include "ops/Port.h"
 
 class CTempDir {
 public:
@@ -28,12 +28,16 @@ void WriteFile(const std::string& path, const std::string& content);
 std::string ReadFile(const std::string& path);
 
 // Events as text: "info: ...", "error: ...", "title: ...", "scroll", "invalidate", "invalidate erase".
-class CRecorder : public IMessageSink, public IDocumentView {
+class CRecorder : public IOperationPort, public IDocumentView {
 public:
-    void ShowMessage(const std::string& text, MsgIcon icon) override;
+    void Message(const std::string& text, MsgIcon icon) override;
     void SetTitle(const std::string& title) override;
     void ScrollToTop() override;
     void Invalidate(bool eraseBackground) override;
 
     std::vector<std::string> m_events;
 };
+
+// The readers as the file commands show them: the result's message through the recorder.
+bool ReadIntelHex(const std::string& path, FirmwareBuffer& buffer, CRecorder& messages);
+bool LoadBinaryFile(const std::string& path, FirmwareBuffer& buffer, CRecorder& messages);

@@ -117,9 +117,9 @@ TEST(SaveCommand, FailureSaysCannotWriteAndLeavesTheEarlierFileAndNoTemporary) {
         CRecorder messages;
         bool saved = true;
         if (c.sizeLimit)
-            WithFileSizeLimit(c.sizeLimit, [&] { saved = SaveFirmwareFile(target, buffer, messages); });
+            WithFileSizeLimit(c.sizeLimit, [&] { saved = SaveFirmwareFile(target, buffer, messages).ok; });
         else
-            saved = SaveFirmwareFile(target, buffer, messages);
+            saved = SaveFirmwareFile(target, buffer, messages).ok;
         chmod((dir / "locked").c_str(), 0755);
 
         EXPECT_FALSE(saved);

@@ -84,11 +84,14 @@ template <class T> long Count(const std::vector<T>& v, const std::function<bool(
 struct CBurnRig {
     sim::CSimBus bus;
     CRecordingSleeper sleeper;
-    CBurnRecorder ui;
+    CEventRecorder ui;
     std::atomic<int32_t> running{1};
     std::atomic<int32_t> abort{0};
     std::vector<uint8_t> image = std::vector<uint8_t>(BURN_BUFFER_SIZE, 0xFF);
     std::vector<uint8_t> readBack = std::vector<uint8_t>(BURN_BUFFER_SIZE, 0x00);
+    BurnResult result;
+
+    void Run(const BurnJob& job) { result = BurnThreadProc(job, ui, sleeper); }
 
     // The job for data (the rest of the buffer 0xFF), burned as a chip of flashSize bytes.
     BurnJob Job(const std::vector<uint8_t>& data, int flashSize) {
@@ -99,7 +102,6 @@ struct CBurnRig {
         job.lastAddress = flashSize - 1;
         job.running = &running;
         job.abort = &abort;
-        job.sleeper = &sleeper;
         return job;
     }
 
@@ -131,11 +133,11 @@ TEST_P(WholeBurn, OfEachChip) {
     const std::vector<uint8_t> data = PatternImage(size, static_cast<unsigned>(chip));
     BurnJob job = rig.Job(data, size);
 
-    EXPECT_EQ(BurnThreadProc(job, rig.ui), 0u);
+    rig.Run(job);
 
     EXPECT_EQ(rig.ui.Rows(), SuccessRows(chip));
-    const Rows log = Join(Join({"timer start"}, SuccessRows(chip)),
-                          {"label Chips Written - 1", "timer stop", "ask", "finish"});
+    const Rows log = Join(Join({"cycle start"}, SuccessRows(chip)),
+                          {"verified 1", "cycle end verified", "ask", "ended done"});
     EXPECT_EQ(rig.ui.Log(), log);
     EXPECT_EQ(VendorRequests(rig.bus), rig.CycleRequests(size));
     EXPECT_EQ(rig.sleeper.Waits(), CYCLE_WAITS);
@@ -144,16 +146,18 @@ TEST_P(WholeBurn, OfEachChip) {
     EXPECT_FALSE(rig.bus.State(0).powered);
     EXPECT_TRUE(std::equal(data.begin(), data.end(), rig.readBack.begin()));
 
-    // Both phases step the bar once per block: half-way after writing, full after reading.
+    // Both phases count their blocks together: half-way after writing, all after reading.
+    const int blocks = 2 * size / 8;
     const auto progress = rig.ui.Progress();
-    ASSERT_EQ(progress.size(), static_cast<size_t>(2 * size / 8));
-    EXPECT_EQ(progress[0].first, 8);
-    EXPECT_EQ(progress[static_cast<size_t>(size / 8 - 1)], std::make_pair(size, std::string("50.0")));
-    EXPECT_EQ(progress.back(), std::make_pair(2 * size, std::string("100.0")));
+    ASSERT_EQ(progress.size(), static_cast<size_t>(blocks));
+    EXPECT_EQ(progress[0], std::make_pair(1, blocks));
+    EXPECT_EQ(progress[static_cast<size_t>(size / 8 - 1)], std::make_pair(blocks / 2, blocks));
+    EXPECT_EQ(progress.back(), std::make_pair(blocks, blocks));
+    EXPECT_EQ(rig.ui.PhaseStarts(), 1);
 
-    EXPECT_EQ(job.ending, BurnEnding::NoMore);
-    EXPECT_EQ(job.chipsWritten, 1);
-    EXPECT_EQ(job.chipsFailed, 0);
+    EXPECT_EQ(rig.result.ending, BurnEnding::NoMore);
+    EXPECT_EQ(rig.result.chipsWritten, 1);
+    EXPECT_EQ(rig.result.chipsFailed, 0);
     EXPECT_EQ(rig.running.load(), 0);
 }
 
@@ -164,12 +168,12 @@ TEST(Burn, BlankImageWritesNothingAndReadsEverything) {
     CBurnRig rig;
     rig.bus.Add(Chip(3));
     BurnJob job = rig.Job({}, 8192);
-    BurnThreadProc(job, rig.ui);
+    rig.Run(job);
     EXPECT_EQ(rig.ui.Rows(), SuccessRows(3));
     const std::vector<Req> requests = VendorRequests(rig.bus);
     EXPECT_EQ(requests, rig.CycleRequests(8192));
     EXPECT_EQ(Count<Req>(requests, [](const Req& r) { return r.request == R_WRITE_BLOCK; }), 0);
-    EXPECT_EQ(job.chipsWritten, 1);
+    EXPECT_EQ(rig.result.chipsWritten, 1);
 }
 
 TEST(Burn, ChipThatIgnoresWritesReportsTheFirstDifference) {
@@ -181,17 +185,19 @@ TEST(Burn, ChipThatIgnoresWritesReportsTheFirstDifference) {
     data[0x123] = 0x5A;
     data[0x200] = 0x00;
     BurnJob job = rig.Job(data, 2048);
-    BurnThreadProc(job, rig.ui);
+    rig.Run(job);
 
     EXPECT_EQ(rig.ui.Rows(), MismatchRows(0, "0x0123 CHIP: 0xFF | BUFFER: 0x5A"));
     const Rows log = rig.ui.Log();
-    EXPECT_EQ(Count<std::string>(log, [](const std::string& e) { return e.rfind("label", 0) == 0; }), 0)
+    EXPECT_EQ(Count<std::string>(log, [](const std::string& e) { return e.rfind("verified", 0) == 0; }), 0)
         << "an unverified chip is not counted";
-    EXPECT_EQ(Tail(log, 3), (Rows{"timer stop", "ask", "finish"}));
+    EXPECT_EQ(Tail(log, 3), (Rows{"cycle end failed", "ask", "ended done"}));
+    ASSERT_EQ(rig.ui.Reports().size(), 1u);
+    EXPECT_EQ(rig.ui.Reports()[0].failure, "Data Mismatch at: 0x0123 CHIP: 0xFF | BUFFER: 0x5A");
     EXPECT_EQ(VendorRequests(rig.bus), rig.CycleRequests(2048));
-    EXPECT_EQ(job.chipsWritten, 0);
-    EXPECT_EQ(job.chipsFailed, 1);
-    EXPECT_EQ(job.ending, BurnEnding::NoMore);
+    EXPECT_EQ(rig.result.chipsWritten, 0);
+    EXPECT_EQ(rig.result.chipsFailed, 1);
+    EXPECT_EQ(rig.result.ending, BurnEnding::NoMore);
 }
 
 TEST(Burn, NoProgrammer) {
@@ -222,13 +228,13 @@ TEST(Burn, NoProgrammer) {
         CBurnRig rig;
         c.setup(rig.bus);
         BurnJob job = rig.Job(PatternImage(2048, 1), 2048);
-        BurnThreadProc(job, rig.ui);
+        rig.Run(job);
         EXPECT_EQ(rig.ui.Rows(), c.rows) << c.what;
-        EXPECT_EQ(rig.ui.Log().front(), "timer start") << c.what;
-        EXPECT_EQ(rig.ui.Log().back(), "finish") << c.what;
+        EXPECT_EQ(rig.ui.Log().front(), "cycle start") << c.what;
+        EXPECT_EQ(rig.ui.Log().back(), "ended failed") << c.what;
         EXPECT_EQ(VendorRequests(rig.bus), std::vector<Req>{}) << c.what;
         EXPECT_EQ(rig.sleeper.Waits(), std::vector<int>{500}) << c.what;
-        EXPECT_EQ(job.ending, BurnEnding::Failure) << c.what;
+        EXPECT_EQ(rig.result.ending, BurnEnding::Failure) << c.what;
         EXPECT_EQ(rig.running.load(), 0) << c.what;
     }
 }
@@ -264,11 +270,11 @@ TEST(Burn, ChipProblemsBeforeWriting) {
         CBurnRig rig;
         rig.bus.Add(c.config);
         BurnJob job = rig.Job(PatternImage(8192, 2), 8192);
-        BurnThreadProc(job, rig.ui);
+        rig.Run(job);
         EXPECT_EQ(Tail(rig.ui.Rows(), c.tail.size()), c.tail) << c.what;
-        EXPECT_EQ(rig.ui.Log().back(), "finish") << c.what;
+        EXPECT_EQ(rig.ui.Log().back(), "ended failed") << c.what;
         EXPECT_EQ(VendorRequests(rig.bus), c.requests) << c.what;
-        EXPECT_EQ(job.ending, BurnEnding::Failure) << c.what;
+        EXPECT_EQ(rig.result.ending, BurnEnding::Failure) << c.what;
         EXPECT_EQ(rig.running.load(), 0) << c.what;
     }
 }
@@ -317,12 +323,12 @@ TEST(Burn, RequestFailingAtEachStage) {
         rig.bus.Add(config);
         BurnJob job = rig.Job(data, 2048);
         const std::vector<Req> whole = rig.CycleRequests(2048);
-        BurnThreadProc(job, rig.ui);
+        rig.Run(job);
 
         EXPECT_EQ(Tail(rig.ui.Rows(), c.tail.size()), c.tail) << c.what;
-        EXPECT_EQ(rig.ui.Log().back(), "finish") << c.what;
-        EXPECT_EQ(job.ending, BurnEnding::Failure) << c.what;
-        EXPECT_EQ(job.chipsFailed, 1) << c.what;
+        EXPECT_EQ(rig.ui.Log().back(), "ended failed") << c.what;
+        EXPECT_EQ(rig.result.ending, BurnEnding::Failure) << c.what;
+        EXPECT_EQ(rig.result.chipsFailed, 1) << c.what;
         EXPECT_EQ(rig.running.load(), 0) << c.what;
 
         // Every request up to the failing one, then PowerOff (which an unplugged device refuses).
@@ -359,10 +365,10 @@ TEST(Burn, FailedPowerOnStepAndSpeedReadAreReportedAndTheBurnGoesOn) {
         config.failAt = c.failAt;
         rig.bus.Add(config);
         BurnJob job = rig.Job(PatternImage(4096, 7), 4096);
-        BurnThreadProc(job, rig.ui);
+        rig.Run(job);
         EXPECT_EQ(rig.ui.Rows(), c.rows) << c.what;
         EXPECT_EQ(rig.sleeper.Waits(), CYCLE_WAITS) << c.what;
-        EXPECT_EQ(job.chipsWritten, 1) << c.what;
+        EXPECT_EQ(rig.result.chipsWritten, 1) << c.what;
         EXPECT_EQ(rig.bus.State(0).flash, PatternImage(4096, 7)) << c.what;
     }
 }
@@ -387,7 +393,7 @@ TEST(Burn, AutoLockLevels) {
         BurnJob job = rig.Job(PatternImage(4096, 3), 4096);
         job.autoLock = true;
         job.lockLevel = c.level;
-        BurnThreadProc(job, rig.ui);
+        rig.Run(job);
         EXPECT_EQ(rig.ui.Rows(), Join(Join(SuccessRows(1), {std::string("I ") + ROW_AUTO_LOCK}), c.rows))
             << c.level;
         EXPECT_EQ(VendorRequests(rig.bus), rig.CycleRequests(4096, c.modes)) << c.level;
@@ -395,14 +401,14 @@ TEST(Burn, AutoLockLevels) {
         waits.insert(waits.end(), c.modes.size(), 500);
         EXPECT_EQ(rig.sleeper.Waits(), waits) << c.level;
         EXPECT_EQ(rig.bus.State(0).lockMode, c.modes.empty() ? 1 : c.modes.back()) << c.level;
-        EXPECT_EQ(job.lockFailures, 0);
+        EXPECT_EQ(rig.result.lockFailures, 0);
     }
 
     CBurnRig rig;
     rig.bus.Add(Chip(1));
     BurnJob job = rig.Job(PatternImage(4096, 3), 4096);
     job.lockLevel = 4; // auto-lock off: no lock request whatever the level
-    BurnThreadProc(job, rig.ui);
+    rig.Run(job);
     EXPECT_EQ(rig.ui.Rows(), SuccessRows(1));
     EXPECT_EQ(VendorRequests(rig.bus), rig.CycleRequests(4096));
 }
@@ -426,15 +432,17 @@ TEST(Burn, FailedLockModeStopsTheLocking) {
         BurnJob job = rig.Job({}, 2048);
         job.autoLock = true;
         job.lockLevel = 4;
-        BurnThreadProc(job, rig.ui);
+        rig.Run(job);
         EXPECT_EQ(rig.ui.Rows(), Join(Join(SuccessRows(0), {std::string("I ") + ROW_AUTO_LOCK}), c.rows))
             << c.failingMode;
         EXPECT_EQ(VendorRequests(rig.bus), rig.CycleRequests(2048, c.modesSent)) << c.failingMode;
-        EXPECT_EQ(job.chipsWritten, 1);
-        EXPECT_EQ(job.lockFailures, 1);
+        EXPECT_EQ(rig.result.chipsWritten, 1);
+        EXPECT_EQ(rig.result.lockFailures, 1);
         const Rows log = rig.ui.Log();
-        EXPECT_NE(std::find(log.begin(), log.end(), "label Chips Written - 1"), log.end());
-        EXPECT_EQ(Tail(log, 3), (Rows{"timer stop", "ask", "finish"}));
+        EXPECT_NE(std::find(log.begin(), log.end(), "verified 1"), log.end());
+        EXPECT_EQ(Tail(log, 3), (Rows{"cycle end verified", "ask", "ended done"}));
+        EXPECT_TRUE(rig.ui.Reports().back().lockFailed);
+        EXPECT_EQ(rig.ui.Reports().back().lockMode, c.failingMode - 1);
     }
 }
 
@@ -450,11 +458,11 @@ TEST(Burn, SeveralChipsWithAFailedOneBetween) {
          {true, false, true},
          {"I ------------------  CHIP NO (2)  START------------------",
           "I ------------------  CHIP NO (2)  START------------------"},
-         {"label Chips Written - 1", "label Chips Written - 2"}},
+         {"verified 1", "verified 2"}},
         {"bad, good, good",
          {false, true, true},
          {"I ------------------  CHIP NO (2)  START------------------"},
-         {"label Chips Written - 1", "label Chips Written - 2"}},
+         {"verified 1", "verified 2"}},
     };
     for (const Case& c : cases) {
         CBurnRig rig;
@@ -476,7 +484,7 @@ TEST(Burn, SeveralChipsWithAFailedOneBetween) {
         };
         const std::vector<uint8_t> data = PatternImage(8192, 5);
         BurnJob job = rig.Job(data, 8192);
-        BurnThreadProc(job, rig.ui);
+        rig.Run(job);
 
         const Rows rows = rig.ui.Rows();
         Rows chipRows;
@@ -486,27 +494,27 @@ TEST(Burn, SeveralChipsWithAFailedOneBetween) {
         const Rows log = rig.ui.Log();
         Rows labels;
         std::copy_if(log.begin(), log.end(), std::back_inserter(labels),
-                     [](const std::string& e) { return e.rfind("label", 0) == 0; });
+                     [](const std::string& e) { return e.rfind("verified", 0) == 0; });
         EXPECT_EQ(labels, c.labels) << c.what;
-        EXPECT_EQ(Count<std::string>(log, [](const std::string& e) { return e == "timer start"; }), 3);
-        EXPECT_EQ(Count<std::string>(log, [](const std::string& e) { return e == "timer stop"; }), 3);
+        EXPECT_EQ(Count<std::string>(log, [](const std::string& e) { return e == "cycle start"; }), 3);
+        EXPECT_EQ(Count<std::string>(log, [](const std::string& e) { return e.rfind("cycle end", 0) == 0; }),
+                  3);
         EXPECT_EQ(lastBeforeAsk, (std::vector<Req>(3, {R_POWER_OFF, 0}))) << "PowerOff before each question";
-        EXPECT_EQ(job.chipsWritten, 2) << c.what;
-        EXPECT_EQ(job.chipsFailed, 1) << c.what;
-        EXPECT_EQ(job.ending, BurnEnding::NoMore);
+        EXPECT_EQ(rig.result.chipsWritten, 2) << c.what;
+        EXPECT_EQ(rig.result.chipsFailed, 1) << c.what;
+        EXPECT_EQ(rig.result.ending, BurnEnding::NoMore);
         for (int k = 0; k < 3; ++k) {
             if (c.good[static_cast<size_t>(k)]) {
                 EXPECT_EQ(rig.bus.State(k).flash, data) << c.what << " chip " << k;
             }
         }
 
-        // The bar is not reset between chips: the next chip's first step starts it over at 0.
+        // Each chip counts its blocks afresh.
         const auto progress = rig.ui.Progress();
         ASSERT_EQ(progress.size(), 3u * 2048u);
-        EXPECT_EQ(progress[2047], std::make_pair(16384, std::string("100.0")));
-        EXPECT_EQ(progress[2048], std::make_pair(0, std::string("0.0")));
-        EXPECT_EQ(progress[2049], std::make_pair(8, std::string("0.0")));
-        EXPECT_EQ(progress[2050], std::make_pair(16, std::string("0.1")));
+        EXPECT_EQ(progress[2047], std::make_pair(2048, 2048));
+        EXPECT_EQ(progress[2048], std::make_pair(1, 2048));
+        EXPECT_EQ(rig.ui.PhaseStarts(), 3);
     }
 }
 
@@ -524,14 +532,14 @@ TEST(Burn, AbortTakesEffectAfterTheNextWrittenOrReadBlock) {
     std::vector<uint8_t> data(16, 0x11);
     const struct Case {
         const char* what;
-        int abortAtPosition; // set when the bar reaches it; 0: at the question
+        int abortAtStep; // set after this many blocks; 0: at the question
         std::vector<Req> requests;
         size_t steps; // progress steps before the ending
         Rows tail;
     } cases[] = {
         // Abort while only blank blocks remain: the write phase runs out, the first read ends it.
         {"blank blocks remain",
-         32,
+         4,
          with({{R_WRITE_BLOCK, 0}, {R_WRITE_BLOCK, 8}, {R_READ_BLOCK, 0}}),
          256,
          {"S Burn Process Completed Successfully", "I Burn Process Started at 3000KHz"}},
@@ -545,18 +553,18 @@ TEST(Burn, AbortTakesEffectAfterTheNextWrittenOrReadBlock) {
     for (const Case& c : cases) {
         CBurnRig rig;
         rig.bus.Add(Chip(0));
-        if (c.abortAtPosition > 0)
-            rig.ui.m_onProgress = [&](int position) {
-                if (position == c.abortAtPosition)
+        if (c.abortAtStep > 0)
+            rig.ui.m_onProgress = [&](int done) {
+                if (done == c.abortAtStep)
                     rig.abort = 1;
             };
         rig.ui.m_onAsk = [&](int) { rig.abort = 1; };
         rig.ui.m_answers = {true};
         BurnJob job = rig.Job(data, 2048);
-        BurnThreadProc(job, rig.ui);
+        rig.Run(job);
 
         std::vector<Req> requests = c.requests;
-        if (c.abortAtPosition == 0) { // a whole cycle, then the next one up to its first write
+        if (c.abortAtStep == 0) { // a whole cycle, then the next one up to its first write
             requests = rig.CycleRequests(2048);
             const std::vector<Req> next = with({{R_WRITE_BLOCK, 0}});
             requests.insert(requests.end(), next.begin(), next.end());
@@ -564,9 +572,9 @@ TEST(Burn, AbortTakesEffectAfterTheNextWrittenOrReadBlock) {
         EXPECT_EQ(VendorRequests(rig.bus), requests) << c.what;
         EXPECT_EQ(rig.ui.Progress().size(), c.steps) << c.what;
         EXPECT_EQ(Tail(rig.ui.Rows(), c.tail.size()), c.tail) << c.what;
-        EXPECT_EQ(Tail(rig.ui.Log(), 2), (Rows{"finish", "position 4094"})) << c.what;
+        EXPECT_EQ(Tail(rig.ui.Log(), 2), (Rows{"cycle end aborted", "ended aborted"})) << c.what;
         EXPECT_EQ(rig.sleeper.Waits().back(), 500) << c.what;
-        EXPECT_EQ(job.ending, BurnEnding::Abort) << c.what;
+        EXPECT_EQ(rig.result.ending, BurnEnding::Abort) << c.what;
         EXPECT_EQ(rig.running.load(), 0) << c.what;
     }
 }
@@ -579,46 +587,46 @@ TEST(Burn, AbortButtonDuringWritingOnARealThread) {
     BurnJob job = rig.Job(data, 2048);
 
     std::promise<void> atGate;
-    rig.ui.m_onProgress = [&](int position) {
-        if (position != 24)
+    rig.ui.m_onProgress = [&](int done) {
+        if (done != 3)
             return;
         atGate.set_value();
         while (rig.abort.load() == 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
     };
 
-    struct CThreadAbortUi : IBurnAbortUi {
-        explicit CThreadAbortUi(CBurnRecorder& rows) : m_rows(rows) {}
-        void AddRow(RowKind kind, const std::string& text) override { m_rows.AddRow(kind, text); }
+    // The Abort button's side: its rows join the burn's, its ending enables Close.
+    struct CThreadAbortPort : IOperationPort, IWorkerWait {
+        explicit CThreadAbortPort(CEventRecorder& rows) : m_rows(rows) {}
+        void Row(RowKind kind, const std::string& text) override { m_rows.Row(kind, text); }
+        bool Ask(Question question) override { return question == Question::AbortBurn; }
+        void Ended(Ending ending) override { m_ending = EndingText(ending); }
         bool WaitForWorker(int ms) override {
             std::unique_lock<std::mutex> lock(m_mutex);
             return m_ended.wait_for(lock, std::chrono::milliseconds(ms), [this] { return m_done; });
         }
-        void SetFinishedButtons() override { m_buttons = true; }
         void WorkerEnded() {
             std::lock_guard<std::mutex> lock(m_mutex);
             m_done = true;
             m_ended.notify_all();
         }
-        CBurnRecorder& m_rows;
+        CEventRecorder& m_rows;
         std::mutex m_mutex;
         std::condition_variable m_ended;
         bool m_done = false;
-        bool m_buttons = false;
-    } abortUi(rig.ui);
+        std::string m_ending;
+    } abortPort(rig.ui);
 
     std::thread worker([&] {
-        BurnThreadProc(job, rig.ui);
-        abortUi.WorkerEnded();
+        rig.Run(job);
+        abortPort.WorkerEnded();
     });
     atGate.get_future().wait();
-    CMessageRecorder messages;
-    messages.m_answers = {true};
-    const AbortOutcome outcome = AbortBurn(messages, abortUi, rig.running, rig.abort);
+    const AbortOutcome outcome = AbortBurn(abortPort, abortPort, rig.running, rig.abort);
     worker.join();
 
     EXPECT_EQ(outcome, AbortOutcome::Ended);
-    EXPECT_TRUE(abortUi.m_buttons);
+    EXPECT_EQ(abortPort.m_ending, "aborted");
     EXPECT_EQ(Tail(rig.ui.Rows(), 3),
               (Rows{"I Burn Process Started at 3000KHz", "E Aborting ...", "E Aborted By User"}));
     const std::vector<Req> requests = VendorRequests(rig.bus);
@@ -628,7 +636,7 @@ TEST(Burn, AbortButtonDuringWritingOnARealThread) {
                                                                                       {R_WRITE_BLOCK, 16},
                                                                                       {R_WRITE_BLOCK, 24},
                                                                                       {R_POWER_OFF, 0}}));
-    EXPECT_EQ(rig.ui.Progress().back().first, 24);
-    EXPECT_EQ(job.ending, BurnEnding::Abort);
+    EXPECT_EQ(rig.ui.Progress().back().first, 3);
+    EXPECT_EQ(rig.result.ending, BurnEnding::Abort);
     EXPECT_EQ(rig.running.load(), 0);
 }

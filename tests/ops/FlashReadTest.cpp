@@ -16,10 +16,10 @@ using namespace opstest;
 namespace {
 using Log = std::vector<std::string>;
 
-const Log START = {"close off", "abort off", "status Initializing ...", "status Detecting Programmer ..."};
-const Log READING = {"status Testing ...", "status Hardware Test Ok !", "status Reading Flash ...",
-                     "abort on"};
-const Log END = {"close on", "abort off"};
+// The status texts are rows (the status "Error" an error row); the message boxes come between them.
+const Log START = {"I Initializing ...", "I Detecting Programmer ..."};
+const Log READING = {"I Testing ...", "I Hardware Test Ok !", "I Reading Flash ..."};
+const Log FAILED = {"E Error", "ended failed"};
 
 Log Join(std::initializer_list<Log> parts) {
     Log all;
@@ -47,24 +47,24 @@ TEST(FlashRead, WholeChipIntoTheStagingBuffer) {
     const std::vector<uint8_t> flash = PatternImage(8192, 11);
     bus.SetFlash(0, flash);
     CRecordingSleeper sleeper;
-    CReadRecorder ui;
+    CEventRecorder ui;
     g_readSucceeded = 0;
     g_readAbort = 0;
     g_readBuffer.fill(0x00);
     ReadJob job; // the process-wide buffer and flags
     job.length = 8192;
-    job.sleeper = &sleeper;
 
-    EXPECT_EQ(ReadFlashThread(job, ui), 0u);
+    EXPECT_EQ(ReadFlashThread(job, ui, sleeper).ending, Ending::Done);
 
-    EXPECT_EQ(ui.Log(), Join({START, READING, {"status Success !", "stop animation"}, END}));
+    EXPECT_EQ(ui.Log(), Join({START, READING, {"I Success !", "ended done"}}));
+    EXPECT_EQ(ui.PhaseStarts(), 1) << "the blocks, and with them Abort, start once";
     EXPECT_EQ(VendorRequests(bus),
               Cat(Cat({{R_TEST, 0}, {R_POWER_ON, 0}}, Reads(0, 8192)), {{R_POWER_OFF, 0}}));
     EXPECT_EQ(sleeper.Waits(), (std::vector<int>{500, 500, 500, 500}));
-    const std::vector<int> positions = ui.Positions();
-    ASSERT_EQ(positions.size(), 1024u);
-    EXPECT_EQ(positions.front(), 8);
-    EXPECT_EQ(positions.back(), 8192);
+    const auto progress = ui.Progress();
+    ASSERT_EQ(progress.size(), 1024u);
+    EXPECT_EQ(progress.front(), std::make_pair(1, 1024));
+    EXPECT_EQ(progress.back(), std::make_pair(1024, 1024));
     EXPECT_TRUE(std::equal(flash.begin(), flash.end(), g_readBuffer.begin()));
     EXPECT_EQ(g_readSucceeded.load(), 1);
 }
@@ -80,7 +80,7 @@ TEST(FlashRead, Failures) {
     } cases[] = {
         {"no programmer",
          [](sim::CSimBus& bus) { bus.AddForeign(0x046D, 0xC31C); },
-         Join({START, {std::string("error: ") + MSG_NO_PROGRAMMER, "status Error"}, END}),
+         Join({START, {std::string("error: ") + MSG_NO_PROGRAMMER}, FAILED}),
          {}},
         {"access denied",
          [](sim::CSimBus& bus) {
@@ -88,9 +88,7 @@ TEST(FlashRead, Failures) {
              c.accessDenied = true;
              bus.Add(c);
          },
-         Join({START,
-               {std::string("error: ") + MSG_NO_PROGRAMMER + "\n" + MSG_ACCESS_DENIED, "status Error"},
-               END}),
+         Join({START, {std::string("error: ") + MSG_NO_PROGRAMMER + "\n" + MSG_ACCESS_DENIED}, FAILED}),
          {}},
         {"wrong identity",
          [](sim::CSimBus& bus) {
@@ -98,7 +96,7 @@ TEST(FlashRead, Failures) {
              c.identity = "TALMORE!";
              bus.Add(c);
          },
-         Join({START, {"status Testing ...", std::string("error: ") + MSG_BAD_ANSWER, "status Error"}, END}),
+         Join({START, {"I Testing ...", std::string("error: ") + MSG_BAD_ANSWER}, FAILED}),
          {{R_TEST, 0}, {R_POWER_OFF, 0}}},
         {"PowerOn fails",
          [](sim::CSimBus& bus) {
@@ -106,9 +104,7 @@ TEST(FlashRead, Failures) {
              c.failAt = 2;
              bus.Add(c);
          },
-         Join({START,
-               {"status Testing ...", "status Hardware Test Ok !", notResponding, "status Error"},
-               END}),
+         Join({START, {"I Testing ...", "I Hardware Test Ok !", notResponding}, FAILED}),
          {{R_TEST, 0}, {R_POWER_ON, 0}, {R_POWER_OFF, 0}}},
         {"a block read fails",
          [](sim::CSimBus& bus) {
@@ -117,18 +113,18 @@ TEST(FlashRead, Failures) {
              c.failKind = sim::FailKind::Timeout;
              bus.Add(c);
          },
-         Join({START, READING, {notResponding, "status Error"}, END}),
+         Join({START, READING, {notResponding}, FAILED}),
          Cat(Cat({{R_TEST, 0}, {R_POWER_ON, 0}}, Reads(0, 88)), {{R_POWER_OFF, 0}})},
     };
     for (const Case& c : cases) {
         sim::CSimBus bus;
         c.setup(bus);
         CRecordingSleeper sleeper;
-        CReadRecorder ui;
+        CEventRecorder ui;
         std::vector<uint8_t> buffer(READ_BUFFER_SIZE);
         std::atomic<int32_t> succeeded{0}, abort{0};
-        ReadJob job{8192, buffer.data(), &succeeded, &abort, &sleeper, ""};
-        ReadFlashThread(job, ui);
+        ReadJob job{8192, buffer.data(), &succeeded, &abort, ""};
+        ReadFlashThread(job, ui, sleeper);
         EXPECT_EQ(ui.Log(), c.log) << c.what;
         EXPECT_EQ(VendorRequests(bus), c.requests) << c.what;
         EXPECT_EQ(succeeded.load(), 0) << c.what;
@@ -145,14 +141,13 @@ TEST(FlashRead, UnpluggedMidRead) {
     config.failKind = sim::FailKind::Unplug;
     bus.Add(config);
     CRecordingSleeper sleeper;
-    CReadRecorder ui;
+    CEventRecorder ui;
     std::vector<uint8_t> buffer(READ_BUFFER_SIZE);
     std::atomic<int32_t> succeeded{0}, abort{0};
-    ReadJob job{12288, buffer.data(), &succeeded, &abort, &sleeper, ""};
-    ReadFlashThread(job, ui);
-    EXPECT_EQ(ui.Log(),
-              Join({START, READING, {std::string("error: ") + MSG_NOT_RESPONDING, "status Error"}, END}));
-    EXPECT_EQ(ui.Positions().size(), 497u);
+    ReadJob job{12288, buffer.data(), &succeeded, &abort, ""};
+    ReadFlashThread(job, ui, sleeper);
+    EXPECT_EQ(ui.Log(), Join({START, READING, {std::string("error: ") + MSG_NOT_RESPONDING}, FAILED}));
+    EXPECT_EQ(ui.Progress().size(), 497u);
     EXPECT_EQ(succeeded.load(), 0);
     EXPECT_TRUE(bus.State(0).unplugged);
 }
@@ -162,14 +157,14 @@ TEST(FlashRead, AbortOnARealThread) {
     sim::CSimBus bus;
     bus.Add(Chip(3));
     CRecordingSleeper sleeper;
-    CReadRecorder ui;
+    CEventRecorder ui;
     std::vector<uint8_t> buffer(READ_BUFFER_SIZE);
     std::atomic<int32_t> succeeded{0}, abort{0};
-    ReadJob job{8192, buffer.data(), &succeeded, &abort, &sleeper, ""};
+    ReadJob job{8192, buffer.data(), &succeeded, &abort, ""};
 
     std::promise<void> atGate;
-    ui.m_onProgress = [&](int position) {
-        if (position != 800)
+    ui.m_onProgress = [&](int done) {
+        if (done != 100)
             return;
         atGate.set_value();
         while (abort.load() == 0)
@@ -177,7 +172,7 @@ TEST(FlashRead, AbortOnARealThread) {
     };
     std::promise<void> ended;
     std::thread worker([&] {
-        ReadFlashThread(job, ui);
+        ReadFlashThread(job, ui, sleeper);
         ended.set_value();
     });
     atGate.get_future().wait();
@@ -186,9 +181,9 @@ TEST(FlashRead, AbortOnARealThread) {
               std::future_status::ready);
     worker.join();
 
-    EXPECT_EQ(ui.Log(), Join({START, READING, {"status Aborted By User", "stop animation"}, END}));
+    EXPECT_EQ(ui.Log(), Join({START, READING, {"I Aborted By User", "ended aborted"}}));
     EXPECT_EQ(VendorRequests(bus),
               Cat(Cat({{R_TEST, 0}, {R_POWER_ON, 0}}, Reads(0, 808)), {{R_POWER_OFF, 0}}));
-    EXPECT_EQ(ui.Positions().back(), 800);
+    EXPECT_EQ(ui.Progress().back().first, 100);
     EXPECT_EQ(succeeded.load(), 0);
 }

@@ -128,9 +128,11 @@ TEST(LockBits, Write) {
     for (const Case& c : cases) {
         sim::CSimBus bus;
         PrepareBus(bus, c.rig, Device(c.failAt));
-        CMessageRecorder messages;
-        EXPECT_EQ(WriteLockBitsToChip(c.boxes, messages), c.ok) << c.what;
-        EXPECT_EQ(messages.m_shown, c.shown) << c.what;
+        CEventRecorder messages;
+        CRecordingSleeper sleeper;
+        EXPECT_EQ(WriteLockBitsToChip(LockJob{c.boxes, ""}, messages, sleeper).ok, c.ok) << c.what;
+        EXPECT_TRUE(sleeper.Waits().empty()) << c.what;
+        EXPECT_EQ(messages.Log(), c.shown) << c.what;
         EXPECT_EQ(VendorRequests(bus), c.requests) << c.what;
         if (c.lockMode > 0) {
             EXPECT_EQ(bus.State(0).lockMode, c.lockMode) << c.what;
@@ -211,11 +213,13 @@ TEST(LockBits, Read) {
         PrepareBus(bus, c.rig, Device(c.failAt, 0, c.status));
         if (c.status < 0)
             bus.SetLockMode(0, 3);
-        CMessageRecorder messages;
-        LockBoxes boxes = before;
-        uint8_t status = 0xAA;
-        EXPECT_EQ(ReadLockBitsFromChip(boxes, messages, "", &status), c.ok) << c.what;
-        EXPECT_EQ(messages.m_shown, c.shown) << c.what;
+        CEventRecorder messages;
+        CRecordingSleeper sleeper;
+        const LockResult result = ReadLockBitsFromChip(LockJob{before, ""}, messages, sleeper);
+        const LockBoxes& boxes = result.boxes;
+        const uint8_t status = result.ok ? result.status : 0xAA;
+        EXPECT_EQ(result.ok, c.ok) << c.what;
+        EXPECT_EQ(messages.Log(), c.shown) << c.what;
         EXPECT_EQ(boxes.m_lb1, c.after.m_lb1) << c.what;
         EXPECT_EQ(boxes.m_lb2, c.after.m_lb2) << c.what;
         EXPECT_EQ(boxes.m_lb3, c.after.m_lb3) << c.what;
@@ -295,13 +299,13 @@ TEST(ProgrammingSpeed, Opening) {
     for (const Case& c : cases) {
         sim::CSimBus bus;
         PrepareBus(bus, c.rig, Device(c.failAt, c.stored));
-        CMessageRecorder messages;
+        CEventRecorder messages;
         CRecordingSleeper sleeper;
-        const SpeedOpening opening = OpenSpeed(messages, sleeper);
+        const SpeedOpening opening = OpenSpeed(SpeedJob{}, messages, sleeper);
         EXPECT_EQ(opening.stayOpen, c.stayOpen) << c.what;
         EXPECT_EQ(opening.position, c.position) << c.what;
         EXPECT_EQ(opening.code, c.stayOpen ? c.stored : -1) << c.what;
-        EXPECT_EQ(messages.m_shown, c.shown) << c.what;
+        EXPECT_EQ(messages.Log(), c.shown) << c.what;
         EXPECT_EQ(VendorRequests(bus), c.requests) << c.what;
         EXPECT_EQ(sleeper.Waits(), c.waits) << c.what;
     }
@@ -381,10 +385,10 @@ TEST(ProgrammingSpeed, Confirming) {
     for (const Case& c : cases) {
         sim::CSimBus bus;
         PrepareBus(bus, c.rig, Device(c.failAt, 2));
-        CMessageRecorder messages;
+        CEventRecorder messages;
         CRecordingSleeper sleeper;
-        EXPECT_EQ(ConfirmSpeed(c.position, messages, sleeper), c.ok) << c.what;
-        EXPECT_EQ(messages.m_shown, c.shown) << c.what;
+        EXPECT_EQ(ConfirmSpeed(SpeedJob{c.position, ""}, messages, sleeper).changed, c.ok) << c.what;
+        EXPECT_EQ(messages.Log(), c.shown) << c.what;
         EXPECT_EQ(VendorRequests(bus), c.requests) << c.what;
         EXPECT_EQ(sleeper.Waits(), c.waits) << c.what;
         if (c.storedAfter >= 0) {

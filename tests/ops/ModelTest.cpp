@@ -116,16 +116,16 @@ TEST(SpeedSlider, CodePositionAndLabel) {
 }
 
 namespace {
-class CFakeAbortUi : public IBurnAbortUi {
+// The abort's wait, logged among the recorder's events.
+class CFakeWorker : public IWorkerWait {
 public:
-    void AddRow(RowKind kind, const std::string& text) override { m_log.push_back(RowText(kind, text)); }
+    explicit CFakeWorker(CEventRecorder& log) : m_log(log) {}
     bool WaitForWorker(int ms) override {
-        m_log.push_back("wait " + std::to_string(ms));
+        m_log.Row(RowKind::Information, "wait " + std::to_string(ms));
         return m_workerEnds;
     }
-    void SetFinishedButtons() override { m_log.push_back("close on, abort off"); }
+    CEventRecorder& m_log;
     bool m_workerEnds = true;
-    std::vector<std::string> m_log;
 };
 } // namespace
 
@@ -138,40 +138,36 @@ TEST(AbortBurn, EachAnswerAndOutcome) {
         AbortOutcome outcome;
         int abortAfter;
         std::vector<std::string> log;
-        std::vector<std::string> shown;
     };
     const std::string ask = std::string("ask: ") + ASK_ABORT_BURN;
     const Case cases[] = {
-        {"no", false, 1, true, AbortOutcome::Declined, 0, {}, {ask}},
-        {"not running", true, 0, true, AbortOutcome::NotRunning, 0, {}, {ask}},
+        {"no", false, 1, true, AbortOutcome::Declined, 0, {ask}},
+        {"not running", true, 0, true, AbortOutcome::NotRunning, 0, {ask}},
         {"ends",
          true,
          1,
          true,
          AbortOutcome::Ended,
          1,
-         {"E Aborting ...", "wait 10000", "E Aborted By User", "close on, abort off"},
-         {ask}},
+         {ask, "E Aborting ...", "I wait 10000", "E Aborted By User", "ended aborted"}},
         {"times out",
          true,
          1,
          false,
          AbortOutcome::TimedOut,
          1,
-         {"E Aborting ...", "wait 10000"},
-         {ask, "error: Cannot End Burner Thread"}},
+         {ask, "E Aborting ...", "I wait 10000", "error: Cannot End Burner Thread"}},
     };
     for (const Case& c : cases) {
-        CMessageRecorder messages;
-        messages.m_answers = {c.yes};
-        CFakeAbortUi ui;
-        ui.m_workerEnds = c.workerEnds;
+        CEventRecorder port;
+        port.m_answers = {c.yes};
+        CFakeWorker worker(port);
+        worker.m_workerEnds = c.workerEnds;
         std::atomic<int32_t> running{c.running};
         std::atomic<int32_t> abort{0};
-        EXPECT_EQ(AbortBurn(messages, ui, running, abort), c.outcome) << c.what;
+        EXPECT_EQ(AbortBurn(port, worker, running, abort), c.outcome) << c.what;
         EXPECT_EQ(abort.load(), c.abortAfter) << c.what;
-        EXPECT_EQ(ui.m_log, c.log) << c.what;
-        EXPECT_EQ(messages.m_shown, c.shown) << c.what;
+        EXPECT_EQ(port.Log(), c.log) << c.what;
     }
 }
 

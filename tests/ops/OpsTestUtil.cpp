@@ -21,43 +21,76 @@ std::string RowText(RowKind kind, const std::string& text) {
     return mark + text;
 }
 
-void CBurnRecorder::Log(const std::string& entry) {
+std::string MessageText(const std::string& text, MsgIcon icon) {
+    return (icon == MsgIcon::Error ? "error: " : icon == MsgIcon::Information ? "info: " : "plain: ") + text;
+}
+
+std::string EndingText(Ending ending) {
+    return ending == Ending::Done ? "done" : ending == Ending::Aborted ? "aborted" : "failed";
+}
+
+std::string OutcomeText(CycleOutcome outcome) {
+    return outcome == CycleOutcome::Verified  ? "verified"
+           : outcome == CycleOutcome::Aborted ? "aborted"
+                                              : "failed";
+}
+
+void CEventRecorder::Add(const std::string& entry) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_log.push_back(entry);
 }
 
-void CBurnRecorder::AddRow(RowKind kind, const std::string& text) {
+void CEventRecorder::Row(RowKind kind, const std::string& text) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_rows.push_back(RowText(kind, text));
     m_log.push_back(RowText(kind, text));
 }
 
-void CBurnRecorder::SetProgress(int position, const std::string& percentText) {
+void CEventRecorder::Progress(int done, int total) {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_progress.emplace_back(position, percentText);
+        if (done == 0) {
+            ++m_phaseStarts;
+            return;
+        }
+        m_progress.emplace_back(done, total);
     }
     if (m_onProgress)
-        m_onProgress(position);
+        m_onProgress(done);
 }
 
-void CBurnRecorder::SetProgressPosition(int position) {
-    Log("position " + std::to_string(position));
+void CEventRecorder::CycleStarted(int) {
+    Add("cycle start");
 }
 
-void CBurnRecorder::SetChipsWritten(const std::string& text) {
-    Log("label " + text);
+void CEventRecorder::ChipVerified(int chipsWritten) {
+    Add("verified " + std::to_string(chipsWritten));
 }
 
-bool CBurnRecorder::AskWriteMore() {
-    int question;
+void CEventRecorder::CycleEnded(const CycleReport& report) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_reports.push_back(report);
+    m_log.push_back("cycle end " + OutcomeText(report.outcome));
+}
+
+void CEventRecorder::Ended(Ending ending) {
+    Add("ended " + EndingText(ending));
+}
+
+void CEventRecorder::Message(const std::string& text, MsgIcon icon) {
+    Add(MessageText(text, icon));
+}
+
+bool CEventRecorder::Ask(Question question) {
+    int asked;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        question = ++m_asked;
-        m_log.push_back("ask");
+        asked = ++m_asked;
+        m_log.push_back(question == Question::WriteMore ? "ask"
+                                                        : std::string("ask: ") + QuestionText(question));
     }
     if (m_onAsk)
-        m_onAsk(question);
+        m_onAsk(asked);
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_answers.empty())
         return false;
@@ -66,81 +99,34 @@ bool CBurnRecorder::AskWriteMore() {
     return yes;
 }
 
-std::vector<std::string> CBurnRecorder::Rows() const {
+std::vector<std::string> CEventRecorder::Rows() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_rows;
 }
 
-std::vector<std::string> CBurnRecorder::Log() const {
+std::vector<std::string> CEventRecorder::Log() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_log;
 }
 
-std::vector<std::pair<int, std::string>> CBurnRecorder::Progress() const {
+std::vector<std::pair<int, int>> CEventRecorder::Progress() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_progress;
 }
 
-int CBurnRecorder::Asked() const {
+int CEventRecorder::PhaseStarts() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_phaseStarts;
+}
+
+std::vector<CycleReport> CEventRecorder::Reports() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_reports;
+}
+
+int CEventRecorder::Asked() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_asked;
-}
-
-static std::string IconText(MsgIcon icon) {
-    return icon == MsgIcon::Error ? "error: " : icon == MsgIcon::Information ? "info: " : "plain: ";
-}
-
-void CMessageRecorder::ShowMessage(const std::string& text, MsgIcon icon) {
-    m_shown.push_back(IconText(icon) + text);
-}
-
-bool CMessageRecorder::AskYesNo(const std::string& text) {
-    m_shown.push_back("ask: " + text);
-    if (m_answers.empty())
-        return false;
-    const bool yes = m_answers.front();
-    m_answers.pop_front();
-    return yes;
-}
-
-void CReadRecorder::Add(const std::string& entry) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_log.push_back(entry);
-}
-
-void CReadRecorder::ShowMessage(const std::string& text, MsgIcon icon) {
-    Add(IconText(icon) + text);
-}
-void CReadRecorder::SetStatus(const std::string& text) {
-    Add("status " + text);
-}
-void CReadRecorder::EnableClose(bool enable) {
-    Add(enable ? "close on" : "close off");
-}
-void CReadRecorder::EnableAbort(bool enable) {
-    Add(enable ? "abort on" : "abort off");
-}
-void CReadRecorder::StopAnimation() {
-    Add("stop animation");
-}
-
-void CReadRecorder::StepProgress(int position) {
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_positions.push_back(position);
-    }
-    if (m_onProgress)
-        m_onProgress(position);
-}
-
-std::vector<std::string> CReadRecorder::Log() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_log;
-}
-
-std::vector<int> CReadRecorder::Positions() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_positions;
 }
 
 std::vector<uint8_t> PatternImage(int size, unsigned seed) {

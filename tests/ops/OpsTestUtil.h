@@ -1,6 +1,6 @@
 #pragma once
-// What the device-sequence tests share: recorders for the sequences' interfaces, the simulator's
-// vendor requests as (request, value) pairs, and images to burn.
+// What the device-sequence tests share: a recorder of the operation port, the simulator's vendor
+// requests as (request, value) pairs, and images to burn.
 
 #include <condition_variable>
 #include <deque>
@@ -47,65 +47,51 @@ std::vector<Req> VendorRequests(const sim::CSimBus& bus);
 
 // A row as "I text", "E text" or "S text".
 std::string RowText(RowKind kind, const std::string& text);
+// A message box as "info: text", "error: text" or "plain: text".
+std::string MessageText(const std::string& text, MsgIcon icon);
 
-// Records everything the burn worker reports; thread-safe. The hooks (optional) run on the worker.
-class CBurnRecorder : public IBurnUi {
+// An ending or a cycle's outcome as a word: "done", "failed", "aborted"; "verified".
+std::string EndingText(Ending ending);
+std::string OutcomeText(CycleOutcome outcome);
+
+// Records everything an operation reports; thread-safe. The hooks (optional) run on the operation's
+// thread. The log holds, in order: rows ("I text", "E text", "S text"), "cycle start", "verified N",
+// "cycle end OUTCOME", "ask", message boxes ("info: text", "error: text") and "ended ENDING"; the
+// progress is kept apart.
+class CEventRecorder : public IOperationPort {
 public:
-    void AddRow(RowKind kind, const std::string& text) override;
-    void SetProgress(int position, const std::string& percentText) override;
-    void SetProgressPosition(int position) override;
-    void SetChipsWritten(const std::string& text) override;
-    void StartElapsedTimer() override { Log("timer start"); }
-    void StopElapsedTimer() override { Log("timer stop"); }
-    void FinishTask() override { Log("finish"); }
-    bool AskWriteMore() override;
+    void Row(RowKind kind, const std::string& text) override;
+    void Progress(int done, int total) override;
+    void CycleStarted(int cycle) override;
+    void ChipVerified(int chipsWritten) override;
+    void CycleEnded(const CycleReport& report) override;
+    void Ended(Ending ending) override;
+    void Message(const std::string& text, MsgIcon icon) override;
+    bool Ask(Question question) override;
 
     std::vector<std::string> Rows() const;
-    std::vector<std::string> Log() const; // rows and every other call except progress, in order
-    std::vector<std::pair<int, std::string>> Progress() const;
+    std::vector<std::string> Log() const;
+    // The steps, (done, total), one per block moved; the starts of block phases are not among them.
+    std::vector<std::pair<int, int>> Progress() const;
+    int PhaseStarts() const; // Progress(0, total) events
+    std::vector<CycleReport> Reports() const;
     int Asked() const;
 
-    // Answers to "Write More Chips ?" in order; No once they run out. The hook runs before answering.
+    // Answers to the questions in order; No once they run out. The hook runs before answering.
     std::deque<bool> m_answers;
     std::function<void(int question)> m_onAsk;
-    std::function<void(int position)> m_onProgress;
-
-private:
-    void Log(const std::string& entry);
-    mutable std::mutex m_mutex;
-    std::vector<std::string> m_rows;
-    std::vector<std::string> m_log;
-    std::vector<std::pair<int, std::string>> m_progress;
-    int m_asked = 0;
-};
-
-// Message boxes as "info: text", "error: text" or "ask: text"; questions answered from m_answers.
-class CMessageRecorder : public IMessageSink {
-public:
-    void ShowMessage(const std::string& text, MsgIcon icon) override;
-    bool AskYesNo(const std::string& text) override;
-    std::vector<std::string> m_shown;
-    std::deque<bool> m_answers;
-};
-
-class CReadRecorder : public IReadUi {
-public:
-    void ShowMessage(const std::string& text, MsgIcon icon) override;
-    void SetStatus(const std::string& text) override;
-    void EnableClose(bool enable) override;
-    void EnableAbort(bool enable) override;
-    void StepProgress(int position) override;
-    void StopAnimation() override;
-
-    std::vector<std::string> Log() const; // every call but progress, in order
-    std::vector<int> Positions() const;
-    std::function<void(int position)> m_onProgress;
+    // Runs after each step with its done count.
+    std::function<void(int done)> m_onProgress;
 
 private:
     void Add(const std::string& entry);
     mutable std::mutex m_mutex;
+    std::vector<std::string> m_rows;
     std::vector<std::string> m_log;
-    std::vector<int> m_positions;
+    std::vector<std::pair<int, int>> m_progress;
+    std::vector<CycleReport> m_reports;
+    int m_phaseStarts = 0;
+    int m_asked = 0;
 };
 
 // Deterministic bytes of a firmware image with blank blocks in between (every fifth block).

@@ -1,0 +1,60 @@
+#include "ops/dlg/WorkerDlg.h"
+
+#include <wx/button.h>
+
+CWorkerDlg::CWorkerDlg(wxWindow* parent, const wxString& caption, std::atomic<int32_t>& abort)
+    : wxDialog(parent, wxID_ANY, caption, wxDefaultPosition, wxDefaultSize, wxCAPTION), m_abortFlag(abort),
+      m_pThread(std::make_unique<CWorkerThread>(*this)) {
+    // Neither Escape nor the window's closing may end the dialog while the worker runs.
+    SetEscapeId(wxID_NONE);
+    Bind(wxEVT_CHAR_HOOK, &CWorkerDlg::OnCharHook, this);
+    Bind(wxEVT_CLOSE_WINDOW, &CWorkerDlg::OnCloseWindow, this);
+}
+
+CWorkerDlg::~CWorkerDlg() {
+    if (!m_pThread->Ended())
+        m_abortFlag = 1;
+    m_pThread->Shutdown();
+}
+
+void CWorkerDlg::RunAbort(const std::function<void()>& wait) {
+    if (m_inAbort)
+        return;
+    m_inAbort = true;
+    wait();
+    m_inAbort = false;
+}
+
+bool CWorkerDlg::CloseAllowed() const {
+    return m_closeButton != nullptr && m_closeButton->IsEnabled() && !m_inAbort;
+}
+
+void CWorkerDlg::SetCloseButton(wxButton* close) {
+    m_closeButton = close;
+    Bind(wxEVT_BUTTON, &CWorkerDlg::OnCloseButton, this, close->GetId());
+}
+
+void CWorkerDlg::OnCloseButton(wxCommandEvent&) {
+    // The wait of an Abort serves user input too: a Close clicked then does nothing, since the
+    // Abort handler still has its rows to add.
+    if (CloseAllowed())
+        EndWithClose();
+}
+
+void CWorkerDlg::OnCharHook(wxKeyEvent& event) {
+    if (event.GetKeyCode() == WXK_ESCAPE) {
+        // Escape is Close once Close is available, and nothing before.
+        if (CloseAllowed())
+            EndWithClose();
+        return;
+    }
+    event.Skip();
+}
+
+void CWorkerDlg::OnCloseWindow(wxCloseEvent& event) {
+    if (!CloseAllowed() && event.CanVeto()) {
+        event.Veto();
+        return;
+    }
+    EndWithClose();
+}
