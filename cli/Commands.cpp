@@ -50,10 +50,12 @@ FirmwareBuffer BufferForSelectedChip() {
     return buffer;
 }
 
-void ReportNoProgrammer(CConsole& console, bool accessDenied) {
+void ReportNoProgrammer(CConsole& console, const CProgrammer& programmer) {
     console.Err(MSG_NO_PROGRAMMER);
-    if (accessDenied)
+    if (programmer.AccessDenied())
         console.Err(MSG_ACCESS_DENIED);
+    if (programmer.Busy())
+        console.Err(MSG_PROGRAMMER_BUSY);
 }
 
 // Runs work on a thread of its own while the main thread waits for it or for Ctrl+C. onInterrupt
@@ -307,7 +309,7 @@ int RunInfo(const CliOptions& options, CConsole& console) {
     CProgrammer programmer;
     programmer.SetLocation(options.programmer);
     if (!programmer.Open()) {
-        ReportNoProgrammer(console, programmer.AccessDenied());
+        ReportNoProgrammer(console, programmer);
         return EXIT_FAILED;
     }
     struct PowerOffOnExit {

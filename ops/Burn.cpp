@@ -79,6 +79,8 @@ private:
             Error(ROW_NO_PROGRAMMER);
             if (m_programmer.AccessDenied())
                 Error(MSG_ACCESS_DENIED);
+            if (m_programmer.Busy())
+                Error(MSG_PROGRAMMER_BUSY);
             return Failed();
         }
         Success(ROW_FOUND);

@@ -29,7 +29,7 @@ void ReadBlocks(ReadJob& job, IReadUi& ui, CProgrammer& programmer, bool& powere
     ui.SetStatus(STATUS_DETECTING);
     sleeper.Sleep(WAIT_STEP_MS);
     if (!programmer.Open())
-        return fail(NoProgrammerMessage(programmer.AccessDenied()));
+        return fail(NoProgrammerMessage(programmer));
 
     ui.SetStatus(STATUS_TESTING);
     sleeper.Sleep(WAIT_STEP_MS);

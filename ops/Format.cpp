@@ -15,10 +15,12 @@ std::string FormatText(const char* format, ...) {
     return text;
 }
 
-std::string NoProgrammerMessage(bool accessDenied) {
+std::string NoProgrammerMessage(const CProgrammer& programmer) {
     std::string text = MSG_NO_PROGRAMMER;
-    if (accessDenied)
+    if (programmer.AccessDenied())
         text = text + "\n" + MSG_ACCESS_DENIED;
+    if (programmer.Busy())
+        text = text + "\n" + MSG_PROGRAMMER_BUSY;
     return text;
 }
 

@@ -6,10 +6,10 @@
 
 std::string FormatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
-// "Error : Cannot Find Any Valid Programmer Installed On System", with a second line when a
-// programmer was found that this user may not open.
-std::string NoProgrammerMessage(bool accessDenied);
-
 class CProgrammer;
+// "Error : Cannot Find Any Valid Programmer Installed On System" after a failed Open, with a further
+// line when a programmer was found that this user may not open, and one when it is in use.
+std::string NoProgrammerMessage(const CProgrammer& programmer);
+
 // Ends an operation's connection: PowerOff whenever a device is held, then Close.
 void ReleaseProgrammer(CProgrammer& programmer);

@@ -61,7 +61,7 @@ namespace {
 bool Prepare(CProgrammer& programmer, IMessageSink& messages, const std::string& location) {
     programmer.SetLocation(location);
     if (!programmer.Open()) {
-        messages.ShowMessage(NoProgrammerMessage(programmer.AccessDenied()), MsgIcon::Error);
+        messages.ShowMessage(NoProgrammerMessage(programmer), MsgIcon::Error);
         return false;
     }
     if (!programmer.TestHardware()) {

@@ -16,7 +16,7 @@ constexpr int WAIT_AFTER_SET_MS = 100;
 // work cannot go on; the device (if held) is still to be released by the caller.
 bool Reach(CProgrammer& programmer, IMessageSink& messages, ISleeper& sleeper) {
     if (!programmer.Open()) {
-        messages.ShowMessage(NoProgrammerMessage(programmer.AccessDenied()), MsgIcon::Error);
+        messages.ShowMessage(NoProgrammerMessage(programmer), MsgIcon::Error);
         return false;
     }
     sleeper.Sleep(WAIT_BEFORE_TEST_MS);
