@@ -263,16 +263,18 @@ int RunRead(const CliOptions& options, CConsole& console) {
         messages.ShowMessage(MSG_NO_DATA_READ, MsgIcon::Error);
         return EXIT_FAILED;
     }
-    messages.ShowMessage(MSG_READ_SUCCESS, MsgIcon::Information);
     std::copy(job.buffer, job.buffer + job.length, buffer.m_image.begin());
+    // Success only once the file holds the bytes.
     if (FileKindFromPath(path) == FileKind::Binary) {
         if (!WriteBinaryFile(path, buffer)) {
             messages.ShowMessage(MSG_CANNOT_WRITE, MsgIcon::Error);
             return EXIT_FAILED;
         }
-        return EXIT_DONE;
+    } else if (!SaveFirmwareFile(path, buffer, messages)) {
+        return EXIT_FAILED;
     }
-    return SaveFirmwareFile(path, buffer, messages) ? EXIT_DONE : EXIT_FAILED;
+    messages.ShowMessage(MSG_READ_SUCCESS, MsgIcon::Information);
+    return EXIT_DONE;
 }
 
 // ---- list, info ----
