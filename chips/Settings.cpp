@@ -1,18 +1,20 @@
 #include "chips/Settings.h"
 
 #include <cerrno>
-#include <cstdio>
+#include <cstdint>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string_view>
 #include <vector>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "image/FileIo.h"
+
 namespace {
+
+// Far above any settings file of these programs; anything larger is no settings file of theirs.
+constexpr long MAX_SETTINGS_SIZE = 64 * 1024;
 
 std::string Trim(std::string_view s) {
     const auto first = s.find_first_not_of(" \t\r");
@@ -22,14 +24,30 @@ std::string Trim(std::string_view s) {
     return std::string(s.substr(first, last - first + 1));
 }
 
-bool ReadLines(const std::string& path, std::vector<std::string>& lines) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return false;
-    std::string line;
-    while (std::getline(in, line))
-        lines.push_back(line);
-    return !in.bad();
+// Reads the file's lines. Missing: there is no such file. Unusable: there is something, but not a
+// settings file that could be read: unreadable, not a regular file (a FIFO, a device, a folder,
+// looked at without opening it, so nothing blocks and no device is woken), or too large.
+SettingsFile ReadLines(const std::string& path, std::vector<std::string>& lines) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return errno == ENOENT || errno == ENOTDIR ? SettingsFile::Missing : SettingsFile::Unusable;
+    if (!S_ISREG(st.st_mode) || st.st_size > MAX_SETTINGS_SIZE)
+        return SettingsFile::Unusable;
+    CFileDescriptor file(OpenForReading(path, true));
+    if (!file.IsOpen())
+        return SettingsFile::Unusable;
+    std::string text(MAX_SETTINGS_SIZE + 1, '\0'); // one byte more tells a file that grew since
+    const long size = ReadFully(file.Get(), text.data(), text.size());
+    if (size < 0 || size > MAX_SETTINGS_SIZE)
+        return SettingsFile::Unusable;
+    text.resize(static_cast<size_t>(size));
+    for (size_t start = 0; start < text.size();) {
+        const size_t end = text.find('\n', start);
+        const size_t stop = end == std::string::npos ? text.size() : end;
+        lines.push_back(text.substr(start, stop - start));
+        start = stop + 1;
+    }
+    return SettingsFile::Read;
 }
 
 // Section name of a "[name]" line, or nothing.
@@ -80,9 +98,15 @@ std::string CIniSettingsStore::DefaultPath() {
     return base + "/Mardane/Veltro 51.conf";
 }
 
+SettingsFile CIniSettingsStore::Load(std::vector<std::string>& lines) {
+    const SettingsFile found = ReadLines(m_path, lines);
+    m_keepOff = m_keepOff || found == SettingsFile::Unusable;
+    return found;
+}
+
 bool CIniSettingsStore::ReadInt(const std::string& section, const std::string& name, int& value) {
     std::vector<std::string> lines;
-    if (!ReadLines(m_path, lines))
+    if (Load(lines) != SettingsFile::Read)
         return false;
     std::string current, key, text;
     for (const auto& line : lines) {
@@ -104,8 +128,10 @@ bool CIniSettingsStore::ReadInt(const std::string& section, const std::string& n
 }
 
 bool CIniSettingsStore::WriteInt(const std::string& section, const std::string& name, int value) {
+    // A file that is there but could not be read is never replaced: its lines would be lost.
     std::vector<std::string> lines;
-    ReadLines(m_path, lines); // a missing file starts empty
+    if (m_keepOff || Load(lines) == SettingsFile::Unusable)
+        return false;
     const std::string entry = name + "=" + std::to_string(value);
 
     std::string current, key, text;
@@ -145,19 +171,8 @@ bool CIniSettingsStore::WriteInt(const std::string& section, const std::string& 
     const auto slash = m_path.find_last_of('/');
     if (slash != std::string::npos && !MakeFolders(m_path.substr(0, slash)))
         return false;
-    const std::string temp = m_path + ".tmp" + std::to_string(getpid());
-    std::ostringstream out;
+    std::string data;
     for (const auto& line : lines)
-        out << line << '\n';
-    const std::string data = out.str();
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return false;
-    bool ok = ::write(fd, data.data(), data.size()) == static_cast<ssize_t>(data.size());
-    ok = (::fsync(fd) == 0) && ok;
-    ok = (::close(fd) == 0) && ok;
-    if (ok && std::rename(temp.c_str(), m_path.c_str()) == 0)
-        return true;
-    ::unlink(temp.c_str());
-    return false;
+        data += line + '\n';
+    return ReplaceFileContents(m_path, data, 0600);
 }

@@ -3,6 +3,7 @@
 // it at a temporary folder.
 
 #include <string>
+#include <vector>
 
 class ISettingsStore {
 public:
@@ -12,8 +13,13 @@ public:
     virtual bool WriteInt(const std::string& section, const std::string& name, int value) = 0;
 };
 
+enum class SettingsFile { Read, Missing, Unusable };
+
 // An INI file. Writing keeps every other section, key and line of the file as it was, and replaces
-// the file atomically (temporary beside it, then rename), creating missing folders.
+// the file through the one safe replace (ReplaceFileContents), creating missing folders; a new file
+// is the user's alone (0600). A file that is there but cannot be read as a settings file (no read
+// permission, not a regular file, larger than 64 KiB) reads as missing, without blocking, and is
+// never written: once a store has met one, it writes nothing.
 class CIniSettingsStore : public ISettingsStore {
 public:
     explicit CIniSettingsStore(std::string path);
@@ -25,5 +31,8 @@ public:
     bool WriteInt(const std::string& section, const std::string& name, int value) override;
 
 private:
+    SettingsFile Load(std::vector<std::string>& lines);
+
     std::string m_path;
+    bool m_keepOff = false; // the file was there but could not be read
 };

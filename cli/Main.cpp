@@ -17,6 +17,9 @@ int main(int argc, char** argv) {
     // A reader that goes away (veltro51-cli burn ... | head) must not end a burn half done with the
     // target powered: the write fails instead, and the exit status says so.
     std::signal(SIGPIPE, SIG_IGN);
+    // Under a file-size limit (ulimit -f) a save fails with EFBIG and says so, instead of the signal
+    // ending the program silently with its temporary file left behind.
+    std::signal(SIGXFSZ, SIG_IGN);
     CConsole console;
     CliOptions options;
     std::string error;

@@ -96,10 +96,36 @@ int CreateTemporary(int dirFd, mode_t mode, std::string& name) {
     return -1;
 }
 
+// Follows symbolic links from path to the file they name, which need not exist. False for a chain
+// that does not end (more than the system's 40 links) or a link that cannot be read.
+bool ResolveLinks(std::string& path) {
+    for (int hops = 0; hops <= 40; ++hops) {
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+            return true; // what is not there is made by the save; other failures fail it there
+        std::string target(static_cast<size_t>(st.st_size > 0 ? st.st_size : 256) + 1, '\0');
+        for (;;) {
+            const ssize_t size = ::readlink(path.c_str(), target.data(), target.size());
+            if (size <= 0)
+                return false;
+            if (static_cast<size_t>(size) < target.size()) {
+                target.resize(static_cast<size_t>(size));
+                break;
+            }
+            target.resize(target.size() * 2); // the link changed since lstat
+        }
+        const auto slash = path.rfind('/');
+        path =
+            target.front() == '/' || slash == std::string::npos ? target : path.substr(0, slash + 1) + target;
+    }
+    return false;
+}
+
 } // namespace
 
-bool ReplaceFileContents(const std::string& path, std::string_view data) {
-    if (path.empty() || path.back() == '/')
+bool ReplaceFileContents(const std::string& requested, std::string_view data, unsigned newMode) {
+    std::string path = requested;
+    if (path.empty() || path.back() == '/' || !ResolveLinks(path) || path.empty() || path.back() == '/')
         return false;
     const auto slash = path.rfind('/');
     const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
@@ -110,12 +136,14 @@ bool ReplaceFileContents(const std::string& path, std::string_view data) {
     if (!dir.IsOpen())
         return false;
 
-    // An existing target lends its permission bits; a name too long, a folder in the way or a
-    // target that cannot be looked at fails here, before anything is written.
+    // An existing target lends its permission bits; a name too long, a folder in the way, anything
+    // but a regular file, a file this user may not write (rename would replace it all the same, as
+    // the folder is the user's) or a target that cannot be looked at fails here, before anything is
+    // written. A link in place of the resolved name has appeared since: refused as well.
     struct stat st {};
     bool replacing = false;
-    if (::fstatat(dir.Get(), name.c_str(), &st, 0) == 0) {
-        if (S_ISDIR(st.st_mode))
+    if (::fstatat(dir.Get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (!S_ISREG(st.st_mode) || ::faccessat(dir.Get(), name.c_str(), W_OK, AT_EACCESS) != 0)
             return false;
         replacing = true;
     } else if (errno != ENOENT) {
@@ -123,11 +151,16 @@ bool ReplaceFileContents(const std::string& path, std::string_view data) {
     }
 
     std::string temporary;
-    CFileDescriptor file(CreateTemporary(dir.Get(), replacing ? 0600 : 0666, temporary));
+    CFileDescriptor file(
+        CreateTemporary(dir.Get(), replacing ? 0600 : static_cast<mode_t>(newMode), temporary));
     if (!file.IsOpen())
         return false;
-    if (replacing)
-        (void)::fchmod(file.Get(), st.st_mode & 07777); // best effort: some file systems keep no modes
+    if (replacing) {
+        // Best effort: only root may give a file away, and some file systems keep no modes. The owner
+        // first, since a change of owner clears the set-id bits that the mode then restores.
+        [[maybe_unused]] const int owned = ::fchown(file.Get(), st.st_uid, st.st_gid);
+        (void)::fchmod(file.Get(), st.st_mode & 07777);
+    }
 
     bool ok = WriteFully(file.Get(), data);
     ok = ok && ::fsync(file.Get()) == 0;

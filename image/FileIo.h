@@ -1,6 +1,7 @@
 #pragma once
-// POSIX file helpers of the image files (private to image/). Paths are never copied into a buffer
-// of fixed size: a path too long for the system simply fails like any other path.
+// POSIX file helpers of the core: reading the image files, and the one safe replace through which every
+// file the programs write goes (images, settings). Paths are never copied into a buffer of fixed
+// size: a path too long for the system simply fails like any other path.
 
 #include <string>
 #include <string_view>
@@ -31,6 +32,15 @@ int OpenForReading(const std::string& path, bool regularOnly);
 long ReadFully(int fd, void* data, unsigned long size);
 
 // Replaces the file at path with data: writes a temporary file in the same folder, flushes it to the
-// disk, closes it and renames it over path. An existing file keeps its permission bits; a new one gets
-// 0666 less the umask. False on any failure, with the earlier file as it was and no temporary left.
-bool ReplaceFileContents(const std::string& path, std::string_view data);
+// disk, closes it and renames it over path. False on any failure, with the earlier file as it was
+// and no temporary left.
+// - A symbolic link is written through: the file it names (made if missing) is replaced, beside
+//   itself, and the link stays a link.
+// - An existing target must be a regular file that this user (this thread's credentials) may write;
+//   anything else (a folder, FIFO, device, socket, a read-only or someone else's file) is refused.
+// - A replaced file keeps its permission bits (and its owner and group where allowed); a new one
+//   gets newMode less the umask.
+// - A hard link is not written through: the name given gets the new file, and the file's other
+//   names keep the earlier contents. Keeping them would mean writing in place, and a failure
+//   half-way would then leave a half-written file.
+bool ReplaceFileContents(const std::string& path, std::string_view data, unsigned newMode = 0666);

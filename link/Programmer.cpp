@@ -3,7 +3,13 @@
 #include <usb.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 namespace {
 
@@ -21,6 +27,60 @@ bool HasProgrammerIds(const struct usb_device* device) {
 
 bool IsPermissionError(int error) {
     return error == EACCES || error == EPERM;
+}
+
+// Whether folder holds an entry whose name does not start with a dot: libusb-0.1's test of a tree.
+bool LooksLikeDeviceTree(const char* folder) {
+    DIR* dir = opendir(folder);
+    if (dir == nullptr)
+        return false;
+    bool found = false;
+    while (const dirent* entry = readdir(dir)) {
+        if (entry->d_name[0] != '.') {
+            found = true;
+            break;
+        }
+    }
+    closedir(dir);
+    return found;
+}
+
+// The folder whose BUS/DEVICE files libusb-0.1 opens. The library keeps its choice to itself, so it
+// is made again here as the library makes it: USB_DEVFS_PATH when that names a tree, else
+// /dev/bus/usb, else /proc/bus/usb.
+std::string DeviceTreeRoot() {
+    const char* named = std::getenv("USB_DEVFS_PATH");
+    if (named != nullptr && LooksLikeDeviceTree(named))
+        return named;
+    if (LooksLikeDeviceTree("/dev/bus/usb"))
+        return "/dev/bus/usb";
+    return "/proc/bus/usb";
+}
+
+enum class Claim { Held, Busy, Denied, Unavailable };
+
+// Opens the device file at path and takes its exclusive lock without waiting; fd holds it when Held.
+// The lock is on the file, not the library's descriptor, so it binds every program that takes it
+// (and a second connection in this process: a flock belongs to the open file, not the process).
+Claim ClaimDevice(const std::string& path, int& fd) {
+    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return IsPermissionError(errno) ? Claim::Denied : Claim::Unavailable;
+    int result = 0;
+    while ((result = ::flock(fd, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
+    }
+    if (result == 0)
+        return Claim::Held;
+    const int error = errno;
+    ::close(fd);
+    fd = -1;
+    return error == EWOULDBLOCK ? Claim::Busy : Claim::Unavailable;
+}
+
+void ReleaseClaim(int& fd) {
+    if (fd >= 0)
+        ::close(fd); // closing the last descriptor of the open file drops the lock
+    fd = -1;
 }
 
 // Reads string descriptor 2 into buffer (NUL-terminated); the library's result, negative on failure.
@@ -59,33 +119,47 @@ CProgrammer::~CProgrammer() {
 bool CProgrammer::Open() {
     Close();
     m_accessDenied = false;
+    m_busy = false;
     m_productString[0] = '\0';
     ScanBuses();
+    const std::string root = DeviceTreeRoot();
 
-    bool denied = false;
+    bool denied = false, busy = false;
     for (usb_bus* bus = usb_get_busses(); bus != nullptr; bus = bus->next) {
         for (struct usb_device* device = bus->devices; device != nullptr; device = device->next) {
             if (!HasProgrammerIds(device))
                 continue;
-            if (!m_location.empty() && m_location != std::string(bus->dirname) + "/" + device->filename)
+            const std::string place = std::string(bus->dirname) + "/" + device->filename;
+            if (!m_location.empty() && m_location != place)
+                continue;
+            // Locked before the library opens it: nothing at all is sent to a programmer in use.
+            int lock = -1;
+            const Claim claim = ClaimDevice(root + "/" + place, lock);
+            busy = busy || claim == Claim::Busy;
+            denied = denied || claim == Claim::Denied;
+            if (claim != Claim::Held)
                 continue;
             errno = 0;
             usb_dev_handle* handle = usb_open(device);
             if (handle == nullptr) {
                 denied = denied || IsPermissionError(errno);
+                ReleaseClaim(lock);
                 continue;
             }
             const int result = ReadProductString(handle, m_productString, sizeof m_productString);
             if (result >= 0 && std::strcmp(m_productString, ISP_PRODUCT_STRING) == 0) {
                 m_hDevice = handle;
+                m_lockFd = lock;
                 return true;
             }
             denied = denied || (result < 0 && IsPermissionError(-result));
             usb_close(handle);
+            ReleaseClaim(lock);
         }
     }
     m_productString[0] = '\0';
     m_accessDenied = denied;
+    m_busy = busy;
     return false;
 }
 
@@ -94,6 +168,8 @@ void CProgrammer::Close() {
         usb_close(m_hDevice);
         m_hDevice = nullptr;
     }
+    // After the library's descriptor: the next holder never overlaps this connection.
+    ReleaseClaim(m_lockFd);
 }
 
 int CProgrammer::Transfer(const RequestSpec& spec, uint16_t value, uint8_t* data, int length) {

@@ -1,7 +1,8 @@
 #pragma once
 // One connection to the programmer. Shows nothing, never waits, never retries: pacing and messages
 // belong to the calling operation. libusb-0.1 keeps process-wide state, so only one thread may use
-// the library at a time; device operations never overlap.
+// the library at a time; device operations never overlap. An open connection holds an exclusive
+// flock on the programmer's device file, so one process (or one CProgrammer) uses it at a time.
 
 #include <cstdint>
 #include <string>
@@ -26,7 +27,8 @@ public:
     CProgrammer& operator=(const CProgrammer&) = delete;
 
     // Walks buses and devices in list order and keeps the first device with the programmer's ids whose
-    // string descriptor 2 is exactly ISP_PRODUCT_STRING. Releases a device already held first.
+    // string descriptor 2 is exactly ISP_PRODUCT_STRING and that no one else holds (it is locked
+    // before anything is sent to it). Releases a device already held first.
     bool Open();
     void Close();
     bool IsOpen() const { return m_hDevice != nullptr; }
@@ -52,6 +54,9 @@ public:
     // After a failed Open: a device with the programmer's ids was found that this user may not open
     // or whose string could not be read for lack of permission.
     bool AccessDenied() const { return m_accessDenied; }
+    // After a failed Open: a device with the programmer's ids was passed over because another program
+    // (or another connection of this one) holds it.
+    bool Busy() const { return m_busy; }
 
     // Every attached device with the programmer's ids, in walk order.
     static std::vector<ProgrammerLocation> List();
@@ -64,4 +69,6 @@ private:
     char m_productString[255];
     std::string m_location;
     bool m_accessDenied = false;
+    bool m_busy = false;
+    int m_lockFd = -1; // the device file, flocked, while a device is held
 };

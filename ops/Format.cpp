@@ -19,6 +19,8 @@ std::vector<std::string> NoProgrammerReasons(const CProgrammer& programmer) {
     std::vector<std::string> reasons;
     if (programmer.AccessDenied())
         reasons.push_back(MSG_ACCESS_DENIED);
+    if (programmer.Busy())
+        reasons.push_back(MSG_PROGRAMMER_BUSY);
     return reasons;
 }
 

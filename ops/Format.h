@@ -10,7 +10,8 @@ std::string FormatText(const char* format, ...) __attribute__((format(printf, 1,
 class CProgrammer;
 
 // After a failed Open: the lines that tell why no programmer could be used although one is attached
-// (this user may not open it), in the order they are shown; none when there is nothing to add.
+// (this user may not open it, another program holds it), in the order they are shown; none when there is
+// nothing to add.
 std::vector<std::string> NoProgrammerReasons(const CProgrammer& programmer);
 // "Error : Cannot Find Any Valid Programmer Installed On System", with NoProgrammerReasons as further
 // lines: the message boxes' form.

@@ -68,6 +68,9 @@ constexpr const char* MSG_NOT_RESPONDING =
 constexpr const char* MSG_ACCESS_DENIED =
     "A programmer is attached, but this user may not use it: install the "
     "udev rule 60-veltro51.rules (see Help, Installation).";
+// Follows a failed Open in the same way when a programmer was passed over because another program
+// (or another window of this one) is using it.
+constexpr const char* MSG_PROGRAMMER_BUSY = "The programmer is in use by another program.";
 
 // ---- Read Flash: status texts of the dialog, and the view's messages after it ----
 constexpr const char* STATUS_INITIALIZING = "Initializing ...";

@@ -8,7 +8,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -242,13 +241,21 @@ std::string CurrentPath(const std::string& path) {
     return path.substr(0, slash + 1) + "." + path.substr(slash + 1);
 }
 
+// Open-file-description record locks, not flock: the host side flocks the device file for a whole
+// connection, and the two kinds of lock never meet, so a transfer is not held up by its own holder.
 CFileLock::CFileLock(int fd, bool exclusive) : m_fd(fd) {
-    while (flock(m_fd, exclusive ? LOCK_EX : LOCK_SH) != 0 && errno == EINTR) {
+    struct flock range {};
+    range.l_type = exclusive ? F_WRLCK : F_RDLCK;
+    range.l_whence = SEEK_SET; // start 0, length 0: the whole file
+    while (fcntl(m_fd, F_OFD_SETLKW, &range) != 0 && errno == EINTR) {
     }
 }
 
 CFileLock::~CFileLock() {
-    flock(m_fd, LOCK_UN);
+    struct flock range {};
+    range.l_type = F_UNLCK;
+    range.l_whence = SEEK_SET;
+    fcntl(m_fd, F_OFD_SETLK, &range);
 }
 
 void AppendTranscript(const std::string& devicePath, const TranscriptEntry& entry) {

@@ -81,7 +81,8 @@ std::vector<std::string> FindDeviceFiles(const std::string& root);
 // The path of a device file now: itself, or its unplugged (dot) name.
 std::string CurrentPath(const std::string& path);
 
-// An exclusive or shared flock held for the life of the object.
+// An exclusive or shared lock of the whole file (an open file description's record lock), held for
+// the life of the object.
 class CFileLock {
 public:
     CFileLock(int fd, bool exclusive);

@@ -20,7 +20,7 @@ namespace sim::detail {
 
 namespace {
 
-// One transfer at a time within a process; flock orders the processes.
+// One transfer at a time within a process; the file's record lock orders the processes.
 std::mutex g_deviceMutex;
 
 constexpr uint8_t USB_DIR_IN = 0x80;

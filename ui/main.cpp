@@ -1,4 +1,5 @@
 // veltro51: the desktop program.
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,5 +21,8 @@ int main(int argc, char** argv) {
     // The program draws no OpenGL. GTK would still open the GL driver at start to choose its visuals,
     // which on a software renderer maps about 50 MB of compiler library; a user's own choice stands.
     setenv("GDK_GL", "disable", 0);
+    // Under a file-size limit (ulimit -f) Save fails with EFBIG and says "Cannot Write to file",
+    // instead of the signal ending the program with the image unsaved and a temporary file left.
+    std::signal(SIGXFSZ, SIG_IGN);
     return wxEntry(argc, argv);
 }

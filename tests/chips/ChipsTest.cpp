@@ -1,12 +1,21 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <future>
 #include <sstream>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "chips/ChipCatalogue.h"
 #include "res/Ids.h"
+#include "tests/support/WithoutPrivileges.h"
 
 namespace fs = std::filesystem;
 
@@ -143,4 +152,147 @@ TEST(SettingsStore, DefaultPathFollowsXdgConfigHome) {
               std::string(std::getenv("HOME")) + "/.config/Mardane/Veltro 51.conf");
     if (oldXdg)
         setenv("XDG_CONFIG_HOME", savedXdg.c_str(), 1);
+}
+
+namespace {
+
+// Runs body on a thread of its own; one still running after 20 s is a hang, and the process ends
+// (a thread blocked in open cannot be cancelled, and a test that waits for ever tells nothing).
+void WithinDeadline(const std::string& what, const std::function<void()>& body) {
+    std::packaged_task<void()> task(body);
+    std::future<void> done = task.get_future();
+    std::thread worker(std::move(task));
+    if (done.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+        std::fprintf(stderr, "%s: still running after 20 s\n", what.c_str());
+        std::abort();
+    }
+    worker.join();
+}
+
+struct Snapshot {
+    mode_t mode = 0;
+    std::string text;
+    bool operator==(const Snapshot&) const = default;
+};
+
+Snapshot Look(const std::string& path) {
+    Snapshot snapshot;
+    struct stat st {};
+    if (lstat(path.c_str(), &st) == 0)
+        snapshot.mode = st.st_mode;
+    if (S_ISREG(st.st_mode)) {
+        chmod(path.c_str(), st.st_mode | S_IRUSR);
+        snapshot.text = ReadFile(path);
+        chmod(path.c_str(), st.st_mode & 07777);
+    } else if (S_ISLNK(st.st_mode)) {
+        std::error_code ignored;
+        snapshot.text = fs::read_symlink(path, ignored).string();
+    }
+    return snapshot;
+}
+
+const std::string kOtherLines = "; kept\n[Recent File List]\nFile1=/tmp/a.hex\n\n[State]\nSelectedChip=3\n";
+
+} // namespace
+
+// A settings file that is there but is no settings file these programs can read reads as missing,
+// at once, and is never replaced: its lines would be lost, or whatever it is would become a file.
+TEST(SettingsStore, AFileItCannotReadReadsAsMissingWithoutBlockingAndIsNeverReplaced) {
+    struct Case {
+        const char* name;
+        std::function<void(const std::string& path)> make;
+        bool unprivileged; // root reads any file: its capabilities are dropped for the case
+    };
+    const Case cases[] = {
+        {"without read permission",
+         [](const std::string& path) {
+             std::ofstream(path) << kOtherLines;
+             chmod(path.c_str(), 0200);
+         },
+         true},
+        {"a FIFO", [](const std::string& path) { mkfifo(path.c_str(), 0600); }, false},
+        {"a link to /dev/zero", [](const std::string& path) { fs::create_symlink("/dev/zero", path); },
+         false},
+        {"a folder", [](const std::string& path) { fs::create_directory(path); }, false},
+        {"larger than 64 KiB",
+         [](const std::string& path) {
+             std::ofstream out(path);
+             out << kOtherLines;
+             for (int i = 0; i < 2000; ++i)
+                 out << "; a line of padding, far more than any settings file holds\n";
+         },
+         false},
+        {"a loop of links", [](const std::string& path) { fs::create_symlink(path, path); }, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        const std::string path = dir.Path() + "/Veltro 51.conf";
+        c.make(path);
+        const Snapshot before = Look(path);
+        bool read = true, written = true;
+        int value = -1;
+        WithinDeadline(c.name, [&] {
+            auto attempt = [&] {
+                CIniSettingsStore store(path);
+                read = store.ReadInt("State", "SelectedChip", value);
+                written = store.WriteInt("State", "SelectedChip", 4);
+                written = CIniSettingsStore(path).WriteInt("State", "SelectedChip", 4) || written;
+            };
+            if (c.unprivileged)
+                WithoutPrivileges(attempt);
+            else
+                attempt();
+        });
+        EXPECT_FALSE(read);
+        EXPECT_EQ(value, -1);
+        EXPECT_FALSE(written);
+        EXPECT_TRUE(Look(path) == before);
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), fs::directory_iterator()), 1)
+            << "no temporary left";
+    }
+}
+
+TEST(SettingsStore, AStoreThatMetAnUnreadableFileWritesNothingEvenOnceItIsReadable) {
+    TempDir dir;
+    const std::string path = dir.Path() + "/Veltro 51.conf";
+    std::ofstream(path) << kOtherLines;
+    chmod(path.c_str(), 0200);
+    CIniSettingsStore store(path);
+    WithoutPrivileges([&] {
+        int value = 0;
+        EXPECT_FALSE(store.ReadInt("State", "SelectedChip", value));
+    });
+    chmod(path.c_str(), 0600);
+    // The chip read at start was the default, not the user's: storing it would replace the user's.
+    EXPECT_FALSE(store.WriteInt("State", "SelectedChip", 0));
+    EXPECT_EQ(ReadFile(path), kOtherLines);
+    // A store that read it writes as ever.
+    CIniSettingsStore later(path);
+    EXPECT_TRUE(later.WriteInt("State", "SelectedChip", 1));
+    EXPECT_EQ(ReadFile(path), "; kept\n[Recent File List]\nFile1=/tmp/a.hex\n\n[State]\nSelectedChip=1\n");
+}
+
+TEST(SettingsStore, WritesThroughALinkAndNeverThroughALinkPlantedForItsTemporary) {
+    TempDir dir;
+    const std::string path = dir.Path() + "/Veltro 51.conf";
+    fs::create_directory(dir.Path() + "/dotfiles");
+    const std::string real = dir.Path() + "/dotfiles/veltro.conf";
+    std::ofstream(real) << kOtherLines;
+    chmod(real.c_str(), 0640);
+    fs::create_symlink("dotfiles/veltro.conf", path);
+    // The name the store once used for its temporary, planted by someone else to reach a victim.
+    const std::string victim = dir.Path() + "/victim";
+    std::ofstream(victim) << "precious";
+    fs::create_symlink(victim, path + ".tmp" + std::to_string(getpid()));
+
+    CIniSettingsStore store(path);
+    ASSERT_TRUE(store.WriteInt("State", "SelectedChip", 2));
+    EXPECT_EQ(ReadFile(victim), "precious");
+    EXPECT_TRUE(fs::is_symlink(path));
+    EXPECT_EQ(ReadFile(real), "; kept\n[Recent File List]\nFile1=/tmp/a.hex\n\n[State]\nSelectedChip=2\n");
+    struct stat st {};
+    ASSERT_EQ(stat(real.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path() + "/dotfiles"), fs::directory_iterator()), 1);
 }

@@ -18,12 +18,15 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "chips/Settings.h"
 #include "image/FirmwareBuffer.h"
 #include "image/IntelHex.h"
+#include "ops/Texts.h"
 #include "sim/SimApi.h"
 
 namespace fs = std::filesystem;
@@ -43,10 +46,14 @@ struct RunResult {
 // not called again). pid is the process group of the run.
 using Watcher = std::function<bool(pid_t group, const std::string& out, const std::string& err)>;
 
+// Runs in the child just before exec (limits, alarms): async-signal-safe calls only.
+using BeforeExec = std::function<void()>;
+
 // Runs argv in a process group of its own, as a terminal runs a job, with a clean simulator
 // environment and the settings folder given; feeds input to its standard input.
 RunResult RunProgram(const std::vector<std::string>& argv, const std::string& configHome,
-                     const std::string& input = "", const Watcher& watcher = {}) {
+                     const std::string& input = "", const Watcher& watcher = {},
+                     const BeforeExec& beforeExec = {}) {
     int in[2], out[2], err[2];
     if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0)
         return {};
@@ -74,6 +81,8 @@ RunResult RunProgram(const std::vector<std::string>& argv, const std::string& co
         for (const std::string& arg : argv)
             args.push_back(const_cast<char*>(arg.c_str()));
         args.push_back(nullptr);
+        if (beforeExec)
+            beforeExec();
         execv(args[0], args.data());
         _exit(127);
     }
@@ -167,19 +176,20 @@ protected:
 
     // veltro51-cli ARGS under veltro51-sim with the kept tree; simulator options first.
     RunResult Cli(const std::vector<std::string>& simOptions, const std::vector<std::string>& args,
-                  const std::string& input = "", const Watcher& watcher = {}) const {
+                  const std::string& input = "", const Watcher& watcher = {},
+                  const BeforeExec& beforeExec = {}) const {
         std::vector<std::string> argv = {kSim, "--tree", m_tree};
         argv.insert(argv.end(), simOptions.begin(), simOptions.end());
         argv.push_back("--");
         argv.push_back(kCli);
         argv.insert(argv.end(), args.begin(), args.end());
-        return RunProgram(argv, m_config, input, watcher);
+        return RunProgram(argv, m_config, input, watcher, beforeExec);
     }
     // veltro51-cli ARGS alone, for what needs no programmer.
-    RunResult Offline(const std::vector<std::string>& args) const {
+    RunResult Offline(const std::vector<std::string>& args, const BeforeExec& beforeExec = {}) const {
         std::vector<std::string> argv = {kCli};
         argv.insert(argv.end(), args.begin(), args.end());
-        return RunProgram(argv, m_config);
+        return RunProgram(argv, m_config, "", {}, beforeExec);
     }
 
     std::string m_folder;
@@ -512,6 +522,70 @@ TEST_F(CliTest, BadUsageExitsWithTwoAndAOneLineHintAndDoesNothing) {
     const RunResult version = Offline({"--version"});
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out, std::string("veltro51-cli ") + VELTRO_VERSION + "\n");
+}
+
+// The names in a folder that a save's temporary would have.
+std::vector<std::string> Temporaries(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder))
+        if (entry.path().filename().string().rfind(".veltro51-", 0) == 0)
+            names.push_back(entry.path().filename().string());
+    return names;
+}
+
+// Under a file-size limit (ulimit -f) the program is not ended by SIGXFSZ: the write fails, the
+// earlier file stays, and nothing claims a success.
+TEST_F(CliTest, AFileSizeLimitFailsTheSaveWithItsMessageAndNoSuccess) {
+    std::vector<uint8_t> flash(8192); // no blank row: the HEX file is as large as it gets
+    for (size_t i = 0; i < flash.size(); ++i)
+        flash[i] = static_cast<uint8_t>(i * 5 + 1);
+    WriteFile(Path("full.bin"), std::string(flash.begin(), flash.end()));
+    ASSERT_EQ(Cli({"--chip", "AT89S52"}, {"list"}).status, 0); // makes the tree
+    sim::CSimBus(m_tree).SetFlash(0, flash);
+    // The transcript would outgrow the limit first: it goes nowhere for these runs.
+    fs::remove(m_tree + "/.transcript");
+    fs::create_symlink("/dev/null", m_tree + "/.transcript");
+    const BeforeExec limit = [] {
+        rlimit small{4096, 4096};
+        setrlimit(RLIMIT_FSIZE, &small);
+    };
+    const std::vector<std::string> commands[] = {
+        {"--chip", "AT89S52", "read", Path("out.bin")},
+        {"--chip", "AT89S52", "read", Path("out.hex")},
+        {"--chip", "AT89S52", "convert", Path("full.bin"), Path("out.hex")},
+    };
+    for (const auto& args : commands) {
+        SCOPED_TRACE(args[2] + " " + args.back());
+        WriteFile(args.back(), "earlier contents");
+        const RunResult run = args[2] == "read" ? Cli({}, args, "", {}, limit) : Offline(args, limit);
+        EXPECT_EQ(run.status, 1) << "not ended by SIGXFSZ (153)";
+        EXPECT_EQ(run.err, "Cannot Write to file\n");
+        EXPECT_EQ(run.out.find(MSG_READ_SUCCESS), std::string::npos) << run.out;
+        EXPECT_EQ(ReadFile(args.back()), "earlier contents");
+        EXPECT_EQ(Temporaries(m_folder), std::vector<std::string>{});
+    }
+}
+
+// A settings file in the way that is no file (a FIFO without writer, a link to an endless device)
+// reads as missing at once: the chip is the default one, as without a settings file.
+TEST_F(CliTest, SettingsThatAreNoFileDoNotHoldUpTheTool) {
+    WriteFile(Path("short.bin"), FirmwareImage(8192).substr(0, 20));
+    const BeforeExec deadline = [] { alarm(20); }; // a hang ends as SIGALRM (142)
+    const RunResult plain = Offline({"dump", Path("short.bin")}, deadline);
+    ASSERT_EQ(plain.status, 0) << plain.err;
+    const std::string settings = m_config + "/Mardane/Veltro 51.conf";
+    fs::create_directories(m_config + "/Mardane");
+    const std::function<void()> makers[] = {
+        [&] { mkfifo(settings.c_str(), 0600); },
+        [&] { fs::create_symlink("/dev/zero", settings); },
+    };
+    for (const auto& make : makers) {
+        fs::remove(settings);
+        make();
+        const RunResult run = Offline({"dump", Path("short.bin")}, deadline);
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.out, plain.out);
+    }
 }
 
 } // namespace

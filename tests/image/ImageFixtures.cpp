@@ -21,10 +21,22 @@ CTempDir::~CTempDir() {
     fs::remove_all(m_path, ignored);
 }
 
+namespace {
+
+// Descends into real folders only: a link is listed, never followed (it may name nothing, or itself).
+void ListInto(const fs::path& folder, const fs::path& top, std::vector<std::string>& names) {
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        names.push_back(entry.path().lexically_relative(top).string());
+        if (fs::is_directory(entry.symlink_status()))
+            ListInto(entry.path(), top, names);
+    }
+}
+
+} // namespace
+
 std::vector<std::string> CTempDir::List() const {
     std::vector<std::string> names;
-    for (const auto& entry : fs::recursive_directory_iterator(m_path))
-        names.push_back(fs::relative(entry.path(), m_path).string());
+    ListInto(m_path, m_path, names);
     std::sort(names.begin(), names.end());
     return names;
 }

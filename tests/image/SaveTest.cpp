@@ -7,10 +7,12 @@
 
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include "ImageFixtures.h"
 #include "image/IntelHex.h"
+#include "tests/support/WithoutPrivileges.h"
 
 namespace fs = std::filesystem;
 
@@ -38,6 +40,14 @@ void WithFileSizeLimit(rlim_t limit, const std::function<void()>& body) {
     body();
     setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, oldHandler);
+}
+
+// What a save of buffer writes, as a plain save into a fresh folder writes it.
+std::string HexText(const FirmwareBuffer& buffer) {
+    CTempDir dir;
+    CRecorder messages;
+    EXPECT_TRUE(SaveFirmwareFile(dir / "plain.hex", buffer, messages));
+    return ReadFile(dir / "plain.hex");
 }
 
 } // namespace
@@ -129,4 +139,179 @@ TEST(SaveCommand, FailureSaysCannotWriteAndLeavesTheEarlierFileAndNoTemporary) {
         EXPECT_EQ(ReadFile(dir / "locked/old.hex"), OLD);
         EXPECT_EQ(ReadFile(dir / "sub/keep"), "keep");
     }
+}
+
+// The target's kind decides: a link is written through to the file it names, and what the user may
+// not write or what is no regular file is refused, left exactly as it was.
+TEST(SaveCommand, WritesThroughLinksAndRefusesWhatItMayNotReplace) {
+    constexpr uid_t NOBODY = 65534;
+    struct Case {
+        const char* name;
+        // Makes the place in the folder; returns the target, or "" when this system cannot make it.
+        std::function<std::string(const CTempDir&)> setup;
+        bool saves;
+        bool unprivileged; // run as a user without privileges (root too: capabilities dropped)
+        std::function<void(const CTempDir&, const std::string& saved)> check;
+    };
+    auto isLink = [](const std::string& path, const std::string& to) {
+        std::error_code error;
+        return fs::is_symlink(fs::symlink_status(path, error)) && fs::read_symlink(path, error) == to;
+    };
+    auto modeOf = [](const std::string& path) {
+        struct stat st {};
+        return lstat(path.c_str(), &st) == 0 ? st.st_mode : 0u;
+    };
+    const Case cases[] = {
+        {"a link to a file beside it",
+         [](const CTempDir& d) {
+             WriteFile(d / "real.hex", OLD);
+             chmod((d / "real.hex").c_str(), 0640);
+             fs::create_symlink("real.hex", d / "link.hex");
+             return d / "link.hex";
+         },
+         true, false,
+         [&](const CTempDir& d, const std::string& saved) {
+             EXPECT_TRUE(isLink(d / "link.hex", "real.hex"));
+             EXPECT_EQ(ReadFile(d / "real.hex"), saved);
+             EXPECT_EQ(modeOf(d / "real.hex") & 07777, 0640u);
+         }},
+        // The link's folder is read-only: the temporary goes beside the file the link names.
+        {"a relative link out of a read-only folder, through a second link",
+         [](const CTempDir& d) {
+             fs::create_directories(d / "sub");
+             fs::create_directories(d / "ro");
+             WriteFile(d / "sub/real.hex", OLD);
+             fs::create_symlink("real.hex", d / "sub/second.hex");
+             fs::create_symlink("../sub/second.hex", d / "ro/link.hex");
+             chmod((d / "ro").c_str(), 0555);
+             return d / "ro/link.hex";
+         },
+         true, true,
+         [&](const CTempDir& d, const std::string& saved) {
+             EXPECT_TRUE(isLink(d / "ro/link.hex", "../sub/second.hex"));
+             EXPECT_TRUE(isLink(d / "sub/second.hex", "real.hex"));
+             EXPECT_EQ(ReadFile(d / "sub/real.hex"), saved);
+         }},
+        {"a link to a file not there yet",
+         [](const CTempDir& d) {
+             fs::create_symlink(d / "new.hex", d / "link.hex"); // absolute
+             return d / "link.hex";
+         },
+         true, false,
+         [&](const CTempDir& d, const std::string& saved) {
+             EXPECT_TRUE(isLink(d / "link.hex", d / "new.hex"));
+             EXPECT_EQ(ReadFile(d / "new.hex"), saved);
+             EXPECT_EQ(modeOf(d / "new.hex") & 07777, 0644u) << "0666 less the umask";
+         }},
+        // The name given gets the new file; the file's other name keeps the earlier contents, since
+        // keeping both would mean writing in place (see ReplaceFileContents).
+        {"one name of a file with two",
+         [](const CTempDir& d) {
+             WriteFile(d / "real.hex", OLD);
+             fs::create_hard_link(d / "real.hex", d / "other.hex");
+             return d / "real.hex";
+         },
+         true, false,
+         [&](const CTempDir& d, const std::string& saved) {
+             EXPECT_EQ(ReadFile(d / "real.hex"), saved);
+             EXPECT_EQ(ReadFile(d / "other.hex"), OLD);
+         }},
+        {"a loop of links",
+         [](const CTempDir& d) {
+             fs::create_symlink("b.hex", d / "a.hex");
+             fs::create_symlink("a.hex", d / "b.hex");
+             return d / "a.hex";
+         },
+         false, false,
+         [&](const CTempDir& d, const std::string&) {
+             EXPECT_TRUE(isLink(d / "a.hex", "b.hex"));
+             EXPECT_TRUE(isLink(d / "b.hex", "a.hex"));
+         }},
+        {"a read-only file",
+         [](const CTempDir& d) {
+             WriteFile(d / "old.hex", OLD);
+             chmod((d / "old.hex").c_str(), 0444);
+             return d / "old.hex";
+         },
+         false, true,
+         [&](const CTempDir& d, const std::string&) {
+             EXPECT_EQ(ReadFile(d / "old.hex"), OLD);
+             EXPECT_EQ(modeOf(d / "old.hex") & 07777, 0444u);
+         }},
+        // The folder is the user's, so a rename would replace the file all the same.
+        {"another user's file in the user's folder",
+         [](const CTempDir& d) -> std::string {
+             WriteFile(d / "old.hex", OLD);
+             chmod((d / "old.hex").c_str(), 0644);
+             if (chown((d / "old.hex").c_str(), NOBODY, NOBODY) != 0)
+                 return ""; // only root can give a file away
+             return d / "old.hex";
+         },
+         false, true,
+         [&](const CTempDir& d, const std::string&) {
+             struct stat st {};
+             ASSERT_EQ(stat((d / "old.hex").c_str(), &st), 0);
+             EXPECT_EQ(st.st_uid, NOBODY);
+             EXPECT_EQ(ReadFile(d / "old.hex"), OLD);
+         }},
+        {"a FIFO",
+         [](const CTempDir& d) {
+             mkfifo((d / "pipe.hex").c_str(), 0644);
+             return d / "pipe.hex";
+         },
+         false, false,
+         [&](const CTempDir& d, const std::string&) { EXPECT_TRUE(S_ISFIFO(modeOf(d / "pipe.hex"))); }},
+        {"a device node",
+         [](const CTempDir& d) -> std::string {
+             if (mknod((d / "null.hex").c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0)
+                 return ""; // needs privileges
+             chmod((d / "null.hex").c_str(), 0666);
+             return d / "null.hex";
+         },
+         false, false,
+         [&](const CTempDir& d, const std::string&) {
+             EXPECT_TRUE(S_ISCHR(modeOf(d / "null.hex")));
+             EXPECT_EQ(modeOf(d / "null.hex") & 07777, 0666u);
+         }},
+        {"a link to a device",
+         [](const CTempDir& d) {
+             fs::create_symlink("/dev/null", d / "link.hex");
+             return d / "link.hex";
+         },
+         false, false,
+         [&](const CTempDir& d, const std::string&) {
+             EXPECT_TRUE(isLink(d / "link.hex", "/dev/null"));
+             EXPECT_TRUE(S_ISCHR(modeOf("/dev/null")));
+         }},
+    };
+    const FirmwareBuffer buffer = FullImage();
+    const std::string expected = HexText(buffer);
+    const mode_t oldMask = umask(022);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CTempDir dir;
+        const std::string target = c.setup(dir);
+        if (target.empty())
+            continue;
+        const auto before = dir.List();
+        CRecorder messages;
+        bool saved = !c.saves;
+        auto save = [&] { saved = SaveFirmwareFile(target, buffer, messages).ok; };
+        if (c.unprivileged)
+            WithoutPrivileges(save);
+        else
+            save();
+        EXPECT_EQ(saved, c.saves);
+        EXPECT_EQ(messages.m_events,
+                  c.saves ? std::vector<std::string>{}
+                          : std::vector<std::string>{std::string("error: ") + MSG_CANNOT_WRITE});
+        const auto after = dir.List();
+        EXPECT_TRUE(after == before || (c.saves && after.size() == before.size() + 1))
+            << "no temporary left, at most the file a link named";
+        for (const std::string& name : after)
+            EXPECT_EQ(name.find(".veltro51-"), std::string::npos) << name;
+        c.check(dir, expected);
+        chmod((dir / "ro").c_str(), 0755);
+    }
+    umask(oldMask);
 }

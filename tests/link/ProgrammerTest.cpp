@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -373,6 +375,63 @@ TEST_F(LinkTest, AFileOpenReadOnlyIsRefusedLikeUsbfsDoes) {
     WithoutPrivileges([&] { opened = m_programmer.Open(); });
     EXPECT_FALSE(opened);
     EXPECT_TRUE(m_programmer.AccessDenied());
+}
+
+// What another program holding the device file does: an exclusive flock of its own open file.
+class CForeignHolder {
+public:
+    explicit CForeignHolder(const std::string& path) : m_fd(open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
+    ~CForeignHolder() { close(m_fd); }
+    bool Take() { return flock(m_fd, LOCK_EX | LOCK_NB) == 0; }
+
+private:
+    int m_fd;
+};
+
+TEST_F(LinkTest, AProgrammerInUseIsPassedOverWithoutARequestAndFreedByCloseOrDestruction) {
+    const int first = m_bus.Add(Programmer(), 1);
+    const int second = m_bus.Add(Programmer(), 2);
+    ASSERT_TRUE(m_programmer.Open());
+    EXPECT_TRUE(HoldsOpen(m_bus.DevicePath(first)));
+    EXPECT_FALSE(CForeignHolder(m_bus.DevicePath(first)).Take()) << "held against every other program";
+
+    m_bus.ClearTranscript();
+    CProgrammer other;
+    ASSERT_TRUE(other.Open()) << "the first free programmer";
+    EXPECT_TRUE(HoldsOpen(m_bus.DevicePath(second)));
+    EXPECT_EQ(ProductStringReads(m_bus), std::vector<int>{second}) << "nothing sent to the one in use";
+    {
+        m_bus.ClearTranscript();
+        CProgrammer third;
+        EXPECT_FALSE(third.Open());
+        EXPECT_TRUE(third.Busy());
+        EXPECT_FALSE(third.AccessDenied());
+        EXPECT_TRUE(m_bus.Transcript().empty());
+        third.SetLocation("002/001");
+        EXPECT_FALSE(third.Open());
+        EXPECT_TRUE(third.Busy());
+    }
+
+    other.Close();
+    CProgrammer third;
+    third.SetLocation("002/001");
+    EXPECT_TRUE(third.Open()) << "freed by Close";
+    EXPECT_FALSE(third.Busy());
+    {
+        CProgrammer scoped;
+        m_programmer.Close();
+        ASSERT_TRUE(scoped.Open());
+    }
+    EXPECT_TRUE(m_programmer.Open()) << "freed by the destructor";
+
+    // Another program's lock, and a failed Open that found nothing else: busy, not denied.
+    m_programmer.Close();
+    CForeignHolder holder(m_bus.DevicePath(first));
+    ASSERT_TRUE(holder.Take());
+    m_programmer.SetLocation("001/001");
+    EXPECT_FALSE(m_programmer.Open());
+    EXPECT_TRUE(m_programmer.Busy());
+    EXPECT_FALSE(m_programmer.AccessDenied());
 }
 
 } // namespace

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "ops/Burn.h"
+#include "link/Programmer.h"
 #include "ops/Texts.h"
 #include "OpsTestUtil.h"
 
@@ -207,8 +208,11 @@ TEST(Burn, NoProgrammer) {
         const char* what;
         std::function<void(sim::CSimBus&)> setup;
         Rows rows;
+        bool inUse = false; // another connection holds the programmer
     } cases[] = {
         {"nothing attached", [](sim::CSimBus& bus) { bus.AddForeign(0x046D, 0xC31C); }, base},
+        {"in use", [](sim::CSimBus& bus) { bus.Add(Chip(3)); },
+         Join(base, {std::string("E ") + MSG_PROGRAMMER_BUSY}), true},
         {"another product string",
          [](sim::CSimBus& bus) {
              sim::DeviceConfig config = Chip(3);
@@ -227,6 +231,8 @@ TEST(Burn, NoProgrammer) {
     for (const Case& c : cases) {
         CBurnRig rig;
         c.setup(rig.bus);
+        CProgrammer holder;
+        ASSERT_EQ(c.inUse && holder.Open(), c.inUse);
         BurnJob job = rig.Job(PatternImage(2048, 1), 2048);
         rig.Run(job);
         EXPECT_EQ(rig.ui.Rows(), c.rows) << c.what;

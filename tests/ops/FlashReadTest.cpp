@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "ops/FlashRead.h"
+#include "link/Programmer.h"
 #include "ops/Texts.h"
 #include "OpsTestUtil.h"
 
@@ -77,6 +78,7 @@ TEST(FlashRead, Failures) {
         std::function<void(sim::CSimBus&)> setup;
         Log log;
         std::vector<Req> requests;
+        bool inUse = false; // another connection holds the programmer
     } cases[] = {
         {"no programmer",
          [](sim::CSimBus& bus) { bus.AddForeign(0x046D, 0xC31C); },
@@ -90,6 +92,11 @@ TEST(FlashRead, Failures) {
          },
          Join({START, {std::string("error: ") + MSG_NO_PROGRAMMER + "\n" + MSG_ACCESS_DENIED}, FAILED}),
          {}},
+        {"in use by another connection",
+         [](sim::CSimBus& bus) { bus.Add(Chip(3)); },
+         Join({START, {std::string("error: ") + MSG_NO_PROGRAMMER + "\n" + MSG_PROGRAMMER_BUSY}, FAILED}),
+         {},
+         true},
         {"wrong identity",
          [](sim::CSimBus& bus) {
              sim::DeviceConfig c = Chip(3);
@@ -119,6 +126,8 @@ TEST(FlashRead, Failures) {
     for (const Case& c : cases) {
         sim::CSimBus bus;
         c.setup(bus);
+        CProgrammer holder;
+        ASSERT_EQ(c.inUse && holder.Open(), c.inUse);
         CRecordingSleeper sleeper;
         CEventRecorder ui;
         std::vector<uint8_t> buffer(READ_BUFFER_SIZE);

@@ -27,6 +27,32 @@ rc=$?
 [ "$(cat "$tmp/out")" = "shown" ] || fail "orderly run printed '$(cat "$tmp/out")'"
 grep -qx 'SelectedChip=3' "$tmp/Mardane/Veltro 51.conf" || fail "the chip selection was not kept"
 
+# Settings that are no settings file these programs can read: a FIFO without a writer (it held the
+# start-up for ever) and a file this user may not read (replaced at exit by one that kept only the
+# chip). Each run ends in order and leaves the file as it was. Root reads any file: its
+# capabilities are dropped for that run.
+conf="$tmp/Mardane/Veltro 51.conf"
+unprivileged=()
+[ "$(id -u)" -eq 0 ] && unprivileged=(setpriv --bounding-set=-all --inh-caps=-all --)
+rm -f "$conf"
+mkfifo "$conf"
+XDG_CONFIG_HOME="$tmp" VELTRO_TEST_HOLD_MS=0 VELTRO_TEST_REPORT_SHOWN=exit timeout 60 "$program" /Embedding \
+    >"$tmp/out3" 2>"$tmp/err3"
+rc=$?
+[ "$rc" -eq 0 ] || fail "with a FIFO for settings the run ended with $rc: $(cat "$tmp/err3")"
+[ -p "$conf" ] || fail "the FIFO in place of the settings was replaced"
+rm -f "$conf"
+printf '[State]\nSelectedChip=3\n[Recent File List]\nFile1=/tmp/a.hex\n' >"$conf"
+chmod 0200 "$conf"
+XDG_CONFIG_HOME="$tmp" VELTRO_TEST_HOLD_MS=0 VELTRO_TEST_REPORT_SHOWN=exit timeout 60 "${unprivileged[@]}" \
+    "$program" /Embedding >"$tmp/out4" 2>"$tmp/err4"
+rc=$?
+[ "$rc" -eq 0 ] || fail "with unreadable settings the run ended with $rc: $(cat "$tmp/err4")"
+[ "$(stat -c %a "$conf")" = 200 ] || fail "the unreadable settings were replaced"
+chmod 0600 "$conf"
+[ "$(cat "$conf")" = "$(printf '[State]\nSelectedChip=3\n[Recent File List]\nFile1=/tmp/a.hex')" ] ||
+    fail "the unreadable settings lost lines: $(cat "$conf")"
+
 # The main window as the display sees it.
 XDG_CONFIG_HOME="$tmp" VELTRO_TEST_HOLD_MS=0 "$program" >"$tmp/out2" 2>"$tmp/err2" &
 pid=$!
@@ -49,6 +75,9 @@ else
     esac
 fi
 [ -s "$tmp/err2" ] && fail "the program wrote to stderr: $(cat "$tmp/err2")"
+# Under a file-size limit a save must fail with its message, not end the program: SIGXFSZ is ignored.
+sigign="$(awk '/^SigIgn:/ { print $2 }' "/proc/$pid/status" 2>/dev/null)"
+[ -n "$sigign" ] && (((16#$sigign >> 24) & 1)) || fail "SIGXFSZ is not ignored (SigIgn ${sigign:-unknown})"
 
 echo "$((failures == 0 ? 1 : 0)) passed, $((failures == 0 ? 0 : 1)) failed"
 [ "$failures" -eq 0 ]
