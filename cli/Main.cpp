@@ -3,15 +3,12 @@
 #include <csignal>
 #include <cstdio>
 
+#include "Version.h"
 #include "chips/ChipCatalogue.h"
 #include "chips/Settings.h"
 #include "cli/Commands.h"
 #include "cli/Console.h"
 #include "cli/Options.h"
-
-#ifndef VELTRO_VERSION
-#error "VELTRO_VERSION is set by the build"
-#endif
 
 int main(int argc, char** argv) {
     // A reader that goes away (veltro51-cli burn ... | head) must not end a burn half done with the
@@ -32,7 +29,8 @@ int main(int argc, char** argv) {
         return EXIT_DONE;
     }
     if (options.version) {
-        console.Out(std::string(CLI_NAME) + " " + VELTRO_VERSION);
+        console.Out(std::string(CLI_NAME) + " " + VELTRO_VERSION + "\n" + VELTRO_COPYRIGHT + "\n" +
+                    VELTRO_LICENCE_NOTICE);
         return EXIT_DONE;
     }
 

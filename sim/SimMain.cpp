@@ -17,6 +17,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "Version.h"
 #include "sim/SimFiles.h"
 #include "sim/SimOptions.h"
 
@@ -53,7 +54,7 @@ std::string FindPreloadLibrary() {
     std::string folder(self);
     folder.erase(folder.rfind('/'));
     for (const char* relative :
-         {"/libveltrosim.so", "/../lib/veltro51/libveltrosim.so", "/../lib/libveltrosim.so"}) {
+         {"/libveltrosim.so", "/" VELTRO_SIM_INSTALLED_LIBRARY, "/../lib/libveltrosim.so"}) {
         char resolved[PATH_MAX];
         if (realpath((folder + relative).c_str(), resolved) != nullptr)
             return resolved;
@@ -92,7 +93,7 @@ int main(int argc, char** argv) {
             return 0;
         }
         if (arg == "--version") {
-            std::printf("veltro51-sim %s\n", VELTRO_VERSION);
+            std::printf("veltro51-sim %s\n%s\n%s\n", VELTRO_VERSION, VELTRO_COPYRIGHT, VELTRO_LICENCE_NOTICE);
             return 0;
         }
         if (arg.rfind("--", 0) != 0)

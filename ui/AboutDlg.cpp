@@ -1,5 +1,6 @@
 #include "ui/AboutDlg.h"
 
+#include <array>
 #include <vector>
 
 #include <wx/button.h>
@@ -7,13 +8,53 @@
 #include <wx/statbox.h>
 #include <wx/stattext.h>
 
+#include "Version.h"
 #include "res/DialogUnits.h"
 #include "res/Ids.h"
 #include "res/Resources.h"
 
-// "Veltro 51 Version 2.4" and "Copyright (C) 2024 Mardane", scrambled.
-const char* const g_scrambledVersionLine = "Yimwvp#92#Zfuwjrr!525";
-const char* const g_scrambledCopyrightLine = "Fsq|vjjlu#,D,$3365#Qbuhbqi";
+namespace {
+
+constexpr int SCRAMBLE_SHIFTS[3] = {3, 4, 1};
+
+constexpr std::size_t Length(const char* text) {
+    std::size_t n = 0;
+    while (text[n] != '\0')
+        ++n;
+    return n;
+}
+
+// The inverse of DescrambleText, run by the compiler: the program holds only what it returns. A
+// character that would scramble past 126 cannot be stored; it stops the build.
+template <std::size_t N> constexpr std::array<char, N + 1> Scrambled(const char* first, const char* second) {
+    std::array<char, N + 1> out{};
+    std::size_t i = 0;
+    for (const char* part : {first, second}) {
+        for (; *part != '\0'; ++part, ++i) {
+            const int c = static_cast<signed char>(*part);
+            if (c < 32 || c > 126) {
+                out[i] = *part;
+                continue;
+            }
+            const int stored = c + SCRAMBLE_SHIFTS[i % 3];
+            if (stored > 126)
+                throw "a character of the About box's lines cannot be scrambled";
+            out[i] = static_cast<char>(stored);
+        }
+    }
+    return out;
+}
+
+constexpr const char* VERSION_LINE_START = "Veltro 51 Version ";
+constexpr auto VERSION_LINE_STORE =
+    Scrambled<Length(VERSION_LINE_START) + Length(VELTRO_VERSION)>(VERSION_LINE_START, VELTRO_VERSION);
+constexpr auto COPYRIGHT_LINE_STORE = Scrambled<Length(VELTRO_COPYRIGHT)>(VELTRO_COPYRIGHT, "");
+
+} // namespace
+
+// "Veltro 51 Version <version>" and the copyright line, from the build's Version.h, scrambled.
+const char* const g_scrambledVersionLine = VERSION_LINE_STORE.data();
+const char* const g_scrambledCopyrightLine = COPYRIGHT_LINE_STORE.data();
 
 const char* const g_aboutDescription = "An Easy To Use USB Port Based Programmer for Popular AT89SXX MCUs\n"
                                        "\n"
@@ -30,11 +71,10 @@ const char* const g_aboutDescription = "An Easy To Use USB Port Based Programmer
 bool DescrambleText(const char* source, char* destination, std::size_t capacity) {
     if (capacity == 0)
         return true;
-    static const int shifts[3] = {3, 4, 1};
     std::size_t i = 0;
     for (; source[i] != '\0' && i < capacity - 1; ++i) {
         const auto c = static_cast<signed char>(source[i]);
-        destination[i] = (c >= 32 && c <= 126) ? static_cast<char>(c - shifts[i % 3]) : source[i];
+        destination[i] = (c >= 32 && c <= 126) ? static_cast<char>(c - SCRAMBLE_SHIFTS[i % 3]) : source[i];
     }
     destination[i] = '\0';
     return true;

@@ -6,6 +6,8 @@
 
 #include <wx/app.h>
 
+#include "Version.h"
+#include "ui/AboutDlg.h"
 #include "ui/OstrelApp.h"
 
 wxIMPLEMENT_APP_NO_MAIN(COstrelApp);
@@ -14,7 +16,10 @@ int main(int argc, char** argv) {
     // Answered before the toolkit starts, so it works without a display.
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--version") == 0) {
-            std::printf("Veltro 51 2.4.0\n");
+            // The About box's copyright line: the program holds it only scrambled.
+            char copyright[128];
+            DescrambleText(g_scrambledCopyrightLine, copyright, sizeof copyright);
+            std::printf("Veltro 51 %s\n%s\n%s\n", VELTRO_VERSION, copyright, VELTRO_LICENCE_NOTICE);
             return 0;
         }
     }

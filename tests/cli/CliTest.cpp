@@ -23,6 +23,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "Version.h"
 #include "chips/Settings.h"
 #include "image/FirmwareBuffer.h"
 #include "image/IntelHex.h"
@@ -521,7 +522,8 @@ TEST_F(CliTest, BadUsageExitsWithTwoAndAOneLineHintAndDoesNothing) {
               0u);
     const RunResult version = Offline({"--version"});
     EXPECT_EQ(version.status, 0);
-    EXPECT_EQ(version.out, std::string("veltro51-cli ") + VELTRO_VERSION + "\n");
+    EXPECT_EQ(version.out, std::string("veltro51-cli ") + VELTRO_VERSION + "\n" + VELTRO_COPYRIGHT + "\n" +
+                               VELTRO_LICENCE_NOTICE + "\n");
 }
 
 // The names in a folder that a save's temporary would have.

@@ -1,18 +1,26 @@
 #!/usr/bin/env bash
-# Checks of the Debian package and of installation into a prefix.
+# Checks of the Debian packages (veltro51 and veltro51-sim) and of installation into a prefix.
 #   package-test.sh CONF MODE
-# CONF holds shell assignments written by CMake (PKG_WORK, PKG_EXPECTED, PKG_PROGRAMS, PKG_VERSION,
-# SOURCE_DIR, BINARY_DIR). "build" makes the package in PKG_WORK and unpacks it into
-# PKG_WORK/root; the other modes except "prefix" look at that.
+# CONF holds shell assignments written by CMake (PKG_WORK, PKG_EXPECTED_<package>, PKG_PROGRAMS,
+# PKG_VERSION, PKG_COPYRIGHT, SOURCE_DIR, BINARY_DIR, ...). "build" makes the packages in PKG_WORK
+# and unpacks both into PKG_WORK/root; the other modes except "prefix" look at that.
 set -euo pipefail
 # shellcheck disable=SC1090
 source "$1"
 mode="$2"
 
+packages="veltro51 veltro51-sim"
+# The .deb of package $1 in folder $2 (default PKG_WORK).
 deb_file() {
-    local debs=("$PKG_WORK"/*.deb)
-    [ ${#debs[@]} -eq 1 ] && [ -f "${debs[0]}" ] || fail "expected one .deb in $PKG_WORK, found: ${debs[*]}"
+    local debs=("${2:-$PKG_WORK}/$1"_*.deb)
+    [ ${#debs[@]} -eq 1 ] && [ -f "${debs[0]}" ] || fail "expected one $1_*.deb in ${2:-$PKG_WORK}, found: ${debs[*]}"
     echo "${debs[0]}"
+}
+# The files (and links) of a .deb, one a line, without the leading ./
+deb_files() { dpkg-deb -c "$1" | awk '$1 !~ /^d/ {print $6}' | sed 's|^\./||' | sort; }
+expected_of() {
+    local var="PKG_EXPECTED_${1//-/_}"
+    echo "${!var}"
 }
 fail() {
     echo "FAIL: $*" >&2
@@ -31,35 +39,68 @@ build)
     cpack -G DEB --config "$BINARY_DIR/CPackConfig.cmake" -B "$PKG_WORK" >"$PKG_WORK/cpack.log" 2>&1 ||
         { cat "$PKG_WORK/cpack.log"; fail "cpack"; }
     rm -rf "$PKG_WORK/_CPack_Packages"
-    deb="$(deb_file)"
-    dpkg-deb --info "$deb"
-    dpkg -x "$deb" "$root"
+    for p in $packages; do
+        deb="$(deb_file "$p")"
+        dpkg-deb --info "$deb"
+        dpkg -x "$deb" "$root"
+    done
     ;;
 
 contents)
-    deb="$(deb_file)"
     errors=0
-    for f in $PKG_EXPECTED; do
-        if [ ! -f "$root/$f" ]; then
-            echo "missing: /$f"
+    for p in $packages; do
+        deb="$(deb_file "$p")"
+        expected=" $(expected_of "$p") "
+        files="$(deb_files "$deb")"
+        for f in $expected; do
+            grep -qxF "$f" <<<"$files" || { echo "$p: missing /$f"; errors=$((errors + 1)); }
+        done
+        # Nothing else: no headers, static libraries or build leftovers, and nothing of the other
+        # package. Help pages may bring pictures.
+        while read -r f; do
+            case "$expected" in *" $f "*) continue ;; esac
+            case "$p:$f" in veltro51:usr/share/veltro51/Help/*) continue ;; esac
+            echo "$p: unexpected /$f"
+            errors=$((errors + 1))
+        done <<<"$files"
+        # Every file belongs to root, the way dpkg will install it.
+        if dpkg-deb -c "$deb" | awk '$2 != "root/root"' | grep .; then
+            echo "$p: files not owned by root/root"
             errors=$((errors + 1))
         fi
+        [ "$(dpkg-deb -f "$deb" Version)" = "$PKG_VERSION" ] ||
+            { echo "$p: the package's version is not $PKG_VERSION"; errors=$((errors + 1)); }
+        [ "$(dpkg-deb -f "$deb" Source)" = veltro51 ] || { echo "$p: its source is not veltro51"; errors=$((errors + 1)); }
+
+        # The licence: a machine-readable copyright file, our one copyright line, GPL 3 or later by
+        # reference to the system's copy of the text.
+        copyright="$root/usr/share/doc/$p/copyright"
+        if [ -f "$copyright" ]; then
+            head -n 1 "$copyright" | grep -qx 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' ||
+                { echo "$p: the copyright file is not in the machine-readable format"; errors=$((errors + 1)); }
+            # The first Files paragraph covers everything.
+            awk -v RS= 'NR == 2' "$copyright" | grep -qx 'Files: \*' ||
+                { echo "$p: the copyright file's first Files paragraph is not Files: *"; errors=$((errors + 1)); }
+            awk -v RS= 'NR == 2' "$copyright" | grep -qxF "Copyright: $PKG_COPYRIGHT_DEP5" ||
+                { echo "$p: the copyright file does not say Copyright: $PKG_COPYRIGHT_DEP5"; errors=$((errors + 1)); }
+            awk -v RS= 'NR == 2' "$copyright" | grep -qxF "License: $PKG_LICENSE" ||
+                { echo "$p: the copyright file does not license everything under $PKG_LICENSE"; errors=$((errors + 1)); }
+            # Every licence named has its paragraph, which points to the text in common-licenses.
+            for l in $(sed -n 's/^License: //p' "$copyright" | sort -u); do
+                para="$(awk -v RS= -v l="License: $l" 'index($0, l "\n") == 1' "$copyright")"
+                [ -n "$para" ] || { echo "$p: the licence $l has no paragraph of its own"; errors=$((errors + 1)); continue; }
+                common="$(grep -o '/usr/share/common-licenses/[A-Za-z0-9.-]*' <<<"$para" | head -n 1)"
+                [ -n "$common" ] && [ -f "$common" ] ||
+                    { echo "$p: the licence $l names no text in /usr/share/common-licenses"; errors=$((errors + 1)); }
+            done
+        fi
     done
-    # Nothing else: no headers, static libraries or build leftovers. Help pages may bring pictures.
-    while read -r f; do
-        case " $PKG_EXPECTED " in *" $f "*) continue ;; esac
-        case "$f" in usr/share/veltro51/Help/*) continue ;; esac
-        echo "unexpected: /$f"
-        errors=$((errors + 1))
-    done < <(cd "$root" && find . -type f -o -type l | sed 's|^\./||' | sort)
+    # The source carries the licence's full text.
+    [ -f /usr/share/common-licenses/GPL-3 ] && ! cmp -s "$SOURCE_DIR/COPYING" /usr/share/common-licenses/GPL-3 &&
+        { echo "COPYING is not the GNU GPL version 3"; errors=$((errors + 1)); }
     for p in $PKG_PROGRAMS; do
         [ -x "$root/usr/bin/$p" ] || { echo "not executable: /usr/bin/$p"; errors=$((errors + 1)); }
     done
-    # Every file belongs to root, the way dpkg will install it.
-    if dpkg-deb -c "$deb" | awk '$2 != "root/root"' | grep .; then
-        echo "files not owned by root/root"
-        errors=$((errors + 1))
-    fi
 
     entry="$root/usr/share/applications/veltro51.desktop"
     [ "$(entry_value "$entry" Exec)" = /usr/bin/veltro51 ] || { echo "Exec= is not /usr/bin/veltro51"; errors=$((errors + 1)); }
@@ -82,64 +123,107 @@ contents)
         { echo "the metainfo does not launch veltro51.desktop"; errors=$((errors + 1)); }
     grep -q "<release version=\"$PKG_VERSION\"" "$meta" ||
         { echo "the metainfo names no release $PKG_VERSION"; errors=$((errors + 1)); }
-    zcat "$root/usr/share/doc/veltro51/changelog.gz" | head -n 1 | grep -q "^veltro51 ($PKG_VERSION) " ||
-        { echo "the changelog's first entry is not $PKG_VERSION"; errors=$((errors + 1)); }
+    grep -qxF "  <project_license>$PKG_LICENSE</project_license>" "$meta" ||
+        { echo "the metainfo's project_license is not $PKG_LICENSE"; errors=$((errors + 1)); }
+    for p in $packages; do
+        zcat "$root/usr/share/doc/$p/changelog.gz" | head -n 1 | grep -q "^veltro51 ($PKG_VERSION) " ||
+            { echo "$p: the changelog's first entry is not $PKG_VERSION"; errors=$((errors + 1)); }
+    done
 
-    # The udev rule must match the ids the program looks for, in the lower-case hex of sysfs.
+    # The udev rule gives the programmer, and only it (every rule matches its ids, in the lower-case
+    # hex of sysfs), to the user at the seat and to the group plugdev.
+    rule="$root/usr/lib/udev/rules.d/60-veltro51.rules"
+    rules="$(grep -v '^[[:space:]]*\(#\|$\)' "$rule")"
+    [ -n "$rules" ] || { echo "the udev rule file holds no rule"; errors=$((errors + 1)); }
     for pair in VENDOR:idVendor PRODUCT:idProduct; do
         id="${pair%%:*}" attr="${pair#*:}"
         hex="$(sed -n "s/.*ISP_${id}_ID = 0x\([0-9A-Fa-f]\{4\}\);.*/\1/p" "$SOURCE_DIR/link/Requests.h")"
         [ -n "$hex" ] || fail "no ISP_${id}_ID in link/Requests.h"
-        grep -q "ATTR{$attr}==\"$(echo "$hex" | tr A-F a-f)\"" "$root/usr/lib/udev/rules.d/60-veltro51.rules" ||
-            { echo "the udev rule does not match $attr $hex"; errors=$((errors + 1)); }
+        if grep -vF "ATTR{$attr}==\"$(echo "$hex" | tr A-F a-f)\"" <<<"$rules"; then
+            echo "a udev rule does not match $attr $hex"
+            errors=$((errors + 1))
+        fi
     done
-    grep -q 'TAG+="uaccess"' "$root/usr/lib/udev/rules.d/60-veltro51.rules" ||
-        { echo "the udev rule gives no uaccess"; errors=$((errors + 1)); }
+    for assignment in 'TAG+="uaccess"' 'GROUP="plugdev"' 'MODE="0660"'; do
+        grep -qF "$assignment" <<<"$rules" || { echo "the udev rule does not set $assignment"; errors=$((errors + 1)); }
+    done
+    # The Installation page gives the same rule to copy by hand.
+    if has veltro51; then
+        page_rule="$(sed -n 's|^<pre>\(SUBSYSTEM==.*\)</pre>$|\1|p' "$root/usr/share/veltro51/Help/Installation.htm")"
+        [ "$page_rule" = "$rules" ] || { echo "the Installation page's rule is not the installed one"; errors=$((errors + 1)); }
+    fi
 
     [ $errors -eq 0 ] || fail "$errors problem(s) in the package's contents"
     echo "contents: every file in its place"
     ;;
 
 depends)
-    deb="$(deb_file)"
-    depends="$(dpkg-deb -f "$deb" Depends)"
-    echo "Depends: $depends"
-    # Which runtime packages the installed binaries need, from their own NEEDED entries: the field
+    # Which runtime packages each package's binaries need, from their own NEEDED entries: the field
     # must come from dpkg-shlibdeps, not from a hand-kept list.
-    needed="$(find "$root/usr" -type f \( -perm -u+x -o -name '*.so*' \) -exec sh -c \
-        'file -b "$1" | grep -q ^ELF && readelf -d "$1"' sh {} \; | sed -n 's/.*Shared library: \[\(.*\)\]/\1/p' | sort -u)"
-    echo "needed: $(echo $needed)"
-    want=()
-    [ -z "$needed" ] || want+=(libc6)
-    grep -q '^libusb-0\.1\.so' <<<"$needed" && want+=(libusb-0.1-4)
-    grep -q '^libwx_gtk3u_core-3\.2\.so' <<<"$needed" && want+=(libwxgtk3.2-1)
-    grep -q '^libwx_baseu-3\.2\.so' <<<"$needed" && want+=(libwxbase3.2-1)
-    # The command-line tool talks USB through libusb-0.1 (veltro51-sim only starts another
-    # program), and the desktop program is built on wx for GTK 3.
-    if has veltro51-cli && ! grep -q '^libusb-0\.1\.so' <<<"$needed"; then
-        fail "no installed binary needs libusb-0.1"
-    fi
-    if has veltro51 && ! grep -q '^libwx_gtk3u_core-3\.2\.so' <<<"$needed"; then
-        fail "veltro51 does not need the wx GTK 3 library"
-    fi
-    for p in "${want[@]}"; do
-        grep -Eq "(^|, )$p( |,|$)" <<<"$depends" || fail "Depends does not name $p"
+    for p in $packages; do
+        deb="$(deb_file "$p")"
+        depends="$(dpkg-deb -f "$deb" Depends)"
+        echo "$p Depends: $depends"
+        needed="$(for f in $(expected_of "$p"); do
+            if file -b "$root/$f" | grep -q ^ELF; then readelf -d "$root/$f"; fi
+        done | sed -n 's/.*Shared library: \[\(.*\)\]/\1/p' | sort -u)"
+        echo "$p needs: $(echo $needed)"
+        want=()
+        [ -z "$needed" ] || want+=(libc6)
+        grep -q '^libusb-0\.1\.so' <<<"$needed" && want+=(libusb-0.1-4)
+        grep -q '^libwx_gtk3u_core-3\.2\.so' <<<"$needed" && want+=(libwxgtk3.2-1)
+        grep -q '^libwx_baseu-3\.2\.so' <<<"$needed" && want+=(libwxbase3.2-1)
+        for d in "${want[@]}"; do
+            grep -Eq "(^|, )$d( |,|$)" <<<"$depends" || fail "$p: Depends does not name $d"
+        done
+        if grep -Eq -- '-dev( |,|$)' <<<"$depends"; then
+            fail "$p: Depends names a development package"
+        fi
+        echo "$p depends: ${want[*]:-nothing to depend on}"
     done
-    if grep -Eq -- '-dev( |,|$)' <<<"$depends"; then
-        fail "Depends names a development package"
+    # The command-line tool talks USB through libusb-0.1, and the desktop program is built on wx
+    # for GTK 3. veltro51-sim only starts another program: neither it nor its library needs them.
+    main="$(dpkg-deb -f "$(deb_file veltro51)" Depends)"
+    if has veltro51-cli && ! grep -q 'libusb-0\.1-4' <<<"$main"; then
+        fail "veltro51 does not depend on libusb-0.1-4"
     fi
-    echo "depends: ${want[*]:-nothing to depend on}"
+    if has veltro51 && ! grep -q 'libwxgtk3\.2-1' <<<"$main"; then
+        fail "veltro51 does not depend on the wx GTK 3 library"
+    fi
+    sim="$(dpkg-deb -f "$(deb_file veltro51-sim)" Depends)"
+    if grep -Eq 'libusb|libwx|veltro51' <<<"$sim"; then
+        fail "veltro51-sim depends on more than it runs on: $sim"
+    fi
+    # veltro51 only suggests the simulator: nothing of it is installed unless asked for.
+    [ "$(dpkg-deb -f "$(deb_file veltro51)" Suggests)" = veltro51-sim ] || fail "veltro51 does not suggest veltro51-sim"
+    for field in Depends Recommends Pre-Depends; do
+        if dpkg-deb -f "$(deb_file veltro51)" "$field" | grep -q veltro51-sim; then
+            fail "veltro51's $field names veltro51-sim"
+        fi
+    done
     ;;
 
 programs)
     [ -n "$PKG_PROGRAMS" ] || { echo "no programs in this build"; exit 0; }
     # The tools read the chip last chosen from here; the user's own settings stay out of it.
     export XDG_CONFIG_HOME="$PKG_WORK/config"
+    # One version and one copyright line everywhere: --version of every program (first line, then
+    # the copyright line and the licence) and every man page.
     for p in $PKG_PROGRAMS; do
         out="$("$root/usr/bin/$p" --version 2>&1)" || fail "/usr/bin/$p --version failed: $out"
         echo "$p --version: $out"
-        grep -q "$PKG_VERSION" <<<"$out" || fail "/usr/bin/$p --version does not print $PKG_VERSION"
+        head -n 1 <<<"$out" | grep -q " $PKG_VERSION\$" || fail "/usr/bin/$p --version does not print $PKG_VERSION"
+        [ "$(sed -n 2p <<<"$out")" = "$PKG_COPYRIGHT" ] || fail "/usr/bin/$p --version does not print '$PKG_COPYRIGHT'"
+        grep -q "GPL version 3 or later" <<<"$out" || fail "/usr/bin/$p --version names no licence"
     done
+    for page in "$root"/usr/share/man/man1/*.1.gz; do
+        zcat "$page" | grep -qxF "$PKG_COPYRIGHT." || fail "$(basename "$page") does not say $PKG_COPYRIGHT"
+        zcat "$page" | head -n 1 | grep -qF "\"veltro51 $PKG_VERSION\"" || fail "$(basename "$page") is not of $PKG_VERSION"
+    done
+    # The desktop program holds its copyright line only scrambled (the About box's), and shows it.
+    if has veltro51 && grep -qF "$PKG_COPYRIGHT" "$root/usr/bin/veltro51"; then
+        fail "/usr/bin/veltro51 holds its copyright line in plain"
+    fi
     # Every option that a program's --help names is in its man page.
     for p in veltro51-cli veltro51-sim; do
         has "$p" || continue
@@ -162,9 +246,9 @@ programs)
         # A sanitizer build's library would refuse a preload ahead of its runtime.
         export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0"
         preload="$("$root/usr/bin/veltro51-sim" -- sh -c 'echo "$LD_PRELOAD"')" || fail "veltro51-sim -- sh failed"
-        [ "$preload" = "$(realpath "$root/usr/lib/veltro51/libveltrosim.so")" ] ||
+        [ "$preload" = "$(realpath "$root/$PKG_SIM_LIBRARY")" ] ||
             fail "veltro51-sim preloads '$preload', not the installed libveltrosim.so"
-        echo "veltro51-sim: preloads /usr/lib/veltro51/libveltrosim.so"
+        echo "veltro51-sim: preloads /$PKG_SIM_LIBRARY"
         # The installed command-line tool finds the simulated programmer through the installed
         # libusb-0.1 and names the chip in its socket by the signature it reads (another chip
         # than the one selected, so that the name can only come from the device).
@@ -236,14 +320,51 @@ validate)
     ;;
 
 lintian)
-    deb="$(deb_file)"
-    # Lintian refuses nothing as root but says so on stderr; its findings go to stdout.
-    out="$(lintian --no-tag-display-limit "$deb" 2>/dev/null)" || true
+    debs=()
+    for p in $packages; do debs+=("$(deb_file "$p")"); done
+    # Every tag down to the informational and pedantic ones; the only ones allowed are those that
+    # the package's override file explains (shown as O:, with its reason as N:). Lintian runs as
+    # root but says so on stderr; its findings go to stdout.
+    out="$(lintian -I --pedantic --show-overrides --tag-display-limit 0 "${debs[@]}" 2>/dev/null)" || true
     echo "$out"
-    if grep -q '^E:' <<<"$out"; then
-        fail "lintian reports errors"
+    if grep -E '^[EWIPX]:' <<<"$out" >/dev/null; then
+        fail "lintian reports tags that no override explains"
     fi
-    echo "lintian: no errors"
+    echo "lintian -I --pedantic: no tag but the overridden ones"
+    ;;
+
+hardening)
+    # Every binary of both packages: a position-independent executable (or shared library) with
+    # RELRO and immediate binding, fortified calls and the stack protector, and stripped of the
+    # sections that only name the compiler (lintian's binary-has-unneeded-section).
+    errors=0
+    checked=0
+    for p in $packages; do
+        for f in $(expected_of "$p"); do
+            file -b "$root/$f" | grep -q '^ELF' || continue
+            checked=$((checked + 1))
+            what="$p: /$f"
+            header="$(readelf -hW "$root/$f")"
+            dynamic="$(readelf -dW "$root/$f")"
+            symbols="$(readelf --dyn-syms -W "$root/$f")"
+            grep -q 'Type: *DYN' <<<"$header" || { echo "$what is not position-independent"; errors=$((errors + 1)); }
+            case "$f" in usr/bin/*)
+                grep -q 'FLAGS_1.*PIE' <<<"$dynamic" || { echo "$what is no PIE"; errors=$((errors + 1)); } ;;
+            esac
+            readelf -lW "$root/$f" | grep -q GNU_RELRO || { echo "$what has no RELRO"; errors=$((errors + 1)); }
+            grep -Eq '\(FLAGS\).*BIND_NOW|FLAGS_1.*NOW' <<<"$dynamic" || { echo "$what is not bound now"; errors=$((errors + 1)); }
+            grep -Eq ' __[a-z]+_chk(@|$)' <<<"$symbols" || { echo "$what calls no fortified function"; errors=$((errors + 1)); }
+            grep -q ' __stack_chk_fail' <<<"$symbols" || { echo "$what has no stack protector"; errors=$((errors + 1)); }
+            if readelf -SW "$root/$f" | grep -Eq '\] \.(comment|note) '; then
+                echo "$what keeps .comment or .note"
+                errors=$((errors + 1))
+            fi
+            readelf -SW "$root/$f" | grep -q '\] \.symtab ' && { echo "$what is not stripped"; errors=$((errors + 1)); }
+        done
+    done
+    [ $checked -gt 0 ] || fail "no binary in the packages"
+    [ $errors -eq 0 ] || fail "$errors hardening problem(s)"
+    echo "hardening: $checked binaries PIE, RELRO, BIND_NOW, fortified, stack-protected, stripped"
     ;;
 
 prefix)
@@ -278,9 +399,48 @@ prefix)
         fi
         grep -qxF "$prefix/share/applications/veltro51.desktop" "$BINARY_DIR/install_manifest.txt" ||
             fail "$how: the entry is not in install_manifest.txt"
+        # The installed simulator finds its library wherever the prefix is.
+        if has veltro51-sim; then
+            export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0"
+            preload="$("$top/bin/veltro51-sim" -- sh -c 'echo "$LD_PRELOAD"')" || fail "$how: veltro51-sim -- sh failed"
+            [ "$preload" = "$(realpath "$top/${PKG_SIM_LIBRARY#usr/}")" ] || fail "$how: veltro51-sim preloads '$preload'"
+        fi
     done
     rm -rf "$dir" "$dir.log"
     echo "prefix: installs into any prefix"
+    ;;
+
+packagers)
+    # A distribution's build of the two packages, as the README's packaging section gives it: no
+    # tests (CMake may not even look for GoogleTest or the X11 test libraries), warnings that are
+    # not errors (-Wabi alone warns in every C++ file, as a newer compiler's new warning would), and
+    # the packager's own maintainer address. It must make the same two packages.
+    dir="$PKG_WORK-packagers"
+    rm -rf "$dir"
+    mkdir -p "$dir"
+    maintainer="A Packager <packager@example.org>"
+    CXXFLAGS="${CXXFLAGS:+$CXXFLAGS }-Wabi" cmake -S "$SOURCE_DIR" -B "$dir/build" -G "$CMAKE_GENERATOR" \
+        -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF -DVELTRO_BUILD_GUI="$VELTRO_BUILD_GUI" \
+        -DVELTRO_MAINTAINER="$maintainer" \
+        -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON -DCMAKE_DISABLE_FIND_PACKAGE_X11=ON >"$dir/configure.log" 2>&1 ||
+        { cat "$dir/configure.log"; fail "configure with BUILD_TESTING=OFF"; }
+    cmake --build "$dir/build" -j"$(nproc)" >"$dir/build.log" 2>&1 || { tail -n 40 "$dir/build.log"; fail "build"; }
+    grep -q 'warning:.*-Wabi' "$dir/build.log" || fail "the build showed no warning, so it did not show that warnings are no errors"
+    # Nothing of the tests, the benchmarks or the fuzz targets was built or even configured.
+    if grep -E "\"file\": \"$SOURCE_DIR/(tests|bench|fuzz)/" "$dir/build/compile_commands.json"; then
+        fail "the build compiled tests, benchmarks or fuzz targets"
+    fi
+    if grep -E -- '-Werror( |")' "$dir/build/compile_commands.json" | head -n 1 | grep .; then
+        fail "warnings are errors in a packager's build"
+    fi
+    (cd "$dir/build" && cpack -G DEB -B "$dir/debs") >"$dir/cpack.log" 2>&1 || { cat "$dir/cpack.log"; fail "cpack"; }
+    for p in $packages; do
+        deb="$(deb_file "$p" "$dir/debs")"
+        diff <(deb_files "$(deb_file "$p")") <(deb_files "$deb") || fail "$p from a packager's build holds other files"
+        [ "$(dpkg-deb -f "$deb" Maintainer)" = "$maintainer" ] || fail "$p: the packager's maintainer is not in the package"
+    done
+    rm -rf "$dir"
+    echo "packagers: BUILD_TESTING=OFF builds the programs, warnings are no errors, the same two packages"
     ;;
 
 *)

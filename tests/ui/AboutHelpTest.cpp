@@ -9,6 +9,7 @@
 #include <wx/statbox.h>
 #include <wx/stattext.h>
 
+#include "Version.h"
 #include "tests/ui/UiTestSupport.h"
 #include "ui/AboutDlg.h"
 #include "ui/Help.h"
@@ -63,11 +64,12 @@ TEST_F(AboutHelpTest, AboutBoxShowsItsTextsEachTimeItOpens) {
         auto text = [&](int id) {
             return dynamic_cast<wxStaticText*>(dialog.FindWindow(id))->GetLabelText();
         };
-        EXPECT_EQ(text(IDC_ABOUT_VERSION), "Veltro 51 Version 2.4");
-        EXPECT_EQ(text(IDC_ABOUT_COPYRIGHT), "Copyright (C) 2024 Mardane");
+        // The build's version and copyright line, the same that --version and the packages show.
+        EXPECT_EQ(text(IDC_ABOUT_VERSION), wxString("Veltro 51 Version ") + VELTRO_VERSION);
+        EXPECT_EQ(text(IDC_ABOUT_COPYRIGHT), VELTRO_COPYRIGHT);
         EXPECT_TRUE(text(IDC_ABOUT_DESCRIPTION)
                         .StartsWith("An Easy To Use USB Port Based Programmer for Popular AT89SXX MCUs\n\n"));
-        EXPECT_EQ(dialog.m_versionLine, "Veltro 51 Version 2.4");
+        EXPECT_EQ(dialog.m_versionLine, wxString("Veltro 51 Version ") + VELTRO_VERSION);
         auto* ok = dynamic_cast<wxButton*>(dialog.FindWindow(wxID_OK));
         ASSERT_TRUE(ok);
         EXPECT_EQ(ok->GetLabel(), "OK");
@@ -93,7 +95,7 @@ TEST_F(AboutHelpTest, AboutCommandRunsTheBoxModally) {
     });
     wxCommandEvent about(wxEVT_MENU, ID_APP_ABOUT);
     Frame()->ProcessWindowEvent(about);
-    EXPECT_EQ(shownVersion, "Veltro 51 Version 2.4");
+    EXPECT_EQ(shownVersion, wxString("Veltro 51 Version ") + VELTRO_VERSION);
 }
 
 class HelpTest : public CAppFixture {
