@@ -2,46 +2,63 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <thread>
 
 #include <poll.h>
 
 #include "chips/ChipCatalogue.h"
-#include "image/BinaryWriter.h"
-#include "image/IntelHex.h"
+#include "image/Checksum.h"
 #include "image/FirmwareBuffer.h"
 #include "link/Programmer.h"
 #include "ops/Burn.h"
+#include "ops/ChipOps.h"
 #include "ops/FileCommands.h"
 #include "ops/FlashRead.h"
 #include "ops/Format.h"
-#include "ops/Identify.h"
+#include "ops/ImageSource.h"
 #include "ops/LockBits.h"
 #include "ops/Speed.h"
 #include "ops/Texts.h"
 
 namespace {
 
-// info's own lines, around the desktop application's texts.
-constexpr const char* LINE_SPEED = "Programming Speed : %s";
-constexpr const char* LINE_SPEED_UNKNOWN = "Programming Speed : unknown code %d";
-constexpr const char* LINE_LOCK_OTHER = "Lock Bits : 0x%02X, no lock mode";
-constexpr const char* LINE_CATALOGUE_CHIP = "Catalogue Chip : %s";
-constexpr const char* LINE_SELECTED_CHIP = "Selected Chip : %s, %d Bytes";
+// What a script hears of a chip operation.
+int ExitFor(ChipStatus status) {
+    switch (status) {
+    case ChipStatus::Done:
+        return EXIT_DONE;
+    case ChipStatus::NoProgrammer:
+        return EXIT_NO_PROGRAMMER;
+    case ChipStatus::NoChip:
+    case ChipStatus::UnknownChip:
+    case ChipStatus::WrongChip:
+    case ChipStatus::Locked:
+        return EXIT_CHIP;
+    case ChipStatus::Failed:
+    case ChipStatus::Mismatch:
+    case ChipStatus::NotBlank:
+    case ChipStatus::Aborted:
+        break;
+    }
+    return EXIT_FAILED;
+}
 
-// The view's part in Open HEX File: there is no window to scroll or title here.
-class CNoView : public IDocumentView {
-public:
-    void SetTitle(const std::string&) override {}
-    void ScrollToTop() override {}
-    void Invalidate(bool) override {}
-};
+// The command line's own hints after a refusal: what to give it to go on.
+void PrintHint(ChipStatus status, CConsole& console) {
+    if (status == ChipStatus::UnknownChip)
+        console.Err("Name the chip with --chip NAME to program it as that chip.");
+    else if (status == ChipStatus::WrongChip)
+        console.Err("Put the chip asked for into the socket, or give --force to go on with --chip's size.");
+    else if (status == ChipStatus::Locked)
+        console.Err("Give --force to read the chip all the same (it answers with a pattern, not its flash).");
+}
 
-FirmwareBuffer BufferForSelectedChip() {
-    FirmwareBuffer buffer;
-    buffer.m_imageSize = SelectedChipInfo().flashSize;
-    return buffer;
+// The system's reason for a file that failed, on the line after the product's message.
+void PrintReason(const std::string& path, int systemError, CConsole& console) {
+    if (systemError != 0)
+        console.Err(path + ": " + std::strerror(systemError));
 }
 
 // Runs work on a thread of its own while the main thread waits for it or for Ctrl+C. onInterrupt
@@ -80,13 +97,13 @@ template <typename Work, typename OnInterrupt> void RunInterruptible(Work work, 
     worker.join();
 }
 
-// ---- burn ----
-
-// The burn dialog as lines. Rows and labels come on the worker thread, the abort's rows on the main
-// thread; the console keeps them in order.
-class CConsoleBurnPort : public IOperationPort, public IWorkerWait {
+// The burn dialog as lines, for every operation on a chip: each row with its time and a mark for its
+// kind, failures to standard error, the chips-written label, a progress bar on a terminal. Events
+// come on the operation's thread, the abort's rows on the main thread; the console keeps them in
+// order.
+class CConsolePort : public IOperationPort, public IWorkerWait {
 public:
-    CConsoleBurnPort(CConsole& console, bool askMore) : m_console(console), m_askMore(askMore) {}
+    CConsolePort(CConsole& console, bool askMore) : m_console(console), m_askMore(askMore) {}
 
     void Row(RowKind kind, const std::string& text) override {
         const char* mark = kind == RowKind::Error     ? MARK_ERROR
@@ -165,35 +182,71 @@ private:
 // the burn's.
 class CConsoleAbortPort : public IOperationPort {
 public:
-    explicit CConsoleAbortPort(CConsoleBurnPort& burn) : m_burn(burn) {}
+    explicit CConsoleAbortPort(CConsolePort& burn) : m_burn(burn) {}
     void Row(RowKind kind, const std::string& text) override { m_burn.Row(kind, text); }
     void Message(const std::string& text, MsgIcon icon) override { m_burn.Message(text, icon); }
     bool Ask(Question question) override { return question == Question::AbortBurn; }
 
 private:
-    CConsoleBurnPort& m_burn;
+    CConsolePort& m_burn;
 };
 
+// Keeps the messages of a trial load, to show them only when it fails.
+class CHeldMessages : public IOperationPort {
+public:
+    void Message(const std::string& text, MsgIcon icon) override { m_messages.emplace_back(text, icon); }
+    void ShowTo(IOperationPort& port) const {
+        for (const auto& [text, icon] : m_messages)
+            port.Message(text, icon);
+    }
+
+private:
+    std::vector<std::pair<std::string, MsgIcon>> m_messages;
+};
+
+// A file that cannot be loaded at all is told before the programmer is touched: within --chip's
+// size, or within the largest chip's when the socket will tell the size.
+bool FileLoads(const std::string& path, int chip, IOperationPort& port, CConsole& console) {
+    int32_t size = 0;
+    for (const ChipInfo& info : g_chipCatalogue)
+        size = std::max(size, info.flashSize);
+    if (chip >= 0)
+        size = g_chipCatalogue[static_cast<size_t>(chip)].flashSize;
+    CFileImageSource trial(path);
+    CHeldMessages held;
+    if (trial.Load(size, held))
+        return true;
+    held.ShowTo(port);
+    PrintReason(path, trial.SystemError(), console);
+    return false;
+}
+
+ChipExpectation ExpectationOf(const CliOptions& options) {
+    return ChipExpectation{true, options.chip, options.force};
+}
+
+// ---- burn ----
+
 int RunBurn(const CliOptions& options, CConsole& console) {
-    CConsoleSink messages(console);
-    CNoView view;
-    FirmwareBuffer buffer = BufferForSelectedChip();
-    if (!OpenFirmwareFile(options.files[0], buffer, messages, view).ok)
+    CConsolePort port(console, options.more);
+    if (!FileLoads(options.files[0], options.chip, port, console))
         return EXIT_FAILED;
 
+    CFileImageSource source(options.files[0]);
     CRealSleeper sleeper;
     std::atomic<int32_t> running{1};
     std::atomic<int32_t> abort{0};
+    std::vector<uint8_t> readBack(BURN_BUFFER_SIZE);
     BurnJob job;
-    job.image = buffer.m_image.data(); // IMAGE_CAPACITY == BURN_BUFFER_SIZE bytes
-    job.lastAddress = buffer.m_imageSize - 1;
+    job.readBack = readBack.data();
     job.autoLock = options.lockMode > 0;
     job.lockLevel = options.lockMode > 0 ? options.lockMode : 1;
     job.running = &running;
     job.abort = &abort;
     job.location = options.programmer;
+    job.expect = ExpectationOf(options);
+    job.source = &source;
 
-    CConsoleBurnPort port(console, options.more);
     bool aborted = false;
     BurnResult result;
     RunInterruptible([&] { result = BurnThreadProc(job, port, sleeper); },
@@ -205,150 +258,103 @@ int RunBurn(const CliOptions& options, CConsole& console) {
     console.EndProgress();
     console.Out(port.ElapsedText());
 
-    const bool allWritten = result.ending == BurnEnding::NoMore && result.chipsWritten > 0 &&
-                            result.chipsFailed == 0 && result.lockFailures == 0;
-    return !aborted && allWritten ? EXIT_DONE : EXIT_FAILED;
+    if (aborted || result.ending == BurnEnding::Abort)
+        return EXIT_FAILED;
+    if (result.ending == BurnEnding::Failure) {
+        PrintHint(result.status, console);
+        if (!source.Loaded())
+            PrintReason(source.Path(), source.SystemError(), console);
+        return result.chipsWritten == 0 ? ExitFor(result.status) : EXIT_FAILED;
+    }
+    const bool allWritten = result.chipsWritten > 0 && result.chipsFailed == 0 && result.lockFailures == 0 &&
+                            result.powerOffFailures == 0;
+    return allWritten ? EXIT_DONE : EXIT_FAILED;
 }
 
-// ---- read ----
+// ---- the chip operations: info, read, verify, blank, erase, lock ----
 
-// The Read Flash dialog as lines: its status texts, its message boxes and a progress bar.
-class CConsoleReadPort : public CConsoleSink {
-public:
-    explicit CConsoleReadPort(CConsole& console) : CConsoleSink(console), m_console(console) {}
-
-    void Row(RowKind kind, const std::string& text) override {
-        if (kind == RowKind::Error)
-            m_console.Err(text);
-        else
-            m_console.Out(text);
-    }
-    void Progress(int done, int total) override {
-        if (total > 0)
-            m_console.Progress(static_cast<double>(done) / total, PercentText(done, total));
-    }
-
-private:
-    CConsole& m_console;
-};
-
-int RunRead(const CliOptions& options, CConsole& console) {
-    const std::string& path = options.files[0];
-    FirmwareBuffer buffer = BufferForSelectedChip();
-
-    CRealSleeper sleeper;
-    std::atomic<int32_t> succeeded{0};
-    std::atomic<int32_t> abort{0};
-    ReadJob job;
-    job.length = buffer.m_imageSize;
-    job.succeeded = &succeeded;
+// Runs job, Ctrl+C aborting it after the block in transfer or before its next step.
+ChipResult RunChip(ChipJob job, const CliOptions& options, CConsolePort& port, std::atomic<int32_t>& abort) {
+    job.expect = ExpectationOf(options);
+    job.readLocked = options.force;
     job.abort = &abort;
     job.location = options.programmer;
+    CRealSleeper sleeper;
+    ChipResult result;
+    RunInterruptible([&] { result = RunChipJob(job, port, sleeper); },
+                     [&](const CWakePipe&) { abort.store(1); });
+    return result;
+}
 
-    CConsoleReadPort port(console);
-    RunInterruptible([&] { ReadFlashThread(job, port, sleeper); }, [&](const CWakePipe&) { abort.store(1); });
+int RunChipCommand(ChipAction action, const CliOptions& options, CConsole& console) {
+    CConsolePort port(console, false);
+    std::atomic<int32_t> abort{0};
+    std::vector<uint8_t> flash(READ_BUFFER_SIZE, 0xFF);
+    ChipJob job;
+    job.action = action;
+    job.buffer = flash.data();
+    job.lockMode = options.writeMode;
+    std::unique_ptr<CFileImageSource> source;
+    if (action == ChipAction::Verify) {
+        if (!FileLoads(options.files[0], options.chip, port, console))
+            return EXIT_FAILED;
+        source = std::make_unique<CFileImageSource>(options.files[0]);
+        job.source = source.get();
+    }
+    const ChipResult result = RunChip(job, options, port, abort);
     console.EndProgress();
+    PrintHint(result.status, console);
+    if (result.status != ChipStatus::Done || action != ChipAction::Read)
+        return ExitFor(result.status);
 
-    CConsoleSink messages(console);
     // The file first: "Flash Read Success" only once it holds the chip's flash.
-    const bool kept = HandReadToImage(succeeded.load() != 0, job.buffer, buffer, messages,
-                                      [&](const FirmwareBuffer& image) {
-                                          if (FileKindFromPath(path) != FileKind::Binary)
-                                              return SaveFirmwareFile(path, image, messages).ok;
-                                          if (WriteBinaryFile(path, image))
-                                              return true;
-                                          messages.Message(MSG_CANNOT_WRITE, MsgIcon::Error);
-                                          return false;
-                                      });
+    const std::string& path = options.files[0];
+    FirmwareBuffer buffer;
+    buffer.m_imageSize = result.length;
+    int systemError = 0;
+    const bool kept = HandReadToImage(true, flash.data(), buffer, port, [&](const FirmwareBuffer& image) {
+        const FileResult saved = SaveImageAs(path, image, port);
+        systemError = saved.systemError;
+        return saved.ok;
+    });
+    if (!kept)
+        PrintReason(path, systemError, console);
     return kept ? EXIT_DONE : EXIT_FAILED;
 }
 
-// ---- list, info ----
+// ---- list, speed ----
 
 int RunList(CConsole& console) {
     const std::vector<ProgrammerLocation> found = CProgrammer::List();
     if (found.empty()) {
         console.Err(MSG_NO_PROGRAMMER);
-        return EXIT_FAILED;
+        return EXIT_NO_PROGRAMMER;
     }
-    for (const ProgrammerLocation& location : found)
-        console.Out(location.bus + "/" + location.device + "  " +
-                    (location.product.empty() ? "(product string unreadable)" : location.product));
-    return EXIT_DONE;
-}
-
-int RunInfo(const CliOptions& options, CConsole& console) {
-    CConsoleReadPort port(console);
-    CRealSleeper sleeper;
-    const ChipIdentity identity = IdentifyChip(IdentifyJob{options.programmer}, port, sleeper);
-    if (!identity.opened)
-        return EXIT_FAILED;
-    console.Out(std::string(ROW_FOUND) + " " + identity.product);
-    if (!identity.tested)
-        return EXIT_FAILED;
-    console.Out(ROW_HARDWARE_OK);
-    if (identity.signatureRead && !identity.noChip) {
-        const uint8_t* signature = identity.signature;
-        console.Out(FormatText(ROW_FOUND_CHIP, ChipNameFromSignature(signature).c_str()));
-        console.Out(FormatText(ROW_SIGNATURE, unsigned{signature[0]}, unsigned{signature[1]},
-                               unsigned{signature[2]}));
-        // The desktop's name covers two chips only; the catalogue tells the others, for --chip.
-        if (identity.chip >= 0)
-            console.Out(
-                FormatText(LINE_CATALOGUE_CHIP, g_chipCatalogue[static_cast<size_t>(identity.chip)].name));
-        if (identity.lockRead) {
-            if (const LockStatusRow* row = FindLockStatus(identity.lockStatus))
-                console.Out(row->message);
-            else
-                console.Out(FormatText(LINE_LOCK_OTHER, unsigned{identity.lockStatus}));
-        }
-    }
-    if (identity.signatureRead && (identity.lockRead || identity.noChip)) {
-        const ChipInfo& selected = SelectedChipInfo();
-        console.Out(FormatText(LINE_SELECTED_CHIP, selected.name, selected.flashSize));
-    }
-    if (identity.speedRead) {
-        const int position = SpeedPositionFromCode(identity.speedCode);
-        if (position >= 0)
-            console.Out(FormatText(LINE_SPEED, SpeedLabel(position).c_str()));
+    for (const ProgrammerLocation& location : found) {
+        const std::string place = location.bus + "/" + location.device + "  ";
+        if (location.accessDenied)
+            console.Out(place + MSG_ACCESS_DENIED);
         else
-            console.Out(FormatText(LINE_SPEED_UNKNOWN, identity.speedCode));
+            console.Out(place +
+                        (location.product.empty() ? "(product string unreadable)" : location.product));
     }
-    return identity.ok ? EXIT_DONE : EXIT_FAILED;
-}
-
-// ---- lock, speed ----
-
-int RunLock(const CliOptions& options, CConsole& console) {
-    CConsoleSink messages(console);
-    CRealSleeper sleeper;
-    LockJob job;
-    job.location = options.programmer;
-    if (options.writeMode > 0) {
-        SetBoxesFromMode(job.boxes, options.writeMode);
-        return WriteLockBitsToChip(job, messages, sleeper).ok ? EXIT_DONE : EXIT_FAILED;
-    }
-    const LockResult result = ReadLockBitsFromChip(job, messages, sleeper);
-    if (!result.ok)
-        return EXIT_FAILED;
-    // The dialog says nothing for a combination that is no lock mode; a script still wants to know.
-    if (FindLockStatus(result.status) == nullptr)
-        console.Out(FormatText(LINE_LOCK_OTHER, unsigned{result.status}));
     return EXIT_DONE;
 }
 
 int RunSpeed(const CliOptions& options, CConsole& console) {
-    CConsoleSink messages(console);
+    // The Programming Speed dialog's messages; no chip is involved, only the programmer.
+    CConsoleSink port(console);
     CRealSleeper sleeper;
     SpeedJob job;
     job.location = options.programmer;
     if (options.speedKhz > 0) {
         job.position = SpeedPositionFromKhz(options.speedKhz);
-        return ConfirmSpeed(job, messages, sleeper).changed ? EXIT_DONE : EXIT_FAILED;
+        const SpeedResult result = ConfirmSpeed(job, port, sleeper);
+        return result.changed ? EXIT_DONE : result.noProgrammer ? EXIT_NO_PROGRAMMER : EXIT_FAILED;
     }
-    const SpeedOpening opening = OpenSpeed(job, messages, sleeper);
+    const SpeedOpening opening = OpenSpeed(job, port, sleeper);
     if (!opening.stayOpen)
-        return EXIT_FAILED;
+        return opening.noProgrammer ? EXIT_NO_PROGRAMMER : EXIT_FAILED;
     // The dialog's slider stays at its left end for a code it does not know; here the code is told.
     if (SpeedPositionFromCode(opening.code) < 0)
         console.Out(FormatText("Unknown speed code %d", opening.code));
@@ -357,24 +363,50 @@ int RunSpeed(const CliOptions& options, CConsole& console) {
     return EXIT_DONE;
 }
 
-// ---- convert, dump ----
+// ---- convert, dump: files only, within the chip the desktop application stored or --chip ----
+
+// The view's part in Open HEX File: there is no window to scroll or title here.
+class CNoView : public IDocumentView {
+public:
+    void SetTitle(const std::string&) override {}
+    void ScrollToTop() override {}
+    void Invalidate(bool) override {}
+};
+
+// Loads path within the selected chip's size; false (messages and the reason shown) when it fails.
+bool LoadForSelectedChip(const std::string& path, FirmwareBuffer& buffer, IOperationPort& messages,
+                         CConsole& console) {
+    buffer.m_imageSize = SelectedChipInfo().flashSize;
+    CNoView view;
+    const FileResult loaded = OpenFirmwareFile(path, buffer, messages, view);
+    if (!loaded.ok)
+        PrintReason(path, loaded.systemError, console);
+    return loaded.ok;
+}
 
 int RunConvert(const CliOptions& options, CConsole& console) {
     CConsoleSink messages(console);
-    CNoView view;
-    FirmwareBuffer buffer = BufferForSelectedChip();
-    if (!OpenFirmwareFile(options.files[0], buffer, messages, view).ok)
+    FirmwareBuffer buffer;
+    if (!LoadForSelectedChip(options.files[0], buffer, messages, console))
         return EXIT_FAILED;
-    return SaveFirmwareFile(options.files[1], buffer, messages).ok ? EXIT_DONE : EXIT_FAILED;
+    const FileResult saved = SaveImageAs(options.files[1], buffer, messages);
+    if (!saved.ok)
+        PrintReason(options.files[1], saved.systemError, console);
+    return saved.ok ? EXIT_DONE : EXIT_FAILED;
 }
 
 int RunDump(const CliOptions& options, CConsole& console) {
     // Only the rows go to standard output; the load's failures still go to standard error.
     CConsoleSink messages(console, false);
-    CNoView view;
-    FirmwareBuffer buffer = BufferForSelectedChip();
-    if (!OpenFirmwareFile(options.files[0], buffer, messages, view).ok)
+    FirmwareBuffer buffer;
+    if (!LoadForSelectedChip(options.files[0], buffer, messages, console))
         return EXIT_FAILED;
+    const auto size = static_cast<size_t>(buffer.m_imageSize);
+    if (options.sum) {
+        console.Out(FormatText(ROW_CHECKSUMS, Crc32(buffer.m_image.data(), size),
+                               unsigned{Sum16(buffer.m_image.data(), size)}, buffer.m_imageSize));
+        return EXIT_DONE;
+    }
     for (int address = 0; address < buffer.m_imageSize; address += 16) {
         std::string line = FormatText("%04X -", static_cast<unsigned>(address));
         for (int j = 0; j < 16; ++j)
@@ -391,13 +423,20 @@ int RunCommand(const CliOptions& options, CConsole& console) {
     case CliCommand::List:
         return RunList(console);
     case CliCommand::Info:
-        return RunInfo(options, console);
+        return RunChipCommand(ChipAction::Identify, options, console);
     case CliCommand::Burn:
         return RunBurn(options, console);
     case CliCommand::Read:
-        return RunRead(options, console);
+        return RunChipCommand(ChipAction::Read, options, console);
+    case CliCommand::Verify:
+        return RunChipCommand(ChipAction::Verify, options, console);
+    case CliCommand::Blank:
+        return RunChipCommand(ChipAction::BlankCheck, options, console);
+    case CliCommand::Erase:
+        return RunChipCommand(ChipAction::Erase, options, console);
     case CliCommand::Lock:
-        return RunLock(options, console);
+        return RunChipCommand(options.writeMode > 0 ? ChipAction::WriteLock : ChipAction::ReadLock, options,
+                              console);
     case CliCommand::Speed:
         return RunSpeed(options, console);
     case CliCommand::Convert:

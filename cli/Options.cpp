@@ -1,6 +1,7 @@
 #include "cli/Options.h"
 
 #include <cstring>
+#include <vector>
 
 #include "chips/ChipCatalogue.h"
 #include "image/FileKind.h"
@@ -16,26 +17,28 @@ struct CommandInfo {
 };
 
 const CommandInfo COMMANDS[] = {
-    {"list", CliCommand::List, 0, ""},
-    {"info", CliCommand::Info, 0, ""},
-    {"burn", CliCommand::Burn, 1, "FILE"},
-    {"read", CliCommand::Read, 1, "OUT"},
-    {"lock", CliCommand::Lock, 0, ""},
-    {"speed", CliCommand::Speed, 0, ""},
-    {"convert", CliCommand::Convert, 2, "IN OUT"},
+    {"list", CliCommand::List, 0, ""},         {"info", CliCommand::Info, 0, ""},
+    {"burn", CliCommand::Burn, 1, "FILE"},     {"read", CliCommand::Read, 1, "OUT"},
+    {"verify", CliCommand::Verify, 1, "FILE"}, {"blank", CliCommand::Blank, 0, ""},
+    {"erase", CliCommand::Erase, 0, ""},       {"lock", CliCommand::Lock, 0, ""},
+    {"speed", CliCommand::Speed, 0, ""},       {"convert", CliCommand::Convert, 2, "IN OUT"},
     {"dump", CliCommand::Dump, 1, "FILE"},
 };
 
-// Options that only one command takes.
+// Options that only some commands take.
 struct CommandOption {
     const char* name;
-    CliCommand command;
+    std::vector<CliCommand> commands;
 };
 const CommandOption COMMAND_OPTIONS[] = {
-    {"--lock", CliCommand::Burn},
-    {"--more", CliCommand::Burn},
-    {"--write", CliCommand::Lock},
-    {"--set", CliCommand::Speed},
+    {"--lock", {CliCommand::Burn}},
+    {"--more", {CliCommand::Burn}},
+    {"--write", {CliCommand::Lock}},
+    {"--set", {CliCommand::Speed}},
+    {"--sum", {CliCommand::Dump}},
+    {"--force",
+     {CliCommand::Info, CliCommand::Burn, CliCommand::Read, CliCommand::Verify, CliCommand::Blank,
+      CliCommand::Erase, CliCommand::Lock}},
 };
 
 bool ParseNumber(const std::string& text, int& value) {
@@ -137,7 +140,7 @@ bool ParseCommandLine(int argc, const char* const* argv, CliOptions& options, st
         }
         const bool takesValue = name == "--chip" || name == "--programmer" || name == "--lock" ||
                                 name == "--write" || name == "--set";
-        const bool isFlag = name == "--more";
+        const bool isFlag = name == "--more" || name == "--force" || name == "--sum";
         if (!takesValue && !isFlag) {
             error = "unknown option " + Quoted(name);
             return false;
@@ -184,8 +187,8 @@ bool ParseCommandLine(int argc, const char* const* argv, CliOptions& options, st
             }
             options.speedKhz = khz;
             commandOptions.push_back(name);
-        } else if (name == "--more") {
-            options.more = true;
+        } else if (name == "--more" || name == "--force" || name == "--sum") {
+            (name == "--more" ? options.more : name == "--force" ? options.force : options.sum) = true;
             commandOptions.push_back(name);
         }
     }
@@ -210,9 +213,16 @@ bool ParseCommandLine(int argc, const char* const* argv, CliOptions& options, st
     }
     for (const std::string& name : commandOptions) {
         for (const CommandOption& option : COMMAND_OPTIONS) {
-            if (name == option.name && option.command != options.command) {
-                error = "option " + name + " belongs to '" + InfoOf(option.command).name + "', not to '" +
-                        command->name + "'";
+            if (name != option.name)
+                continue;
+            bool taken = false;
+            std::string owners;
+            for (CliCommand owner : option.commands) {
+                taken = taken || owner == options.command;
+                owners += (owners.empty() ? "'" : ", '") + std::string(InfoOf(owner).name) + "'";
+            }
+            if (!taken) {
+                error = "option " + name + " belongs to " + owners + ", not to '" + command->name + "'";
                 return false;
             }
         }

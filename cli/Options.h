@@ -5,13 +5,15 @@
 #include <string>
 #include <vector>
 
-constexpr int EXIT_DONE = 0;   // everything asked for succeeded
-constexpr int EXIT_FAILED = 1; // an operation failed
-constexpr int EXIT_USAGE = 2;  // bad usage: nothing was done
+constexpr int EXIT_DONE = 0;          // everything asked for succeeded
+constexpr int EXIT_FAILED = 1;        // the operation failed: a request, a mismatch, a chip not blank, a file
+constexpr int EXIT_USAGE = 2;         // bad usage: nothing was done
+constexpr int EXIT_NO_PROGRAMMER = 3; // no usable programmer: none found, in use, or access denied
+constexpr int EXIT_CHIP = 4;          // the chip: wrong, unknown, missing or locked
 
 constexpr const char* CLI_NAME = "veltro51-cli";
 
-enum class CliCommand { None, List, Info, Burn, Read, Lock, Speed, Convert, Dump };
+enum class CliCommand { None, List, Info, Burn, Read, Verify, Blank, Erase, Lock, Speed, Convert, Dump };
 
 struct CliOptions {
     bool help = false;
@@ -19,7 +21,10 @@ struct CliOptions {
     CliCommand command = CliCommand::None;
     std::vector<std::string> files; // the command's operands: FILE, OUT, or IN and OUT
 
-    int chip = -1; // catalogue index from --chip; -1: the chip the desktop application stored
+    // Catalogue index from --chip; -1: the chip in the socket decides (its signature), and the files of
+    // convert and dump take the chip the desktop application stored.
+    int chip = -1;
+    bool force = false; // go on with another chip than --chip names, or read a locked chip
     std::string
         programmer; // "BUS/DEVICE", numbers padded to three digits as the bus names them; empty: first found
 
@@ -27,6 +32,7 @@ struct CliOptions {
     bool more = false; // burn --more: ask "Write More Chips ?" after each chip
     int writeMode = 0; // lock --write: lock modes 1..writeMode; 0: read the lock bits
     int speedKhz = 0;  // speed --set: 3000, 750, 188 or 94; 0: read the speed
+    bool sum = false;  // dump --sum: the checksums instead of the rows
 };
 
 // Parses argv[1..]. Options may stand before or after the command; "--" ends them. On a bad usage

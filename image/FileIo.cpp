@@ -143,7 +143,11 @@ bool ReplaceFileContents(const std::string& requested, std::string_view data, un
     struct stat st {};
     bool replacing = false;
     if (::fstatat(dir.Get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-        if (!S_ISREG(st.st_mode) || ::faccessat(dir.Get(), name.c_str(), W_OK, AT_EACCESS) != 0)
+        if (!S_ISREG(st.st_mode)) {
+            errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL; // the reason a caller can name
+            return false;
+        }
+        if (::faccessat(dir.Get(), name.c_str(), W_OK, AT_EACCESS) != 0)
             return false;
         replacing = true;
     } else if (errno != ENOENT) {
@@ -167,7 +171,9 @@ bool ReplaceFileContents(const std::string& requested, std::string_view data, un
     ok = file.Close() && ok;
     ok = ok && ::renameat(dir.Get(), temporary.c_str(), dir.Get(), name.c_str()) == 0;
     if (!ok) {
+        const int reason = errno;
         ::unlinkat(dir.Get(), temporary.c_str(), 0);
+        errno = reason;
         return false;
     }
     // Makes the new name itself durable; the file is in place already, so a failure changes nothing.

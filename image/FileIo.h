@@ -43,4 +43,5 @@ long ReadFully(int fd, void* data, unsigned long size);
 // - A hard link is not written through: the name given gets the new file, and the file's other
 //   names keep the earlier contents. Keeping them would mean writing in place, and a failure
 //   half-way would then leave a half-written file.
+// On failure errno tells the reason, as the call that failed set it.
 bool ReplaceFileContents(const std::string& path, std::string_view data, unsigned newMode = 0666);

@@ -268,11 +268,16 @@ std::vector<ProgrammerLocation> CProgrammer::List() {
             if (!HasProgrammerIds(device))
                 continue;
             ProgrammerLocation location{bus->dirname, device->filename, {}};
+            errno = 0;
             if (usb_dev_handle* handle = usb_open(device)) {
                 char product[255];
-                if (ReadProductString(handle, product, sizeof product) >= 0)
+                const int result = ReadProductString(handle, product, sizeof product);
+                if (result >= 0)
                     location.product = product;
+                location.accessDenied = result < 0 && IsPermissionError(-result);
                 usb_close(handle);
+            } else {
+                location.accessDenied = IsPermissionError(errno);
             }
             found.push_back(std::move(location));
         }

@@ -14,9 +14,10 @@ struct usb_dev_handle;
 
 // One attached device with the programmer's ids, as the bus walk found it.
 struct ProgrammerLocation {
-    std::string bus;     // the bus folder's name, for example "001"
-    std::string device;  // the device file's name, for example "004"
-    std::string product; // string descriptor 2, empty when it could not be read
+    std::string bus;           // the bus folder's name, for example "001"
+    std::string device;        // the device file's name, for example "004"
+    std::string product;       // string descriptor 2, empty when it could not be read
+    bool accessDenied = false; // this user may not open it, or may not read its string
 };
 
 class CProgrammer {

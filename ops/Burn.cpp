@@ -4,6 +4,7 @@
 
 #include "chips/ChipCatalogue.h"
 #include "link/Programmer.h"
+#include "ops/ChipSession.h"
 #include "ops/Format.h"
 #include "ops/Texts.h"
 
@@ -16,13 +17,8 @@ std::atomic<int32_t> g_burnAbort{0};
 namespace {
 
 constexpr int BLOCK = 8;
-constexpr int WAIT_INITIALIZING_MS = 500;
-constexpr int WAIT_TEST_MS = 500;
-constexpr int WAIT_POWER_STEP_MS = 250;
-constexpr int WAIT_SIGNATURE_MS = 1000;
 constexpr int WAIT_ERASE_MS = 500;
 constexpr int WAIT_AFTER_WRITE_MS = 300;
-constexpr int WAIT_LOCK_MODE_MS = 500;
 constexpr int WAIT_ABORT_END_MS = 500;
 
 enum class CycleEnd { Asked, Failure, Abort };
@@ -30,11 +26,8 @@ enum class CycleEnd { Asked, Failure, Abort };
 class CBurnWorker {
 public:
     CBurnWorker(const BurnJob& job, IOperationPort& port, ISleeper& sleeper)
-        : m_job(job), m_port(port), m_sleeper(sleeper) {
-        // Every block of both buffers must lie inside them, whatever the caller passed.
-        m_lastAddress = job.lastAddress < BURN_BUFFER_SIZE ? job.lastAddress : BURN_BUFFER_SIZE - 1;
-        m_blocks = m_lastAddress > 0 ? (m_lastAddress + BLOCK - 1) / BLOCK : 0;
-        m_programmer.SetLocation(job.location);
+        : m_job(job), m_port(port), m_sleeper(sleeper), m_session(port, sleeper, job.abort, job.location) {
+        SetImage(job.image, job.lastAddress);
     }
 
     BurnResult Run() {
@@ -44,34 +37,56 @@ public:
                 return EndFailure();
             if (end == CycleEnd::Abort)
                 return EndAbort();
-            m_programmer.PowerOff();
+            // A socket that may still be powered is no place to change the chip: no question then.
+            if (!PowerOff()) {
+                m_result.status = ChipStatus::Failed;
+                m_port.CycleEnded(m_report);
+                return EndAfterPowerOff(BurnEnding::Failure, Ending::Failed);
+            }
             m_port.CycleEnded(m_report);
             if (!m_port.Ask(Question::WriteMore))
-                return EndNoMore();
+                return EndAfterPowerOff(BurnEnding::NoMore, Ending::Done);
         }
     }
 
 private:
-    void Info(const std::string& text) { m_port.Row(RowKind::Information, text); }
-    void Error(const std::string& text) { m_port.Row(RowKind::Error, text); }
-    void Success(const std::string& text) { m_port.Row(RowKind::Success, text); }
+    void Info(const std::string& text) { m_session.Info(text); }
+    void Error(const std::string& text) { m_session.Error(text); }
+    void Success(const std::string& text) { m_session.Success(text); }
     void Wait(int ms) { m_sleeper.Sleep(ms); }
-    bool AbortRequested() const { return m_job.abort->load() != 0; }
+    bool AbortRequested() const { return m_session.AbortRequested(); }
+    CProgrammer& Programmer() { return m_session.Programmer(); }
+
+    // Every block of both buffers must lie inside them, whatever the caller passed.
+    void SetImage(const uint8_t* image, int32_t lastAddress) {
+        m_image = image;
+        m_lastAddress = std::clamp(lastAddress, 0, BURN_BUFFER_SIZE - 1);
+        m_blocks = m_lastAddress > 0 ? (m_lastAddress + BLOCK - 1) / BLOCK : 0;
+    }
 
     void Step() { m_port.Progress(++m_stepsDone, 2 * m_blocks); }
 
-    // The error row that says why the cycle fails, then the rows that follow it.
-    CycleEnd Failed(const std::string& reason) {
-        Error(reason);
+    bool PowerOff() {
+        if (m_session.PowerOff(m_result.status == ChipStatus::Failed))
+            return true;
+        m_report.powerOffFailed = true;
+        if (m_report.failure.empty() && m_report.outcome != CycleOutcome::Verified)
+            m_report.failure = ROW_POWER_OFF_FAILED;
+        ++m_result.powerOffFailures;
+        return false;
+    }
+
+    // The cycle failed with status; its rows are out.
+    CycleEnd Failed(ChipStatus status) {
         m_report.outcome = CycleOutcome::Failed;
-        if (m_report.failure.empty())
-            m_report.failure = reason;
+        m_result.status = status;
         ++m_result.chipsFailed;
         return CycleEnd::Failure;
     }
 
     CycleEnd Aborted() {
         m_report.outcome = CycleOutcome::Aborted;
+        m_result.status = ChipStatus::Aborted;
         return CycleEnd::Abort;
     }
 
@@ -82,80 +97,52 @@ private:
         m_port.CycleStarted(m_report.cycle);
         if (m_result.chipsWritten > 0)
             Info(FormatText(ROW_CHIP_START, m_result.chipsWritten + 1));
-        Info(ROW_INITIALIZING);
-        Wait(WAIT_INITIALIZING_MS);
 
-        Info(ROW_DETECTING);
-        if (!m_programmer.Open()) {
-            const CycleEnd end = Failed(ROW_NO_PROGRAMMER);
-            for (const std::string& reason : NoProgrammerReasons(m_programmer))
-                Error(reason);
-            return end;
+        ChipStatus status = m_session.Start(m_report);
+        int chip = -1;
+        if (status == ChipStatus::Done)
+            status = m_session.CheckIdentity(m_job.expect, m_report, chip);
+        if (status == ChipStatus::Done && m_job.source != nullptr) {
+            const uint8_t* image = nullptr;
+            int32_t lastAddress = 0;
+            if (!m_job.source->PrepareChip(chip, m_report, m_port, image, lastAddress)) {
+                if (m_report.failure.empty())
+                    m_report.failure = "image not prepared";
+                status = ChipStatus::Failed;
+            } else {
+                SetImage(image, lastAddress);
+            }
         }
-        Success(ROW_FOUND);
-        const char* product = m_programmer.GetProductString();
-        m_report.product = product ? product : "";
-        Success(m_report.product);
-
-        Info(ROW_TESTING);
-        Wait(WAIT_TEST_MS);
-        if (!m_programmer.TestHardware())
-            return Failed(ROW_NOT_RESPONDING);
-        Success(ROW_HARDWARE_OK);
-
-        Info(ROW_POWERING_ON);
-        for (int level = 1; level <= 4; ++level) {
-            if (m_programmer.PowerOn())
-                Success(FormatText(ROW_POWERED_LEVEL, level));
-            else
-                Error(ROW_CONTINUING);
-            Wait(WAIT_POWER_STEP_MS);
-        }
-
-        Info(ROW_AUTO_DETECTING);
-        Wait(WAIT_SIGNATURE_MS);
-        if (!m_programmer.ReadSignature()) {
-            const CycleEnd end = Failed(ROW_NOT_RESPONDING);
-            Info(ROW_RECONNECT_LOWER);
-            return end;
-        }
-        const uint8_t* signature = m_programmer.GetSignature();
-        m_report.signatureRead = true;
-        std::copy(signature, signature + 3, m_report.signature);
-        m_report.chip = FindChipBySignature(signature);
-        if (signature[0] == 0xFF && signature[1] == 0xFF && signature[2] == 0xFF) {
-            const CycleEnd end = Failed(ROW_NO_CHIP);
-            Info(ROW_INSERT_CHIP);
-            return end;
-        }
-        // The detected chip only names itself: the selected chip's size is burned whatever it is.
-        Success(FormatText(ROW_FOUND_CHIP, ChipNameFromSignature(signature).c_str()));
-        Info(FormatText(ROW_SIGNATURE, unsigned{signature[0]}, unsigned{signature[1]},
-                        unsigned{signature[2]}));
+        if (status == ChipStatus::Done && AbortRequested())
+            status = ChipStatus::Aborted;
+        if (status == ChipStatus::Aborted)
+            return Aborted();
+        if (status != ChipStatus::Done)
+            return Failed(status);
 
         Info(ROW_ERASING);
         m_report.erased = true;
-        if (!m_programmer.EraseChip()) {
-            const CycleEnd end = Failed(ROW_NOT_RESPONDING);
+        if (!Programmer().EraseChip()) {
+            m_session.Fail(ChipStatus::Failed, ROW_NOT_RESPONDING, m_report);
             Info(ROW_RECONNECT_LOWER);
-            return end;
+            return Failed(ChipStatus::Failed);
         }
         Wait(WAIT_ERASE_MS);
         Success(ROW_ERASED);
 
         // A failed read gives 0, the 3000 kHz line.
-        const char* speedLine = ROW_SPEED[m_programmer.GetSpeed() & 3];
+        const char* speedLine = ROW_SPEED[Programmer().GetSpeed() & 3];
         Info(speedLine);
 
-        const uint8_t* image = m_job.image;
+        const uint8_t* image = m_image;
         m_port.Progress(0, 2 * m_blocks);
         for (int a = 0; a < m_lastAddress; a += BLOCK) {
             if (!IsBlankBlock(image + a)) {
-                if (!m_programmer.WriteBlock(static_cast<uint16_t>(a), image + a, BLOCK)) {
-                    const CycleEnd end = Failed(ROW_BURN_FAILED);
+                if (!Programmer().WriteBlock(static_cast<uint16_t>(a), image + a, BLOCK)) {
+                    m_session.Fail(ChipStatus::Failed, ROW_BURN_FAILED, m_report);
                     Error(ROW_NOT_RESPONDING);
                     Info(ROW_RECONNECT_UPPER);
-                    return end;
+                    return Failed(ChipStatus::Failed);
                 }
                 if (AbortRequested())
                     return Aborted();
@@ -168,11 +155,11 @@ private:
 
         uint8_t* readBack = m_job.readBack;
         for (int a = 0; a < m_lastAddress; a += BLOCK) {
-            if (!m_programmer.ReadBlock(static_cast<uint16_t>(a), readBack + a)) {
-                const CycleEnd end = Failed(ROW_VERIFY_FAILED);
+            if (!Programmer().ReadBlock(static_cast<uint16_t>(a), readBack + a)) {
+                m_session.Fail(ChipStatus::Failed, ROW_VERIFY_FAILED, m_report);
                 Error(ROW_NOT_RESPONDING);
                 Info(ROW_RECONNECT_UPPER);
-                return end;
+                return Failed(ChipStatus::Failed);
             }
             if (AbortRequested())
                 return Aborted();
@@ -205,67 +192,54 @@ private:
         return CycleEnd::Asked;
     }
 
-    // Modes 1 up to the lock level, lowest first. The chip was verified before, so it stays counted
-    // as written when a mode fails; no higher mode follows a failed one.
+    // The chip was verified before, so it stays counted as written when a mode fails.
     void Lock() {
         Info(ROW_AUTO_LOCK);
-        const int top = m_job.lockLevel < 4 ? m_job.lockLevel : 4;
-        for (int mode = 1; mode <= top; ++mode) {
-            const bool written = m_programmer.WriteLockMode(mode);
-            if (!written)
-                Error(FormatText(ROW_LOCK_FAILED, mode));
-            else if (mode > 1)
-                Success(FormatText(ROW_LOCK_ACTIVATED, mode));
-            Wait(WAIT_LOCK_MODE_MS);
-            if (!written) {
-                m_report.lockFailed = true;
-                ++m_result.lockFailures;
-                return;
-            }
-            m_report.lockMode = mode;
-        }
+        if (!m_session.WriteLockModes(m_job.lockLevel, m_report))
+            ++m_result.lockFailures;
     }
 
     BurnResult EndFailure() {
-        m_programmer.PowerOff();
+        PowerOff();
         m_port.CycleEnded(m_report);
         m_job.running->store(0);
         m_result.ending = BurnEnding::Failure;
         m_port.Ended(Ending::Failed);
-        m_programmer.Close();
+        m_session.Close();
         return m_result;
     }
 
     BurnResult EndAbort() {
-        m_programmer.PowerOff();
+        PowerOff();
         m_port.CycleEnded(m_report);
         m_job.running->store(0);
         m_result.ending = BurnEnding::Abort;
         m_port.Ended(Ending::Aborted);
         Wait(WAIT_ABORT_END_MS);
-        m_programmer.Close();
+        m_session.Close();
         return m_result;
     }
 
-    // PowerOff was sent before the question.
-    BurnResult EndNoMore() {
+    // PowerOff was sent at the end of the cycle.
+    BurnResult EndAfterPowerOff(BurnEnding ending, Ending event) {
         m_job.running->store(0);
-        m_result.ending = BurnEnding::NoMore;
-        m_port.Ended(Ending::Done);
-        m_programmer.Close();
+        m_result.ending = ending;
+        m_port.Ended(event);
+        m_session.Close();
         return m_result;
     }
 
     const BurnJob& m_job;
     IOperationPort& m_port;
     ISleeper& m_sleeper;
+    CChipSession m_session;
+    const uint8_t* m_image = nullptr;
     int m_lastAddress = 0;
     int m_blocks = 0;    // blocks of one phase
     int m_stepsDone = 0; // blocks of both phases so far in this cycle
     int m_cycles = 0;
     CycleReport m_report;
     BurnResult m_result;
-    CProgrammer m_programmer;
 };
 
 } // namespace

@@ -10,6 +10,7 @@
 #include <ctime>
 #include <string>
 
+#include "ops/ChipSession.h"
 #include "ops/Port.h"
 #include "ops/Sleeper.h"
 
@@ -33,6 +34,18 @@ enum class BurnEnding {
     NoMore,  // the user answered No to "Write More Chips ?"
 };
 
+// Gives each chip cycle its image once the chip in the socket is known: the command line loads its
+// file then, within that chip's flash size, and writes a serial number into it. Runs on the worker
+// before the erase. chip is the catalogue chip to use (-1 when the burn does not check the chip).
+// False ends the cycle as failed before anything was written: the source has reported why through
+// port and, in report.failure, the row that says it.
+class IChipImageSource {
+public:
+    virtual ~IChipImageSource() = default;
+    virtual bool PrepareChip(int chip, CycleReport& report, IOperationPort& port, const uint8_t*& image,
+                             int32_t& lastAddress) = 0;
+};
+
 // What one burn worker is asked to do. The pointers must stay valid until BurnThreadProc returns.
 struct BurnJob {
     const uint8_t* image = g_burnImage.data(); // BURN_BUFFER_SIZE bytes; addresses 0..lastAddress burned
@@ -43,14 +56,20 @@ struct BurnJob {
     std::atomic<int32_t>* running = &g_burnRunning;
     std::atomic<int32_t>* abort = &g_burnAbort;
     std::string location; // "BUS/DEVICE" to use one programmer of several; empty: the first found
+    // The command line's: the chip that must be in the socket, and where each cycle's image comes
+    // from (null: image and lastAddress above, as the desktop program burns).
+    ChipExpectation expect;
+    IChipImageSource* source = nullptr;
 };
 
 // What it came to.
 struct BurnResult {
     BurnEnding ending = BurnEnding::Failure;
-    int chipsWritten = 0; // verified chips (a failed lock does not undo the count)
-    int chipsFailed = 0;  // cycles that failed or did not verify
-    int lockFailures = 0; // chips whose lock modes were not all written
+    int chipsWritten = 0;                 // verified chips (a failed lock does not undo the count)
+    int chipsFailed = 0;                  // cycles that failed or did not verify
+    int lockFailures = 0;                 // chips whose lock modes were not all written
+    int powerOffFailures = 0;             // cycles whose PowerOff failed: the target may have stayed powered
+    ChipStatus status = ChipStatus::Done; // why the last failed cycle failed
 };
 
 // The worker's whole life: chip cycles until an ending, reported through port (rows, progress of

@@ -3,6 +3,7 @@
 #include <cerrno>
 
 #include "image/BinaryFile.h"
+#include "image/BinaryWriter.h"
 #include "image/IntelHex.h"
 
 namespace {
@@ -76,6 +77,17 @@ FileResult ReloadFirmwareFile(FirmwareBuffer& buffer, IOperationPort& port, IDoc
 FileResult SaveFirmwareFile(const std::string& path, const FirmwareBuffer& buffer, IOperationPort& port) {
     errno = 0;
     if (WriteIntelHex(path, buffer))
+        return FileResult::Success();
+    const int reason = errno;
+    port.Message(MSG_CANNOT_WRITE, MsgIcon::Error);
+    return FileResult::Failure(MSG_CANNOT_WRITE, reason);
+}
+
+FileResult SaveImageAs(const std::string& path, const FirmwareBuffer& buffer, IOperationPort& port) {
+    if (FileKindFromPath(path) != FileKind::Binary)
+        return SaveFirmwareFile(path, buffer, port);
+    errno = 0;
+    if (WriteBinaryFile(path, buffer))
         return FileResult::Success();
     const int reason = errno;
     port.Message(MSG_CANNOT_WRITE, MsgIcon::Error);

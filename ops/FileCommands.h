@@ -33,3 +33,7 @@ FileResult OpenFirmwareFile(const std::string& path, FirmwareBuffer& buffer, IOp
 FileResult ReloadFirmwareFile(FirmwareBuffer& buffer, IOperationPort& port, IDocumentView& view);
 // Save for the chosen path: "Cannot Write to file" on any failure. ok when saved.
 FileResult SaveFirmwareFile(const std::string& path, const FirmwareBuffer& buffer, IOperationPort& port);
+
+// The command line's save: raw binary of exactly the bound for a .bin name, Intel HEX as Save
+// writes it for any other. "Cannot Write to file" on any failure.
+FileResult SaveImageAs(const std::string& path, const FirmwareBuffer& buffer, IOperationPort& port);

@@ -51,15 +51,16 @@ enum class CycleOutcome {
 struct CycleReport {
     int cycle = 0; // 1 for the first cycle of the burn
     CycleOutcome outcome = CycleOutcome::Failed;
-    std::string failure;        // the row that tells why the cycle failed, empty otherwise
-    bool signatureRead = false; // signature holds the bytes the programmer returned
-    uint8_t signature[3] = {};  // in the order received
-    int chip = -1;              // the catalogue chip of that signature, -1 for none
-    std::string product;        // the programmer's product string, empty before it was found
-    int lockMode = 0;           // the highest lock mode written, 0 for none
-    bool lockFailed = false;    // a lock mode asked for was not written
-    bool erased = false;        // the chip's old content is gone (the erase was sent)
-    int64_t serial = -1;        // the serial number written into this chip's image, -1 for none
+    std::string failure;         // the row that tells why the cycle failed, empty otherwise
+    bool signatureRead = false;  // signature holds the bytes the programmer returned
+    uint8_t signature[3] = {};   // in the order received
+    int chip = -1;               // the catalogue chip of that signature, -1 for none
+    std::string product;         // the programmer's product string, empty before it was found
+    int lockMode = 0;            // the highest lock mode written, 0 for none
+    bool lockFailed = false;     // a lock mode asked for was not written
+    bool erased = false;         // the chip's old content is gone (the erase was sent)
+    int64_t serial = -1;         // the serial number written into this chip's image, -1 for none
+    bool powerOffFailed = false; // the PowerOff at the end of the cycle failed
 };
 
 class IOperationPort {

@@ -16,9 +16,10 @@ constexpr int WAIT_AFTER_SET_MS = 100;
 
 // Open, then TestHardware after its wait, each failure with its message. False when the dialog's
 // work cannot go on; the device (if held) is still to be released by the caller.
-bool Reach(CProgrammer& programmer, IOperationPort& port, ISleeper& sleeper) {
+bool Reach(CProgrammer& programmer, IOperationPort& port, ISleeper& sleeper, bool& noProgrammer) {
     if (!programmer.Open()) {
         port.Message(NoProgrammerMessage(programmer), MsgIcon::Error);
+        noProgrammer = true;
         return false;
     }
     sleeper.Sleep(WAIT_BEFORE_TEST_MS);
@@ -61,7 +62,7 @@ SpeedOpening OpenSpeed(const SpeedJob& job, IOperationPort& port, ISleeper& slee
     CProgrammer programmer;
     programmer.SetLocation(job.location);
     sleeper.Sleep(WAIT_BEFORE_OPEN_MS);
-    if (Reach(programmer, port, sleeper)) {
+    if (Reach(programmer, port, sleeper, opening.noProgrammer)) {
         sleeper.Sleep(WAIT_BEFORE_READ_MS);
         bool ok = false;
         const uint8_t code = programmer.GetSpeed(&ok);
@@ -85,7 +86,7 @@ SpeedResult ConfirmSpeed(const SpeedJob& job, IOperationPort& port, ISleeper& sl
     SpeedResult result;
     CProgrammer programmer;
     programmer.SetLocation(job.location);
-    if (Reach(programmer, port, sleeper)) {
+    if (Reach(programmer, port, sleeper, result.noProgrammer)) {
         sleeper.Sleep(WAIT_BEFORE_SET_MS);
         const int code = SpeedCodeFromPosition(position);
         programmer.SetSpeed(static_cast<uint8_t>(code)); // the read-back alone decides

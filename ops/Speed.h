@@ -27,9 +27,10 @@ struct SpeedJob {
 };
 
 struct SpeedOpening {
-    bool stayOpen = false; // false: a message was shown and the dialog ends with Cancel
-    int position = 0;      // where the slider stands (0 unless a code 0..3 was read)
-    int code = -1;         // the byte GetSpeed returned, -1 when none was read
+    bool stayOpen = false;     // false: a message was shown and the dialog ends with Cancel
+    int position = 0;          // where the slider stands (0 unless a code 0..3 was read)
+    int code = -1;             // the byte GetSpeed returned, -1 when none was read
+    bool noProgrammer = false; // no programmer could be used (the first message says so)
 };
 
 // The dialog's opening: waits 100 ms, Open, 250 ms, TestHardware, 100 ms, GetSpeed; each failure
@@ -38,7 +39,8 @@ struct SpeedOpening {
 SpeedOpening OpenSpeed(const SpeedJob& job, IOperationPort& port, ISleeper& sleeper);
 
 struct SpeedResult {
-    bool changed = false; // the read-back equals the code written
+    bool changed = false;      // the read-back equals the code written
+    bool noProgrammer = false; // no programmer could be used (the first message says so)
 };
 
 // OK: Open, 250 ms, TestHardware, 250 ms, SetSpeed(3 - position), 100 ms, GetSpeed; "Programming

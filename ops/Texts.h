@@ -98,3 +98,26 @@ constexpr const char* MSG_DEVICE_LOCKED = "Device Locked - Lock Mode = %d";
 constexpr const char* LABEL_SPEED = "%dKHz";
 constexpr const char* MSG_SPEED_CHANGED = "Programming Speed Changed Successfuly !";    // information
 constexpr const char* MSG_SPEED_NOT_CHANGED = "Error: Cannot Change Programming Speed"; // stop icon
+
+// ---- The burn's power-off that failed (rows), wherever it is sent ----
+constexpr const char* ROW_POWER_OFF_FAILED = "Power Off Failed : the Target May Still be Powered"; // [error]
+constexpr const char* ROW_DISCONNECT_FIRST =
+    "Disconnect the Programmer Before Removing the Chip"; // [info], after it
+
+// ---- Identity of the chip, where the caller asks for it (the command line) ----
+constexpr const char* ROW_CATALOGUE_CHIP = "Catalogue Chip : %s"; // [info], the catalogue name
+constexpr const char* ROW_UNKNOWN_SIGNATURE =
+    "Unknown Signature 0x%02X 0x%02X 0x%02X : No Supported Chip"; // [error], the bytes as read
+constexpr const char* ROW_WRONG_CHIP = "Wrong Chip : %s in the Socket, %s Asked For"; // [error], found, asked
+constexpr const char* ROW_FORCED_CHIP = "Forced : Programming as %s"; // [info], the chip asked for
+constexpr const char* ROW_LOCK_STATUS_OTHER = "Lock Bits : 0x%02X, no lock mode"; // [info], the byte as read
+constexpr const char* ROW_SPEED_NOW = "Programming Speed : %s";                   // [info], "%dKHz"
+constexpr const char* ROW_SPEED_UNKNOWN = "Programming Speed : unknown code %d";  // [info]
+
+// ---- The command line's reads: verify, blank check, erase ----
+constexpr const char* ROW_READ_DONE = "Flash Read";                              // [success]
+constexpr const char* ROW_DIFFERENCES = "%d Bytes Differ";                       // [error], after the first
+constexpr const char* ROW_BLANK = "Chip is Blank";                               // [success]
+constexpr const char* ROW_NOT_BLANK = "Chip is Not Blank : 0x%04X Holds 0x%02X"; // [error], the first
+constexpr const char* ROW_NOT_BLANK_COUNT = "%d Bytes are Not 0xFF";             // [error]
+constexpr const char* ROW_CHECKSUMS = "CRC-32 : 0x%08X, Sum : 0x%04X, %d Bytes"; // [info]

@@ -33,6 +33,7 @@ struct DeviceConfig {
     uint16_t productId = 0x0C9E;
     uint8_t speedCode = 0;       // stored speed code (any byte; 0..3 are meaningful)
     int lockStatusOverride = -1; // >= 0: request 16 answers this byte instead of the lock state
+    int signatureOverride = -1;  // >= 0: request 9 answers bytes 0xAABBCC of it instead of the chip's
     bool ignoreWrites = false;   // a chip that does not take a write (for verify failures)
     // Failure injection: vendor requests (5..18) are counted from 1 per device; requests failAt ..
     // failAt + failCount - 1 fail with failKind. failAt 0: none.

@@ -154,6 +154,7 @@ std::string CreateDeviceFile(const std::string& root, int busNumber, int index, 
     record.failKind = static_cast<uint8_t>(config.failKind);
     record.speedCode = config.speedCode;
     record.lockStatusOverride = config.lockStatusOverride;
+    record.signatureOverride = config.signatureOverride;
     record.failAt = config.failAt;
     record.failCount = config.failCount;
     record.lockMode = 1;

@@ -46,6 +46,7 @@ struct Record {
     uint8_t powered;
     uint8_t speedCode;
     int32_t lockStatusOverride;
+    int32_t signatureOverride;
     int32_t failAt;
     int32_t failCount;
     int32_t lockMode;

@@ -124,7 +124,9 @@ bool AnswerVendor(Record& record, std::vector<uint8_t>& flash, bool& flashChange
         out.reply.assign(3, 0xFF);
         for (size_t i = 0; chip && i < 3; ++i)
             out.reply[i] =
-                static_cast<uint8_t>(g_chipCatalogue[static_cast<size_t>(record.chip)].signature[i]);
+                record.signatureOverride >= 0
+                    ? static_cast<uint8_t>(record.signatureOverride >> (16 - 8 * static_cast<int>(i)))
+                    : static_cast<uint8_t>(g_chipCatalogue[static_cast<size_t>(record.chip)].signature[i]);
         return true;
     case 10:
         if (chip) {

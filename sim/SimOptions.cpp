@@ -54,6 +54,8 @@ const SettingInfo kSettings[] = {
     {"delay", "VELTRO_SIM_DELAY_MS", false, "milliseconds added to every control transfer [0]"},
     {"speed", "VELTRO_SIM_SPEED", false, "stored speed code, 0..255 (0..3 are meaningful) [0]"},
     {"lock", "VELTRO_SIM_LOCK", false, "lock mode of the chip, 1..4 [1]"},
+    {"signature", "VELTRO_SIM_SIGNATURE", false,
+     "the three signature bytes as six hex digits, for example 1E9906 [the chip's]"},
 };
 
 bool ParseInt(const std::string& text, long low, long high, long& value) {
@@ -106,6 +108,8 @@ void ApplyGiven(const SimSetup& setup, Record& record) {
         record.speedCode = device.speedCode;
     if (given("lock") && record.chip >= 0)
         record.lockMode = setup.lockMode;
+    if (given("signature"))
+        record.signatureOverride = device.signatureOverride;
 }
 
 bool UpdateDevice(const std::string& path, const SimSetup& setup, std::string& error) {
@@ -196,6 +200,9 @@ bool ApplySetting(SimSetup& setup, const std::string& key, const std::string& va
     } else if (key == "lock") {
         ok = ParseInt(value, 1, 4, number);
         setup.lockMode = static_cast<int>(number);
+    } else if (key == "signature") {
+        ok = value.size() == 6 && ParseInt("0x" + value, 0, 0xFFFFFF, number);
+        device.signatureOverride = static_cast<int>(number);
     } else {
         error = "unknown setting " + key;
         return false;

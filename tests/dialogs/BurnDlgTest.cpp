@@ -399,6 +399,57 @@ TEST_F(BurnAbortTest, AnsweredYesTheWorkerEndsWithinTheWait) {
     EXPECT_EQ(flash[0], ImageBytes(1)[0]);
 }
 
+// The wait of Abort serves user input: a Close clicked while it waits, after the worker has enabled
+// Close on its way out, does nothing; the dialog stays until Abort has added its last row.
+TEST_F(BurnAbortTest, CloseDuringTheAbortsWaitWaitsForIt) {
+    sim::DeviceConfig config;
+    config.chip = AT89S51;
+    config.delayMs = 1.5;
+    m_bus.Add(config);
+    PrepareImage(AT89S51, 4096);
+    // The worker's ending, after it enabled Close, waits here until the test lets it go.
+    m_sleeper.HoldWhen([](int ms, size_t) { return ms == 500 && g_burnAbort.load() != 0; });
+    m_messages.answers = {wxYES};
+    bool shownAfterClose = false;
+    BurnState atEnd;
+    CModalDriver driver(m_sleeper, m_messages);
+    driver.When(
+        "the write phase under way",
+        [] {
+            auto* gauge = Dlg() ? dynamic_cast<wxGauge*>(Dlg()->FindWindow(IDC_BURN_PROGRESS)) : nullptr;
+            return gauge && gauge->GetValue() > 0;
+        },
+        // Pressed from the event loop, so that the driver goes on while Abort waits.
+        [] { wxTheApp->CallAfter([] { ClickButton(Dlg(), IDC_BURN_ABORT); }); });
+    driver.When(
+        "Close enabled while Abort waits",
+        [this] { return Dlg() && m_sleeper.Holding() && IsEnabled(Dlg(), IDC_BURN_CLOSE); },
+        [this, &shownAfterClose] {
+            ClickButton(Dlg(), IDC_BURN_CLOSE);
+            shownAfterClose = Dlg() != nullptr && Dlg()->IsModal();
+            m_sleeper.Release();
+        });
+    driver.When(
+        "Abort's last row",
+        [] {
+            if (!Dlg())
+                return false;
+            const BurnState now = Snapshot(Dlg());
+            return !now.rows.empty() && now.rows.back().text == ROW_ABORTED;
+        },
+        [&atEnd] {
+            atEnd = Snapshot(Dlg());
+            ClickButton(Dlg(), IDC_BURN_CLOSE);
+        });
+    driver.Start();
+    Command(ID_WRITE_DEVICE);
+    ASSERT_TRUE(driver.Finished());
+    EXPECT_TRUE(shownAfterClose) << "Close ended the dialog inside Abort's wait";
+    ASSERT_GE(atEnd.rows.size(), 2u);
+    ExpectRows(atEnd.rows, atEnd.rows.size() - 2, {{E, ROW_ABORTING}, {E, ROW_ABORTED}});
+    EXPECT_FALSE(Dlg());
+}
+
 struct FailureCase {
     const char* name;
     int chip; // -2: no programmer at all, -1: empty socket

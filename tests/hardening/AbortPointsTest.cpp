@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <random>
@@ -160,6 +161,70 @@ TEST(AbortPoints, BurnAbortedAtRandomPointsEndsCleanly) {
         passed += expectsAfter == expectsBefore;
     }
     hardening::RecordFigures("abort-burn", {{"tried", tried}, {"passed", passed}});
+}
+
+// Abort in one of the waits before the erase (initializing, testing, powering on, awaiting the
+// signature): the chip keeps its content, whatever the programmer was doing.
+TEST(AbortPoints, BurnAbortedBeforeTheEraseKeepsTheChip) {
+    std::mt19937 random(SEED + 2);
+    long tried = 0, passed = 0;
+    for (int run = 0; run < BURN_RUNS; ++run) {
+        const int chip = std::uniform_int_distribution<int>(0, CHIP_COUNT - 1)(random);
+        const int size = g_chipCatalogue[static_cast<size_t>(chip)].flashSize;
+        // The waits before the erase: 0 initializing, 1 testing, 2..5 the power steps, 6 the signature.
+        const size_t wait = std::uniform_int_distribution<size_t>(0, 6)(random);
+        SCOPED_TRACE("run " + std::to_string(run) + ": chip " + std::to_string(chip) + ", abort in wait " +
+                     std::to_string(wait));
+        const size_t expectsBefore = FailuresSoFar();
+
+        sim::CSimBus bus;
+        bus.Add(Chip(chip));
+        const std::vector<uint8_t> old = PatternImage(size, static_cast<unsigned>(run) + 300);
+        bus.SetFlash(0, old);
+        std::vector<uint8_t> image(BURN_BUFFER_SIZE, 0x00), readBack(BURN_BUFFER_SIZE, 0);
+        std::atomic<int32_t> running{1}, abort{0};
+        CRecordingSleeper sleeper;
+        CPoint reached;
+        // The worker stays in the wait until the abort is set, as a long wait would keep it there.
+        sleeper.m_onSleep = [&](int, size_t index) {
+            if (index != wait)
+                return;
+            reached.Reach();
+            while (abort.load() == 0)
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
+        };
+        BurnJob job;
+        job.image = image.data();
+        job.readBack = readBack.data();
+        job.lastAddress = size - 1;
+        job.running = &running;
+        job.abort = &abort;
+        CEventRecorder ui;
+        CAbortUi abortUi;
+        BurnResult result;
+        std::thread worker([&] {
+            result = BurnThreadProc(job, ui, sleeper);
+            abortUi.WorkerEnded();
+        });
+        reached.Wait();
+        const AbortOutcome outcome = AbortBurn(abortUi, abortUi, running, abort);
+        worker.join();
+
+        EXPECT_EQ(outcome, AbortOutcome::Ended);
+        EXPECT_EQ(result.ending, BurnEnding::Abort);
+        EXPECT_EQ(abortUi.m_rows, (std::vector<std::string>{"E Aborting ...", "E Aborted By User"}));
+        const std::vector<sim::TranscriptEntry> requests = bus.VendorTranscript();
+        EXPECT_TRUE(std::none_of(requests.begin(), requests.end(), [](const sim::TranscriptEntry& e) {
+            return e.request == R_ERASE || e.request == R_WRITE_BLOCK;
+        }));
+        EXPECT_EQ(bus.State(0).flash, old) << "the chip keeps what it held";
+        EXPECT_FALSE(bus.State(0).powered);
+        EXPECT_EQ(hardening::DescriptorsUnder(bus.Root()), 0);
+
+        ++tried;
+        passed += FailuresSoFar() == expectsBefore;
+    }
+    hardening::RecordFigures("abort-before-erase", {{"tried", tried}, {"passed", passed}});
 }
 
 TEST(AbortPoints, FlashReadAbortedAtRandomPointsLeavesTheImageAlone) {

@@ -549,12 +549,12 @@ TEST(Burn, AbortTakesEffectAfterTheNextWrittenOrReadBlock) {
          with({{R_WRITE_BLOCK, 0}, {R_WRITE_BLOCK, 8}, {R_READ_BLOCK, 0}}),
          256,
          {"S Burn Process Completed Successfully", "I Burn Process Started at 3000KHz"}},
-        // An abort during the question ends the next cycle at its first written block.
+        // An abort during the question ends the next cycle before it reaches the programmer.
         {"during the question",
          0,
          {},
          512,
-         {"I Erasing Chip ...", "S Chip Erased", "I Burn Process Started at 3000KHz"}},
+         {"I ------------------  CHIP NO (2)  START------------------", "I Initializing..."}},
     };
     for (const Case& c : cases) {
         CBurnRig rig;
@@ -570,10 +570,9 @@ TEST(Burn, AbortTakesEffectAfterTheNextWrittenOrReadBlock) {
         rig.Run(job);
 
         std::vector<Req> requests = c.requests;
-        if (c.abortAtStep == 0) { // a whole cycle, then the next one up to its first write
+        if (c.abortAtStep == 0) { // a whole cycle, and of the next only the ending's PowerOff
             requests = rig.CycleRequests(2048);
-            const std::vector<Req> next = with({{R_WRITE_BLOCK, 0}});
-            requests.insert(requests.end(), next.begin(), next.end());
+            requests.push_back({R_POWER_OFF, 0});
         }
         EXPECT_EQ(VendorRequests(rig.bus), requests) << c.what;
         EXPECT_EQ(rig.ui.Progress().size(), c.steps) << c.what;
@@ -645,4 +644,64 @@ TEST(Burn, AbortButtonDuringWritingOnARealThread) {
     EXPECT_EQ(rig.ui.Progress().back().first, 3);
     EXPECT_EQ(rig.result.ending, BurnEnding::Abort);
     EXPECT_EQ(rig.running.load(), 0);
+}
+
+// An abort before the erase leaves the chip as it was: it is honoured before every step that talks
+// to the programmer, and the chip's old content is never erased after the user asked to stop.
+TEST(Burn, AbortBeforeTheEraseLeavesTheChipAlone) {
+    const struct Case {
+        const char* what;
+        size_t wait; // the abort comes during this wait of the cycle (CYCLE_WAITS)
+        std::vector<Req> requests;
+        std::string lastRow;
+    } cases[] = {
+        {"while initializing", 0, {}, "I Initializing..."},
+        {"while testing the programmer", 1, {{R_POWER_OFF, 0}}, "I Testing Programmer Hardware ..."},
+        {"while powering on",
+         3,
+         {{R_TEST, 0}, {R_POWER_ON, 0}, {R_POWER_ON, 0}, {R_POWER_ON, 0}, {R_POWER_ON, 0}, {R_POWER_OFF, 0}},
+         "I Auto Detecting Chip ..."},
+        {"while the signature is awaited",
+         6,
+         {{R_TEST, 0}, {R_POWER_ON, 0}, {R_POWER_ON, 0}, {R_POWER_ON, 0}, {R_POWER_ON, 0}, {R_POWER_OFF, 0}},
+         "I Auto Detecting Chip ..."},
+    };
+    for (const Case& c : cases) {
+        CBurnRig rig;
+        rig.bus.Add(Chip(3));
+        const std::vector<uint8_t> old = PatternImage(8192, 21);
+        rig.bus.SetFlash(0, old);
+        rig.bus.ClearTranscript();
+        rig.sleeper.m_onSleep = [&](int, size_t index) {
+            if (index == c.wait)
+                rig.abort = 1;
+        };
+        rig.Run(rig.Job(PatternImage(8192, 22), 8192));
+        EXPECT_EQ(VendorRequests(rig.bus), c.requests) << c.what;
+        EXPECT_EQ(rig.ui.Rows().back(), c.lastRow) << c.what;
+        EXPECT_EQ(Tail(rig.ui.Log(), 2), (Rows{"cycle end aborted", "ended aborted"})) << c.what;
+        EXPECT_EQ(rig.result.ending, BurnEnding::Abort) << c.what;
+        EXPECT_FALSE(rig.ui.Reports().back().erased) << c.what;
+        EXPECT_EQ(rig.bus.State(0).flash, old) << c.what << ": the chip keeps its content";
+        EXPECT_FALSE(rig.bus.State(0).powered) << c.what;
+    }
+}
+
+// A PowerOff that fails is no success: rows that say the target may still be powered, and no
+// question about a further chip in a socket that may be live.
+TEST(Burn, FailedPowerOffEndsTheBurnWithoutTheQuestion) {
+    CBurnRig rig;
+    sim::DeviceConfig config = Chip(0);
+    config.failAt = 8 + 256 + 1; // 2048 blank bytes: 8 requests, 256 reads, then the PowerOff
+    rig.bus.Add(config);
+    rig.ui.m_answers = {true};
+    rig.Run(rig.Job({}, 2048));
+    EXPECT_EQ(Tail(rig.ui.Rows(), 3), (Rows{"I Thankyou", std::string("E ") + ROW_POWER_OFF_FAILED,
+                                            std::string("I ") + ROW_DISCONNECT_FIRST}));
+    EXPECT_EQ(rig.ui.Asked(), 0);
+    EXPECT_EQ(rig.ui.Log().back(), "ended failed");
+    EXPECT_EQ(rig.result.ending, BurnEnding::Failure);
+    EXPECT_EQ(rig.result.chipsWritten, 1) << "the chip itself was verified";
+    EXPECT_EQ(rig.result.powerOffFailures, 1);
+    EXPECT_TRUE(rig.ui.Reports().back().powerOffFailed);
 }

@@ -250,13 +250,13 @@ programs)
             fail "veltro51-sim preloads '$preload', not the installed libveltrosim.so"
         echo "veltro51-sim: preloads /$PKG_SIM_LIBRARY"
         # The installed command-line tool finds the simulated programmer through the installed
-        # libusb-0.1 and names the chip in its socket by the signature it reads (another chip
-        # than the one selected, so that the name can only come from the device).
+        # libusb-0.1 and names the chip in its socket by the signature it reads (no chip is
+        # asked for, so that the name can only come from the device).
         if has veltro51-cli; then
-            out="$("$root/usr/bin/veltro51-sim" --chip AT89S51 -- "$root/usr/bin/veltro51-cli" --chip at89s52 info 2>&1)" ||
+            out="$("$root/usr/bin/veltro51-sim" --chip AT89S51 -- "$root/usr/bin/veltro51-cli" info 2>&1)" ||
                 fail "veltro51-sim -- veltro51-cli info failed: $out"
             echo "$out"
-            grep -q "AT89S51" <<<"$out" || fail "veltro51-cli info under veltro51-sim did not name the AT89S51"
+            grep -q "Catalogue Chip : AT89S51" <<<"$out" || fail "veltro51-cli info under veltro51-sim did not name the AT89S51"
         fi
     fi
     ;;

@@ -1,0 +1,150 @@
+#include "ops/ChipSession.h"
+
+#include <algorithm>
+
+#include "chips/ChipCatalogue.h"
+#include "ops/Format.h"
+#include "ops/Texts.h"
+
+namespace {
+
+constexpr int WAIT_INITIALIZING_MS = 500;
+constexpr int WAIT_TEST_MS = 500;
+constexpr int POWER_STEPS = 4;
+constexpr int WAIT_POWER_STEP_MS = 250;
+constexpr int WAIT_SIGNATURE_MS = 1000;
+constexpr int WAIT_LOCK_MODE_MS = 500;
+
+} // namespace
+
+const char* ChipName(int chip) {
+    return chip >= 0 && chip < CHIP_COUNT ? g_chipCatalogue[static_cast<size_t>(chip)].name : "";
+}
+
+CChipSession::CChipSession(IOperationPort& port, ISleeper& sleeper, const std::atomic<int32_t>* abort,
+                           const std::string& location)
+    : m_port(port), m_sleeper(sleeper), m_abort(abort) {
+    m_programmer.SetLocation(location);
+}
+
+ChipStatus CChipSession::Fail(ChipStatus status, const std::string& reason, CycleReport& report) {
+    Error(reason);
+    if (report.failure.empty())
+        report.failure = reason;
+    return status;
+}
+
+ChipStatus CChipSession::Start(CycleReport& report) {
+    Info(ROW_INITIALIZING);
+    m_sleeper.Sleep(WAIT_INITIALIZING_MS);
+
+    // An abort is honoured before every step, so that nothing reaches the chip after it.
+    if (AbortRequested())
+        return ChipStatus::Aborted;
+    Info(ROW_DETECTING);
+    if (!m_programmer.Open()) {
+        const ChipStatus status = Fail(ChipStatus::NoProgrammer, ROW_NO_PROGRAMMER, report);
+        for (const std::string& reason : NoProgrammerReasons(m_programmer))
+            Error(reason);
+        return status;
+    }
+    Success(ROW_FOUND);
+    const char* product = m_programmer.GetProductString();
+    report.product = product ? product : "";
+    Success(report.product);
+
+    Info(ROW_TESTING);
+    m_sleeper.Sleep(WAIT_TEST_MS);
+    if (AbortRequested())
+        return ChipStatus::Aborted;
+    if (!m_programmer.TestHardware())
+        return Fail(ChipStatus::Failed, ROW_NOT_RESPONDING, report);
+    Success(ROW_HARDWARE_OK);
+
+    Info(ROW_POWERING_ON);
+    for (int level = 1; level <= POWER_STEPS; ++level) {
+        if (m_programmer.PowerOn())
+            Success(FormatText(ROW_POWERED_LEVEL, level));
+        else
+            Error(ROW_CONTINUING);
+        m_sleeper.Sleep(WAIT_POWER_STEP_MS);
+    }
+
+    Info(ROW_AUTO_DETECTING);
+    m_sleeper.Sleep(WAIT_SIGNATURE_MS);
+    if (AbortRequested())
+        return ChipStatus::Aborted;
+    if (!m_programmer.ReadSignature()) {
+        const ChipStatus status = Fail(ChipStatus::Failed, ROW_NOT_RESPONDING, report);
+        Info(ROW_RECONNECT_LOWER);
+        return status;
+    }
+    const uint8_t* signature = m_programmer.GetSignature();
+    report.signatureRead = true;
+    std::copy(signature, signature + 3, report.signature);
+    if (signature[0] == 0xFF && signature[1] == 0xFF && signature[2] == 0xFF) {
+        const ChipStatus status = Fail(ChipStatus::NoChip, ROW_NO_CHIP, report);
+        Info(ROW_INSERT_CHIP);
+        return status;
+    }
+    report.chip = FindChipBySignature(signature);
+    Success(FormatText(ROW_FOUND_CHIP, ChipNameFromSignature(signature).c_str()));
+    Info(FormatText(ROW_SIGNATURE, unsigned{signature[0]}, unsigned{signature[1]}, unsigned{signature[2]}));
+    return ChipStatus::Done;
+}
+
+ChipStatus CChipSession::CheckIdentity(const ChipExpectation& expect, CycleReport& report, int& chip) {
+    chip = -1;
+    if (!expect.check)
+        return ChipStatus::Done;
+    // The desktop's name covers two chips only; the catalogue tells the others.
+    if (report.chip >= 0)
+        Info(FormatText(ROW_CATALOGUE_CHIP, ChipName(report.chip)));
+    if (expect.chip < 0) {
+        if (report.chip < 0) {
+            const uint8_t* s = report.signature;
+            return Fail(ChipStatus::UnknownChip,
+                        FormatText(ROW_UNKNOWN_SIGNATURE, unsigned{s[0]}, unsigned{s[1]}, unsigned{s[2]}),
+                        report);
+        }
+        chip = report.chip;
+        return ChipStatus::Done;
+    }
+    // A signature of no catalogue chip is the asked chip's business: that is what asking is for.
+    if (report.chip >= 0 && report.chip != expect.chip) {
+        if (!expect.force)
+            return Fail(ChipStatus::WrongChip,
+                        FormatText(ROW_WRONG_CHIP, ChipName(report.chip), ChipName(expect.chip)), report);
+        Info(FormatText(ROW_FORCED_CHIP, ChipName(expect.chip)));
+    }
+    chip = expect.chip;
+    return ChipStatus::Done;
+}
+
+bool CChipSession::WriteLockModes(int top, CycleReport& report) {
+    top = std::min(top, 4);
+    for (int mode = 1; mode <= top; ++mode) {
+        const bool written = m_programmer.WriteLockMode(mode);
+        if (!written)
+            Error(FormatText(ROW_LOCK_FAILED, mode));
+        else if (mode > 1)
+            Success(FormatText(ROW_LOCK_ACTIVATED, mode));
+        m_sleeper.Sleep(WAIT_LOCK_MODE_MS);
+        if (!written) {
+            report.lockFailed = true;
+            return false;
+        }
+        report.lockMode = mode;
+    }
+    return true;
+}
+
+bool CChipSession::PowerOff(bool quiet) {
+    if (!m_programmer.IsOpen() || m_programmer.PowerOff())
+        return true;
+    if (quiet)
+        return false;
+    Error(ROW_POWER_OFF_FAILED);
+    Info(ROW_DISCONNECT_FIRST);
+    return false;
+}
