@@ -350,7 +350,7 @@ TEST(SerialFileTest, KilledAtAnyMomentNoNumberComesTwice) {
     const SerialSpec spec = Spec(SerialFormat::LittleEndian, 4);
     const unsigned seed = 20260301;
     std::mt19937 random(seed);
-    std::uniform_int_distribution<int> pause(0, 12000); // microseconds before the kill
+    std::uniform_int_distribution<int> pause(0, 25000); // microseconds before the kill
     std::multiset<uint64_t> given;
     for (int round = 0; round < 30; ++round) {
         ChildProcess child = StartChild([&](int fd) {
