@@ -96,9 +96,9 @@ int CreateTemporary(int dirFd, mode_t mode, std::string& name) {
     return -1;
 }
 
-// Follows symbolic links from path to the file they name, which need not exist. False for a chain
-// that does not end (more than the system's 40 links) or a link that cannot be read.
-bool ResolveLinks(std::string& path) {
+} // namespace
+
+bool ResolveSymbolicLinks(std::string& path) {
     for (int hops = 0; hops <= 40; ++hops) {
         struct stat st {};
         if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
@@ -121,11 +121,12 @@ bool ResolveLinks(std::string& path) {
     return false;
 }
 
-} // namespace
+namespace {
 
-bool ReplaceFileContents(const std::string& requested, std::string_view data, unsigned newMode) {
+bool Replace(const std::string& requested, std::string_view data, unsigned newMode, bool durableName) {
     std::string path = requested;
-    if (path.empty() || path.back() == '/' || !ResolveLinks(path) || path.empty() || path.back() == '/')
+    if (path.empty() || path.back() == '/' || !ResolveSymbolicLinks(path) || path.empty() ||
+        path.back() == '/')
         return false;
     const auto slash = path.rfind('/');
     const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
@@ -176,7 +177,18 @@ bool ReplaceFileContents(const std::string& requested, std::string_view data, un
         errno = reason;
         return false;
     }
-    // Makes the new name itself durable; the file is in place already, so a failure changes nothing.
-    (void)::fsync(dir.Get());
-    return true;
+    // Makes the new name itself durable. The file is in place already, so for a save a failure
+    // changes nothing; a caller that must know the name survives a power loss is told.
+    const bool flushed = ::fsync(dir.Get()) == 0;
+    return flushed || !durableName;
+}
+
+} // namespace
+
+bool ReplaceFileContents(const std::string& path, std::string_view data, unsigned newMode) {
+    return Replace(path, data, newMode, false);
+}
+
+bool ReplaceFileContentsDurably(const std::string& path, std::string_view data, unsigned newMode) {
+    return Replace(path, data, newMode, true);
 }

@@ -45,3 +45,13 @@ long ReadFully(int fd, void* data, unsigned long size);
 //   half-way would then leave a half-written file.
 // On failure errno tells the reason, as the call that failed set it.
 bool ReplaceFileContents(const std::string& path, std::string_view data, unsigned newMode = 0666);
+
+// As ReplaceFileContents, and false as well when the folder could not be flushed after the rename:
+// the new contents may then be in place but need not survive a power loss. For files whose old
+// contents must never come back (the next serial number).
+bool ReplaceFileContentsDurably(const std::string& path, std::string_view data, unsigned newMode = 0666);
+
+// Follows symbolic links from path to the file they name, which need not exist (the path the safe
+// replace writes). False for a chain that does not end (more than the system's 40 links) or a link
+// that cannot be read.
+bool ResolveSymbolicLinks(std::string& path);

@@ -42,6 +42,9 @@ struct DeviceConfig {
     FailKind failKind = FailKind::Stall;
     bool instantTimeouts = false; // a Timeout fault returns at once instead of waiting
     double delayMs = 0.0;         // added to every control transfer, like a real round trip
+    // Added per byte that a WriteBlock moves into a chip, like a byte-mode chip's write cycle (about
+    // 410 us at 12 MHz): the programmer waits out each byte before the transfer completes.
+    double byteWriteUs = 0.0;
 };
 
 // One control transfer as the device saw it. Transfers that usbfs refuses before they reach the

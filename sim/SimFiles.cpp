@@ -160,6 +160,7 @@ std::string CreateDeviceFile(const std::string& root, int busNumber, int index, 
     record.lockMode = 1;
     record.flashSize = FlashSizeOf(record.chip);
     record.delayMs = config.delayMs;
+    record.byteWriteUs = config.byteWriteUs;
     std::snprintf(record.product, sizeof record.product, "%s", config.product.c_str());
     std::memcpy(record.identity, config.identity.data(),
                 std::min(config.identity.size(), sizeof record.identity));

@@ -53,6 +53,7 @@ struct Record {
     int32_t vendorRequests;
     int32_t flashSize;
     double delayMs;
+    double byteWriteUs;
     char product[128]; // NUL-terminated
     char identity[8];  // the 8 reply bytes of request 11
 };

@@ -103,6 +103,9 @@ bool AnswerVendor(Record& record, std::vector<uint8_t>& flash, bool& flashChange
                 flash[flashIndex(static_cast<unsigned>(i))] &= sent[i];
             flashChanged = moved > 0;
         }
+        // The programmer writes byte by byte whatever the chip makes of it.
+        if (chip)
+            out.sleepMs += moved * record.byteWriteUs / 1000.0;
         return true;
     }
     if (!in)

@@ -52,6 +52,8 @@ const SettingInfo kSettings[] = {
     {"instant-timeouts", "VELTRO_SIM_INSTANT_TIMEOUTS", true,
      "a time-out returns at once instead of waiting"},
     {"delay", "VELTRO_SIM_DELAY_MS", false, "milliseconds added to every control transfer [0]"},
+    {"byte-write-us", "VELTRO_SIM_BYTE_WRITE_US", false,
+     "microseconds a byte-mode chip takes to write a byte, per byte written [0]"},
     {"speed", "VELTRO_SIM_SPEED", false, "stored speed code, 0..255 (0..3 are meaningful) [0]"},
     {"lock", "VELTRO_SIM_LOCK", false, "lock mode of the chip, 1..4 [1]"},
     {"signature", "VELTRO_SIM_SIGNATURE", false,
@@ -104,6 +106,8 @@ void ApplyGiven(const SimSetup& setup, Record& record) {
         record.instantTimeouts = device.instantTimeouts;
     if (given("delay"))
         record.delayMs = device.delayMs;
+    if (given("byte-write-us"))
+        record.byteWriteUs = device.byteWriteUs;
     if (given("speed"))
         record.speedCode = device.speedCode;
     if (given("lock") && record.chip >= 0)
@@ -194,6 +198,11 @@ bool ApplySetting(SimSetup& setup, const std::string& key, const std::string& va
         const double ms = std::strtod(value.c_str(), &end);
         ok = !value.empty() && *end == '\0' && ms >= 0 && ms <= 10000;
         device.delayMs = ms;
+    } else if (key == "byte-write-us") {
+        char* end = nullptr;
+        const double us = std::strtod(value.c_str(), &end);
+        ok = !value.empty() && *end == '\0' && us >= 0 && us <= 100000;
+        device.byteWriteUs = us;
     } else if (key == "speed") {
         ok = ParseInt(value, 0, 255, number);
         device.speedCode = static_cast<uint8_t>(number);

@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
 #include <thread>
 #include <vector>
 
 #include "chips/ChipCatalogue.h"
 #include "link/Programmer.h"
 #include "sim/SimApi.h"
+#include "sim/SimOptions.h"
 
 using sim::CSimBus;
 using sim::DeviceConfig;
@@ -247,6 +249,23 @@ TEST_F(SimTest, AWorkerMayDriveTheDeviceWhileAnotherThreadReadsItsState) {
     const sim::DeviceState state = m_bus.State(m_device);
     EXPECT_EQ(state.vendorRequests, 128);
     EXPECT_EQ(state.flash[0x3FF], 0x7F);
+}
+
+// The byte-mode chip's write time: given to a tree that exists already (as veltro51-sim --tree does),
+// each byte a WriteBlock moves takes it. A lower bound only: a sleep is never shorter.
+TEST_F(SimTest, AByteModeChipsWriteTimeIsWaitedOutForEveryByteWritten) {
+    Plug();
+    sim::detail::SimSetup setup;
+    std::string error;
+    for (const char* bad : {"-1", "abc", "", "100001"})
+        EXPECT_FALSE(sim::detail::ApplySetting(setup, "byte-write-us", bad, error)) << bad;
+    ASSERT_TRUE(sim::detail::ApplySetting(setup, "byte-write-us", "2500", error)) << error;
+    ASSERT_TRUE(sim::detail::UpdateTree(m_bus.Root(), setup, error)) << error;
+
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(Write(0, Block(0x5A)));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::microseconds(8 * 2500));
+    EXPECT_EQ(Read(0), Block(0x5A));
 }
 
 } // namespace

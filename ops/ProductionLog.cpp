@@ -1,0 +1,238 @@
+#include "ops/ProductionLog.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "image/FileIo.h"
+
+namespace {
+
+// The length of the UTF-8 sequence that starts at text[i], or 0 when it is no valid one (overlong,
+// a surrogate, beyond U+10FFFF, cut short).
+size_t Utf8Length(const std::string& text, size_t i) {
+    const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
+    const unsigned char lead = byte(i);
+    size_t length;
+    unsigned code;
+    if (lead < 0x80)
+        return 1;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        code = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        code = lead & 0x0F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        code = lead & 0x07;
+    } else {
+        return 0;
+    }
+    if (i + length > text.size())
+        return 0;
+    for (size_t k = 1; k < length; ++k) {
+        if ((byte(i + k) & 0xC0) != 0x80)
+            return 0;
+        code = code << 6 | (byte(i + k) & 0x3F);
+    }
+    const unsigned lowest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (code < lowest[length] || (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF)
+        return 0;
+    return length;
+}
+
+std::string Hex(uint64_t value, int digits) {
+    char text[24];
+    std::snprintf(text, sizeof text, "%0*llx", digits, static_cast<unsigned long long>(value));
+    return text;
+}
+
+// A string field: null when empty.
+std::string StringOrNull(const std::string& text) {
+    return text.empty() ? std::string("null") : JsonString(text);
+}
+
+std::string SystemReason() {
+    return errno != 0 ? std::string(": ") + std::strerror(errno) : std::string();
+}
+
+bool WriteAll(int fd, const std::string& data) {
+    size_t done = 0;
+    while (done < data.size()) {
+        const ssize_t put = ::write(fd, data.data() + done, data.size() - done);
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0)
+            return false;
+        done += static_cast<size_t>(put);
+    }
+    return true;
+}
+
+} // namespace
+
+std::string HostName() {
+    char name[HOST_NAME_MAX + 1] = {};
+    if (::gethostname(name, sizeof name - 1) != 0)
+        return {};
+    return name;
+}
+
+std::string UtcTimeText(std::chrono::system_clock::time_point time) {
+    using namespace std::chrono;
+    const auto ms = duration_cast<milliseconds>(time.time_since_epoch()).count();
+    // Floor division, so that a time before 1970 still gets milliseconds 0..999.
+    auto seconds = ms / 1000;
+    auto milli = ms % 1000;
+    if (milli < 0) {
+        milli += 1000;
+        --seconds;
+    }
+    const std::time_t t = static_cast<std::time_t>(seconds);
+    std::tm utc{};
+    ::gmtime_r(&t, &utc);
+    char text[96];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900,
+                  utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, static_cast<int>(milli));
+    return text;
+}
+
+std::string JsonString(const std::string& text) {
+    std::string out = "\"";
+    for (size_t i = 0; i < text.size();) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x80) {
+            const size_t length = Utf8Length(text, i);
+            if (length == 0) {
+                out += "\\ufffd";
+                ++i;
+            } else {
+                out.append(text, i, length);
+                i += length;
+            }
+            continue;
+        }
+        switch (c) {
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        case '\b':
+            out += "\\b";
+            break;
+        case '\f':
+            out += "\\f";
+            break;
+        default:
+            if (c < 0x20 || c == 0x7F)
+                out += "\\u00" + Hex(c, 2);
+            else
+                out += static_cast<char>(c);
+        }
+        ++i;
+    }
+    return out + "\"";
+}
+
+std::string ProductionLogLine(const ProductionRecord& r) {
+    static const char* const s_outcomes[] = {"verified", "failed", "aborted"};
+    char signature[16];
+    std::snprintf(signature, sizeof signature, "%02X %02X %02X", r.signature[0], r.signature[1],
+                  r.signature[2]);
+    std::string line = "{\"time\":" + JsonString(UtcTimeText(r.time));
+    line += ",\"host\":" + StringOrNull(r.host);
+    line += ",\"version\":" + StringOrNull(r.version);
+    line += ",\"programmer\":" + StringOrNull(r.programmerLocation);
+    line += ",\"product\":" + StringOrNull(r.programmerProduct);
+    line += ",\"signature\":" + (r.signatureRead ? JsonString(signature) : std::string("null"));
+    line += ",\"chip\":" + StringOrNull(r.chip);
+    line += ",\"chip_requested\":" + StringOrNull(r.chipRequested);
+    line += ",\"file\":" + StringOrNull(r.filePath);
+    line += ",\"file_sha256\":" + StringOrNull(r.fileSha256);
+    line += ",\"file_crc32\":\"" + Hex(r.fileCrc32, 8) + "\"";
+    line += ",\"file_sum16\":\"" + Hex(r.fileSum16, 4) + "\"";
+    line += ",\"serial\":" + (r.hasSerial ? std::to_string(r.serial) : std::string("null"));
+    line += ",\"lock_mode\":" + (r.lockMode > 0 ? std::to_string(r.lockMode) : std::string("null"));
+    line += ",\"outcome\":\"" + std::string(s_outcomes[static_cast<int>(r.outcome)]) + "\"";
+    line += ",\"failure\":" + StringOrNull(r.failure);
+    line += ",\"duration_ms\":" + std::to_string(r.durationMs) + "}";
+    return line;
+}
+
+bool AppendProductionLog(const std::string& path, const std::string& line, std::string& error) {
+    // Read access only to look at the last byte; a log this user may only write is appended all the same.
+    errno = 0;
+    int fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    const bool readable = fd >= 0;
+    if (!readable && errno == EACCES)
+        fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    CFileDescriptor file(fd);
+    struct stat st {};
+    if (!file.IsOpen() || ::fstat(file.Get(), &st) != 0) {
+        error = "cannot open the log " + path + SystemReason();
+        return false;
+    }
+    // A pipe or a terminal (--log /dev/stdout into jq) takes the line as it is; only a regular file
+    // can be flushed, looked at and mended.
+    const bool regular = S_ISREG(st.st_mode);
+
+    // O_APPEND makes finding the end and writing there one step, and Linux holds the file's lock for
+    // the whole of a write on a local file system, so one write() of the whole line never interleaves
+    // with another process's. A write falls short only on a full disk, a size limit or a signal; the
+    // rest is then written after it, which the flock keeps whole against the other processes of ours.
+    // Where flock is not supported the line goes out without it.
+    int locked = -1;
+    while (regular && (locked = ::flock(file.Get(), LOCK_EX)) != 0 && errno == EINTR) {
+    }
+    (void)locked;
+
+    std::string data;
+    off_t before = 0;
+    if (regular && ::fstat(file.Get(), &st) == 0 && st.st_size > 0) {
+        before = st.st_size;
+        // A line cut short by a crash or power loss before: end it, so that this line stays whole.
+        char last = '\n';
+        if (readable && ::pread(file.Get(), &last, 1, before - 1) == 1 && last != '\n')
+            data = "\n";
+    }
+    data += line;
+    data += '\n';
+    errno = 0;
+    if (!WriteAll(file.Get(), data)) {
+        const std::string reason = SystemReason();
+        // A part written (full disk) is taken back, so that no half line stays for the next to join.
+        if (regular)
+            [[maybe_unused]] const int undone = ::ftruncate(file.Get(), before);
+        error = "cannot write the log " + path + reason;
+        return false;
+    }
+    errno = 0;
+    if (regular && ::fsync(file.Get()) != 0) {
+        error = "cannot flush the log " + path + SystemReason();
+        return false;
+    }
+    if (!file.Close()) {
+        error = "cannot close the log " + path + SystemReason();
+        return false;
+    }
+    return true;
+}

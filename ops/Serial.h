@@ -1,0 +1,82 @@
+#pragma once
+// Serial numbers for a production line: a number written into each chip's image before the chip is
+// written, taken from a serial file that several processes (one per socket) share.
+//
+// The promise: no number is ever handed out twice, also when a process is killed at any moment, the
+// machine loses power, or several processes take numbers from one file. A number is made durable as
+// used (the file says the next one, flushed to the disk, the rename flushed too) before it is
+// returned, so a chip that fails after that keeps its number out of use. The cost is a gap, never a
+// repeat.
+//
+// The serial file, human-readable and meant to be edited by hand between runs:
+//     # Veltro 51 serial numbers: the number the next chip gets.
+//     next=124
+// Blank lines and lines starting with '#' are comments; exactly one other line gives the next number,
+// as "next=N" or just "N" (decimal). A file that is missing starts at the spec's start; one that is
+// there but cannot be read or understood is an error, never a silent restart.
+//
+// The lock: an exclusive flock on a file beside the serial file, named as it with ".lock" appended
+// (after symbolic links are followed, so every name of the file meets the same lock). It is never
+// removed and never written; the serial file itself is replaced on every number, so a lock on it
+// would be lost with its old inode. Processes on one host only (a folder shared over the network is
+// not supported).
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+enum class SerialFormat {
+    LittleEndian, // "leN": N = 1..4 bytes, binary, lowest byte first
+    BigEndian,    // "beN": N = 1..4 bytes, binary, highest byte first
+    Decimal,      // "decN": N = 1..10 ASCII digits, leading zeros, highest digit first
+    Bcd,          // "bcdN": N = 1..5 bytes of packed BCD, two digits a byte, highest digits first
+};
+
+// What --serial ADDR[,START[,STEP[,FORMAT]]] asks for. Numbers are decimal or 0x-hexadecimal; an
+// empty START or STEP takes its default ("0x7FF0,,,dec6"). FORMAT is case-insensitive; default le2.
+struct SerialSpec {
+    uint32_t address = 0; // flash address of the field's first byte
+    uint64_t start = 1;   // the first number when the serial file does not exist yet
+    uint64_t step = 1;    // added for every number taken; at least 1
+    SerialFormat format = SerialFormat::LittleEndian;
+    int width = 2; // bytes for le, be and bcd; digits for dec
+};
+
+// The bytes the field takes in flash.
+int SerialFieldSize(const SerialSpec& spec);
+// The largest number the field holds (65535 for le2, 999999 for dec6 and bcd3).
+uint64_t SerialMaximum(const SerialSpec& spec);
+// The format as ParseSerialSpec reads it: "le2", "dec6", ...
+std::string SerialFormatName(const SerialSpec& spec);
+
+// Parses "ADDR[,START[,STEP[,FORMAT]]]". Refuses negative numbers, signs, spaces, overflow, a step of
+// 0, a width outside the format's range, extra fields and a start that does not fit the format.
+// spec is changed only on success; error says what is wrong.
+bool ParseSerialSpec(const std::string& text, SerialSpec& spec, std::string& error);
+
+// The field's bytes for number; false when the number does not fit the format.
+bool EncodeSerial(const SerialSpec& spec, uint64_t number, std::vector<uint8_t>& bytes, std::string& error);
+
+// Before anything is written: the field must lie inside the flash (flashSize bytes), and the image's
+// bytes there must all be 0xFF (nothing of the file would be overwritten) unless force is set.
+// image holds at least flashSize bytes.
+bool CheckSerialField(const SerialSpec& spec, int32_t flashSize, const uint8_t* image, bool force,
+                      std::string& error);
+
+// Writes the field for number into image (at least flashSize bytes); false, image untouched, when the
+// number does not fit or the field is outside the flash.
+bool PutSerial(const SerialSpec& spec, uint64_t number, uint8_t* image, int32_t flashSize,
+               std::string& error);
+
+// Takes the next number from the serial file at path: under the lock, reads it (a missing file gives
+// spec.start), stores number + spec.step durably through the safe replace, and only then returns it.
+// False, with nothing taken, when the lock cannot be had, the file cannot be read or understood, the
+// number does not fit the format (the numbers are used up) or the file cannot be replaced durably.
+// Blocks while another process holds the lock (a few milliseconds per number).
+bool TakeSerialNumber(const std::string& path, const SerialSpec& spec, uint64_t& number, std::string& error);
+
+// The serial file's contents for a next number (what TakeSerialNumber writes).
+std::string SerialFileText(uint64_t next);
+// Reads a serial file's contents; false when they hold no single next number.
+bool ParseSerialFile(const std::string& text, uint64_t& next);
