@@ -8,7 +8,10 @@
 
 #include <poll.h>
 
+#include "Version.h"
 #include "chips/ChipCatalogue.h"
+#include "cli/Events.h"
+#include "cli/Gang.h"
 #include "image/Checksum.h"
 #include "image/FirmwareBuffer.h"
 #include "link/Programmer.h"
@@ -18,6 +21,8 @@
 #include "ops/FlashRead.h"
 #include "ops/Format.h"
 #include "ops/ImageSource.h"
+#include "ops/LogPort.h"
+#include "ops/Serial.h"
 #include "ops/LockBits.h"
 #include "ops/Speed.h"
 #include "ops/Texts.h"
@@ -97,15 +102,39 @@ template <typename Work, typename OnInterrupt> void RunInterruptible(Work work, 
     worker.join();
 }
 
+// One chip cycle in a line: "001/001  chip 2  verified  AT89S52  serial 17", or with the reason of a
+// failure at its end.
+std::string CycleResultLine(const CycleReport& report) {
+    const char* outcome = report.outcome == CycleOutcome::Verified  ? "verified"
+                          : report.outcome == CycleOutcome::Aborted ? "aborted"
+                                                                    : "failed";
+    std::string line = (report.location.empty() ? std::string("-") : report.location) + "  chip " +
+                       std::to_string(report.cycle) + "  " + outcome;
+    if (report.chip >= 0)
+        line += std::string("  ") + ChipName(report.chip);
+    if (report.serial >= 0)
+        line += "  serial " + std::to_string(report.serial);
+    if (report.outcome == CycleOutcome::Failed && !report.failure.empty())
+        line += "  " + report.failure;
+    if (report.powerOffFailed)
+        line += std::string("  ") + ROW_POWER_OFF_FAILED;
+    return line;
+}
+
 // The burn dialog as lines, for every operation on a chip: each row with its time and a mark for its
 // kind, failures to standard error, the chips-written label, a progress bar on a terminal. Events
 // come on the operation's thread, the abort's rows on the main thread; the console keeps them in
 // order.
 class CConsolePort : public IOperationPort, public IWorkerWait {
 public:
-    CConsolePort(CConsole& console, bool askMore) : m_console(console), m_askMore(askMore) {}
+    // quiet: only failures (error rows and messages), the messages of a result, and one line of
+    // result per chip cycle.
+    CConsolePort(CConsole& console, bool askMore, bool quiet = false)
+        : m_console(console), m_askMore(askMore), m_quiet(quiet) {}
 
     void Row(RowKind kind, const std::string& text) override {
+        if (m_quiet && kind != RowKind::Error)
+            return;
         const char* mark = kind == RowKind::Error     ? MARK_ERROR
                            : kind == RowKind::Success ? MARK_SUCCESS
                                                       : MARK_INFO;
@@ -116,14 +145,19 @@ public:
             m_console.Out(line);
     }
     void Progress(int done, int total) override {
-        if (total > 0)
+        if (total > 0 && !m_quiet)
             m_console.Progress(static_cast<double>(done) / total, PercentText(done, total));
     }
     void CycleStarted(int) override { StartClock(); }
     void ChipVerified(int chipsWritten) override {
-        m_console.Out(FormatText(LABEL_CHIPS_WRITTEN, chipsWritten));
+        if (!m_quiet)
+            m_console.Out(FormatText(LABEL_CHIPS_WRITTEN, chipsWritten));
     }
-    void CycleEnded(const CycleReport&) override { StopClock(); }
+    void CycleEnded(const CycleReport& report) override {
+        StopClock();
+        if (m_quiet)
+            m_console.Out(CycleResultLine(report));
+    }
     void Ended(Ending) override {
         StopClock();
         m_console.EndProgress();
@@ -170,6 +204,7 @@ private:
 
     CConsole& m_console;
     const bool m_askMore;
+    const bool m_quiet;
     CWakePipe m_questionWake;
     const CWakePipe* m_done = nullptr;
     // Touched by the worker only while it runs, read by the main thread after it has ended.
@@ -228,11 +263,39 @@ ChipExpectation ExpectationOf(const CliOptions& options) {
 // ---- burn ----
 
 int RunBurn(const CliOptions& options, CConsole& console) {
-    CConsolePort port(console, options.more);
-    if (!FileLoads(options.files[0], options.chip, port, console))
+    if (options.all)
+        return RunGang(options, console);
+    CConsolePort consolePort(console, options.more, options.quiet);
+    if (!FileLoads(options.files[0], options.chip, consolePort, console))
         return EXIT_FAILED;
 
     CFileImageSource source(options.files[0]);
+    if (!options.serial.empty()) {
+        SerialSpec spec;
+        std::string error;
+        ParseSerialSpec(options.serial, spec, error); // checked with the options
+        source.SetSerial(spec, options.serialFile, options.force);
+        // A field that cannot be written is refused before the programmer is touched, when the size
+        // is known now.
+        if (options.chip >= 0) {
+            CHeldMessages quiet;
+            if (source.Load(g_chipCatalogue[static_cast<size_t>(options.chip)].flashSize, quiet) &&
+                !source.SerialFieldFits(error)) {
+                console.Err(FormatText(ROW_SERIAL_FAILED, error.c_str()));
+                if (!options.force)
+                    console.Err("Give --force to write the number over the file's data.");
+                return EXIT_FAILED;
+            }
+        }
+    }
+    // The presenters, outermost first: the gang's event pipe, the production log, the console.
+    CProductionLogPort logPort(consolePort,
+                               ProductionContext{options.log, VELTRO_VERSION,
+                                                 options.chip >= 0 ? ChipName(options.chip) : "", &source});
+    IOperationPort& logged = options.log.empty() ? static_cast<IOperationPort&>(consolePort) : logPort;
+    CEventWriterPort eventPort(logged, options.eventsFd);
+    IOperationPort& port = options.eventsFd >= 0 ? static_cast<IOperationPort&>(eventPort) : logged;
+
     CRealSleeper sleeper;
     std::atomic<int32_t> running{1};
     std::atomic<int32_t> abort{0};
@@ -251,12 +314,13 @@ int RunBurn(const CliOptions& options, CConsole& console) {
     BurnResult result;
     RunInterruptible([&] { result = BurnThreadProc(job, port, sleeper); },
                      [&](const CWakePipe& done) {
-                         CConsoleAbortPort abortPort(port);
-                         port.SetDonePipe(&done);
-                         aborted = AbortBurn(abortPort, port, running, abort) != AbortOutcome::NotRunning;
+                         CConsoleAbortPort abortPort(consolePort);
+                         consolePort.SetDonePipe(&done);
+                         aborted =
+                             AbortBurn(abortPort, consolePort, running, abort) != AbortOutcome::NotRunning;
                      });
     console.EndProgress();
-    console.Out(port.ElapsedText());
+    console.Out(consolePort.ElapsedText());
 
     if (aborted || result.ending == BurnEnding::Abort)
         return EXIT_FAILED;
@@ -267,7 +331,7 @@ int RunBurn(const CliOptions& options, CConsole& console) {
         return result.chipsWritten == 0 ? ExitFor(result.status) : EXIT_FAILED;
     }
     const bool allWritten = result.chipsWritten > 0 && result.chipsFailed == 0 && result.lockFailures == 0 &&
-                            result.powerOffFailures == 0;
+                            result.powerOffFailures == 0 && !logPort.Failed();
     return allWritten ? EXIT_DONE : EXIT_FAILED;
 }
 
@@ -287,7 +351,7 @@ ChipResult RunChip(ChipJob job, const CliOptions& options, CConsolePort& port, s
 }
 
 int RunChipCommand(ChipAction action, const CliOptions& options, CConsole& console) {
-    CConsolePort port(console, false);
+    CConsolePort port(console, false, options.quiet);
     std::atomic<int32_t> abort{0};
     std::vector<uint8_t> flash(READ_BUFFER_SIZE, 0xFF);
     ChipJob job;

@@ -6,6 +6,7 @@
 #include "chips/ChipCatalogue.h"
 #include "image/FileKind.h"
 #include "link/Requests.h"
+#include "ops/Serial.h"
 
 namespace {
 
@@ -36,6 +37,14 @@ const CommandOption COMMAND_OPTIONS[] = {
     {"--write", {CliCommand::Lock}},
     {"--set", {CliCommand::Speed}},
     {"--sum", {CliCommand::Dump}},
+    {"--serial", {CliCommand::Burn}},
+    {"--serial-file", {CliCommand::Burn}},
+    {"--log", {CliCommand::Burn}},
+    {"--all", {CliCommand::Burn}},
+    {"--events", {CliCommand::Burn}},
+    {"--quiet",
+     {CliCommand::Info, CliCommand::Burn, CliCommand::Read, CliCommand::Verify, CliCommand::Blank,
+      CliCommand::Erase, CliCommand::Lock}},
     {"--force",
      {CliCommand::Info, CliCommand::Burn, CliCommand::Read, CliCommand::Verify, CliCommand::Blank,
       CliCommand::Erase, CliCommand::Lock}},
@@ -139,8 +148,10 @@ bool ParseCommandLine(int argc, const char* const* argv, CliOptions& options, st
             hasValue = true;
         }
         const bool takesValue = name == "--chip" || name == "--programmer" || name == "--lock" ||
-                                name == "--write" || name == "--set";
-        const bool isFlag = name == "--more" || name == "--force" || name == "--sum";
+                                name == "--write" || name == "--set" || name == "--serial" ||
+                                name == "--serial-file" || name == "--log" || name == "--events";
+        const bool isFlag =
+            name == "--more" || name == "--force" || name == "--sum" || name == "--quiet" || name == "--all";
         if (!takesValue && !isFlag) {
             error = "unknown option " + Quoted(name);
             return false;
@@ -187,8 +198,37 @@ bool ParseCommandLine(int argc, const char* const* argv, CliOptions& options, st
             }
             options.speedKhz = khz;
             commandOptions.push_back(name);
-        } else if (name == "--more" || name == "--force" || name == "--sum") {
-            (name == "--more" ? options.more : name == "--force" ? options.force : options.sum) = true;
+        } else if (name == "--more" || name == "--force" || name == "--sum" || name == "--quiet" ||
+                   name == "--all") {
+            (name == "--more"    ? options.more
+             : name == "--force" ? options.force
+             : name == "--sum"   ? options.sum
+             : name == "--quiet" ? options.quiet
+                                 : options.all) = true;
+            commandOptions.push_back(name);
+        } else if (name == "--serial") {
+            SerialSpec spec;
+            std::string reason;
+            if (!ParseSerialSpec(value, spec, reason)) {
+                error = "--serial " + Quoted(value) + ": " + reason;
+                return false;
+            }
+            options.serial = value;
+            commandOptions.push_back(name);
+        } else if (name == "--serial-file" || name == "--log") {
+            if (value.empty()) {
+                error = "option " + name + " needs a file";
+                return false;
+            }
+            (name == "--log" ? options.log : options.serialFile) = value;
+            commandOptions.push_back(name);
+        } else if (name == "--events") {
+            int fd = 0;
+            if (!ParseNumber(value, fd)) {
+                error = "--events wants a file descriptor, not " + Quoted(value);
+                return false;
+            }
+            options.eventsFd = fd;
             commandOptions.push_back(name);
         }
     }
@@ -226,6 +266,14 @@ bool ParseCommandLine(int argc, const char* const* argv, CliOptions& options, st
                 return false;
             }
         }
+    }
+    if (options.serial.empty() != options.serialFile.empty()) {
+        error = "--serial and --serial-file go together: the numbers are kept in the serial file";
+        return false;
+    }
+    if (options.all && !options.programmer.empty()) {
+        error = "--all burns every programmer; --programmer names one";
+        return false;
     }
     // Which reader or writer a file needs comes from its name alone; OUT of convert is Save's, always
     // Intel HEX, whatever its name.

@@ -28,11 +28,20 @@ struct CliOptions {
     std::string
         programmer; // "BUS/DEVICE", numbers padded to three digits as the bus names them; empty: first found
 
-    int lockMode = 0;  // burn --lock: lock modes 1..lockMode after each verified chip; 0: no lock
-    bool more = false; // burn --more: ask "Write More Chips ?" after each chip
-    int writeMode = 0; // lock --write: lock modes 1..writeMode; 0: read the lock bits
-    int speedKhz = 0;  // speed --set: 3000, 750, 188 or 94; 0: read the speed
-    bool sum = false;  // dump --sum: the checksums instead of the rows
+    int lockMode = 0;   // burn --lock: lock modes 1..lockMode after each verified chip; 0: no lock
+    bool more = false;  // burn --more: ask "Write More Chips ?" after each chip
+    int writeMode = 0;  // lock --write: lock modes 1..writeMode; 0: read the lock bits
+    int speedKhz = 0;   // speed --set: 3000, 750, 188 or 94; 0: read the speed
+    bool sum = false;   // dump --sum: the checksums instead of the rows
+    bool quiet = false; // only results and failures
+
+    // burn's production line: a serial number in every chip, a line of the log per chip cycle, every
+    // attached programmer at once.
+    std::string serial;     // --serial ADDR[,START[,STEP[,FORMAT]]], as given (checked)
+    std::string serialFile; // --serial-file PATH
+    std::string log;        // --log PATH
+    bool all = false;       // --all
+    int eventsFd = -1;      // --events FD: a gang's worker reports its events there
 };
 
 // Parses argv[1..]. Options may stand before or after the command; "--" ends them. On a bad usage

@@ -150,6 +150,7 @@ bool CProgrammer::Open() {
             if (result >= 0 && std::strcmp(m_productString, ISP_PRODUCT_STRING) == 0) {
                 m_hDevice = handle;
                 m_lockFd = lock;
+                m_heldLocation = place;
                 return true;
             }
             denied = denied || (result < 0 && IsPermissionError(-result));
@@ -158,6 +159,7 @@ bool CProgrammer::Open() {
         }
     }
     m_productString[0] = '\0';
+    m_heldLocation.clear();
     m_accessDenied = denied;
     m_busy = busy;
     return false;

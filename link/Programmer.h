@@ -52,6 +52,8 @@ public:
 
     // Restricts Open to the device at "BUS/DEVICE" (the names of ProgrammerLocation); empty: any.
     void SetLocation(const std::string& busSlashDevice) { m_location = busSlashDevice; }
+    // "BUS/DEVICE" of the device the last Open that succeeded took; empty after a failed one.
+    const std::string& HeldLocation() const { return m_heldLocation; }
     // After a failed Open: a device with the programmer's ids was found that this user may not open
     // or whose string could not be read for lack of permission.
     bool AccessDenied() const { return m_accessDenied; }
@@ -69,6 +71,7 @@ private:
     uint8_t m_signature[3];
     char m_productString[255];
     std::string m_location;
+    std::string m_heldLocation;
     bool m_accessDenied = false;
     bool m_busy = false;
     int m_lockFd = -1; // the device file, flocked, while a device is held

@@ -51,6 +51,7 @@ ChipStatus CChipSession::Start(CycleReport& report) {
     Success(ROW_FOUND);
     const char* product = m_programmer.GetProductString();
     report.product = product ? product : "";
+    report.location = m_programmer.HeldLocation();
     Success(report.product);
 
     Info(ROW_TESTING);

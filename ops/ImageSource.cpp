@@ -26,9 +26,12 @@ bool CFileImageSource::Load(int32_t size, IOperationPort& port) {
     m_loaded = result.ok;
     m_systemError = result.ok ? 0 : result.systemError;
     if (m_loaded) {
-        const auto bytes = static_cast<size_t>(size);
-        port.Row(RowKind::Information, FormatText(ROW_CHECKSUMS, Crc32(m_buffer.m_image.data(), bytes),
-                                                  unsigned{Sum16(m_buffer.m_image.data(), bytes)}, size));
+        const uint8_t* bytes = m_buffer.m_image.data();
+        const auto length = static_cast<size_t>(size);
+        m_sha256 = Sha256Hex(bytes, length);
+        m_crc32 = Crc32(bytes, length);
+        m_sum16 = Sum16(bytes, length);
+        port.Row(RowKind::Information, FormatText(ROW_CHECKSUMS, m_crc32, unsigned{m_sum16}, size));
     }
     return m_loaded;
 }
@@ -43,7 +46,36 @@ bool CFileImageSource::PrepareChip(int chip, CycleReport& report, IOperationPort
             return false;
         }
     }
-    image = m_buffer.m_image.data();
     lastAddress = size - 1;
+    if (!m_serial) {
+        image = m_buffer.m_image.data();
+        return true;
+    }
+    // Checked before a number is taken, so that a field that cannot be written spends none.
+    std::string error;
+    uint64_t number = 0;
+    m_numbered = m_buffer;
+    if (!SerialFieldFits(error) || !TakeSerialNumber(m_serialPath, m_serialSpec, number, error) ||
+        !PutSerial(m_serialSpec, number, m_numbered.m_image.data(), size, error)) {
+        const std::string row = FormatText(ROW_SERIAL_FAILED, error.c_str());
+        port.Row(RowKind::Error, row);
+        report.failure = row;
+        return false;
+    }
+    report.serial = static_cast<int64_t>(number);
+    port.Row(RowKind::Information, FormatText(ROW_SERIAL, static_cast<unsigned long long>(number)));
+    image = m_numbered.m_image.data();
     return true;
+}
+
+void CFileImageSource::SetSerial(const SerialSpec& spec, const std::string& path, bool force) {
+    m_serial = true;
+    m_serialSpec = spec;
+    m_serialPath = path;
+    m_serialForce = force;
+}
+
+bool CFileImageSource::SerialFieldFits(std::string& error) const {
+    return !m_serial || CheckSerialField(m_serialSpec, m_buffer.m_imageSize, m_buffer.m_image.data(),
+                                         m_serialForce, error);
 }

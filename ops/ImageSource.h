@@ -1,13 +1,16 @@
 #pragma once
 // The command line's image for a chip: FILE, loaded as Open HEX File loads it, within the flash size
 // of the chip in the socket, once the chip is known. The same image serves every further chip of
-// that size; a chip of another size loads the file again within its own.
+// that size; a chip of another size loads the file again within its own. With a serial number, each
+// chip gets the next number of the serial file in its own copy of the image, taken and made durable
+// before the chip is erased, so that no number is ever given to two chips.
 
 #include <cstdint>
 #include <string>
 
 #include "image/FirmwareBuffer.h"
 #include "ops/Burn.h"
+#include "ops/Serial.h"
 
 class CFileImageSource : public IChipImageSource {
 public:
@@ -20,6 +23,18 @@ public:
 
     // Loads the file within size bytes now, as PrepareChip does.
     bool Load(int32_t size, IOperationPort& port);
+
+    // Every chip from now on gets a number of the serial file at path. force: the field may cover
+    // bytes of the file that are not 0xFF.
+    void SetSerial(const SerialSpec& spec, const std::string& path, bool force);
+    // Whether the serial field fits the loaded image (its flash size, and the file's data unless
+    // forced); false with the reason in error.
+    bool SerialFieldFits(std::string& error) const;
+
+    // Of the image as loaded, before a serial number went into it.
+    const std::string& Sha256() const { return m_sha256; }
+    uint32_t Crc() const { return m_crc32; }
+    uint16_t Sum() const { return m_sum16; }
 
     const std::string& Path() const { return m_path; }
     bool Loaded() const { return m_loaded; }
@@ -34,4 +49,12 @@ private:
     FirmwareBuffer m_buffer;
     bool m_loaded = false;
     int m_systemError = 0;
+    std::string m_sha256;
+    uint32_t m_crc32 = 0;
+    uint16_t m_sum16 = 0;
+    bool m_serial = false;
+    SerialSpec m_serialSpec;
+    std::string m_serialPath;
+    bool m_serialForce = false;
+    FirmwareBuffer m_numbered; // the image with this chip's number in it
 };

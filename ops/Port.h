@@ -56,6 +56,7 @@ struct CycleReport {
     uint8_t signature[3] = {};   // in the order received
     int chip = -1;               // the catalogue chip of that signature, -1 for none
     std::string product;         // the programmer's product string, empty before it was found
+    std::string location;        // the programmer's "BUS/DEVICE", empty before it was found
     int lockMode = 0;            // the highest lock mode written, 0 for none
     bool lockFailed = false;     // a lock mode asked for was not written
     bool erased = false;         // the chip's old content is gone (the erase was sent)

@@ -121,3 +121,8 @@ constexpr const char* ROW_BLANK = "Chip is Blank";                              
 constexpr const char* ROW_NOT_BLANK = "Chip is Not Blank : 0x%04X Holds 0x%02X"; // [error], the first
 constexpr const char* ROW_NOT_BLANK_COUNT = "%d Bytes are Not 0xFF";             // [error]
 constexpr const char* ROW_CHECKSUMS = "CRC-32 : 0x%08X, Sum : 0x%04X, %d Bytes"; // [info]
+
+// ---- The command line's production line: serial numbers and the log ----
+constexpr const char* ROW_SERIAL = "Serial Number : %llu";                // [info], the number this chip gets
+constexpr const char* ROW_SERIAL_FAILED = "Serial Number : %s";           // [error], why none was given
+constexpr const char* ROW_LOG_FAILED = "Production Log Not Written : %s"; // [error], the reason

@@ -613,6 +613,123 @@ TEST_F(CliTest, TwoProgrammersServeTwoProcessesAtOnce) {
     EXPECT_EQ(denied.out, std::string("001/001  ") + MSG_ACCESS_DENIED + "\n");
 }
 
+// The flash bytes of every device of the tree.
+std::vector<std::vector<uint8_t>> Flashes(const std::string& tree) {
+    sim::CSimBus bus(tree);
+    std::vector<std::vector<uint8_t>> flashes;
+    for (int device = 0; device < bus.DeviceCount(); ++device)
+        flashes.push_back(bus.State(device).flash);
+    return flashes;
+}
+
+// burn --all: one worker per programmer, a serial number in every chip that no other chip has, a
+// line of the log per chip whose checksum is the file's, and a summary; each chip reads back right.
+TEST_F(CliTest, ABenchOfFourBurnsEveryChipWithItsOwnSerialAndLogLine) {
+    const std::string firmware(100, '\x3C');
+    WriteFile(Path("firmware.bin"), firmware);
+    const RunResult run = Cli({"--programmers", "4", "--chip", "AT89S52"},
+                              {"burn", Path("firmware.bin"), "--all", "--serial", "0x1FF0,7,3,be2",
+                               "--serial-file", Path("serial.txt"), "--log", Path("log.jsonl")});
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    const std::vector<std::string> lines = Lines(run.out);
+    ASSERT_GE(lines.size(), 6u);
+    EXPECT_TRUE(std::regex_match(
+        lines.back(), std::regex(R"(Chips verified : 4 of 4, Time Elapsed .*, Chips per hour : \d+)")))
+        << lines.back();
+    long summaryRows = 0;
+    for (const std::string& line : lines)
+        summaryRows += std::regex_match(line, std::regex(R"(00\d/001  AT89S52     verified   \d+ *)"));
+    EXPECT_EQ(summaryRows, 4) << run.out;
+
+    std::vector<int> serials;
+    for (const std::vector<uint8_t>& flash : Flashes(m_tree)) {
+        ASSERT_EQ(flash.size(), 8192u);
+        EXPECT_EQ(std::string(flash.begin(), flash.begin() + 100), firmware);
+        serials.push_back(flash[0x1FF0] << 8 | flash[0x1FF1]);
+        EXPECT_EQ(flash[0x1FF2], 0xFF);
+    }
+    std::sort(serials.begin(), serials.end());
+    EXPECT_EQ(serials, (std::vector<int>{7, 10, 13, 16})) << "every chip its own number, none twice";
+    EXPECT_NE(ReadFile(Path("serial.txt")).find("next=19"), std::string::npos)
+        << ReadFile(Path("serial.txt"));
+
+    // A JSON reader takes every line, with the file's own SHA-256 and the chip's number.
+    WriteFile(Path("check.py"), R"(import hashlib, json, sys
+image = open(sys.argv[2], 'rb').read().ljust(8192, b'\xff')
+lines = open(sys.argv[1]).read().splitlines()
+assert len(lines) == 4, lines
+seen = set()
+for line in lines:
+    r = json.loads(line)
+    assert r['file_sha256'] == hashlib.sha256(image).hexdigest(), r
+    assert r['outcome'] == 'verified' and r['chip'] == 'AT89S52' and r['signature'] == '1E 52 06', r
+    assert r['programmer'] not in seen, r
+    seen.add(r['programmer'])
+print(sorted(json.loads(l)['serial'] for l in lines))
+)");
+    const std::string command =
+        "python3 '" + Path("check.py") + "' '" + Path("log.jsonl") + "' '" + Path("firmware.bin") + "' 2>&1";
+    FILE* check = popen(command.c_str(), "r");
+    ASSERT_NE(check, nullptr);
+    char answer[256] = {};
+    const size_t got = fread(answer, 1, sizeof answer - 1, check);
+    EXPECT_EQ(pclose(check), 0) << std::string(answer, got);
+    EXPECT_EQ(std::string(answer, got), "[7, 10, 13, 16]\n");
+}
+
+// One socket failing among four: the others are still verified, the summary names the failure, and
+// the exit status is not 0.
+TEST_F(CliTest, OneFailingSocketLeavesTheOthersVerified) {
+    const std::string firmware = FirmwareImage(8192).substr(0, 20);
+    WriteFile(Path("firmware.bin"), firmware);
+    ASSERT_EQ(Cli({"--programmers", "4", "--chip", "AT89S52"}, {"list"}).status, 0);
+    sim::CSimBus(m_tree).SetFault(2, 9, 1, sim::FailKind::Stall); // its first block write
+    const RunResult run = Cli({}, {"burn", Path("firmware.bin"), "--all", "--quiet"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(Has(Lines(run.out), "003/001  AT89S52     failed     -      Burn Process Failed")) << run.out;
+    EXPECT_TRUE(Has(Lines(run.err), "003/001  [x] Burn Process Failed")) << run.err;
+    EXPECT_TRUE(std::regex_match(Lines(run.out).back(), std::regex("Chips verified : 3 of 4, .*")));
+    const std::vector<std::vector<uint8_t>> flashes = Flashes(m_tree);
+    for (int device : {0, 1, 3})
+        EXPECT_EQ(std::string(flashes[static_cast<size_t>(device)].begin(),
+                              flashes[static_cast<size_t>(device)].begin() + 20),
+                  firmware)
+            << device;
+}
+
+// A number field outside the chip's flash, or over the file's data, is refused before anything is
+// written and takes no number.
+TEST_F(CliTest, ASerialFieldThatCannotBeWrittenIsRefusedFirst) {
+    WriteFile(Path("firmware.bin"), std::string(32, '\x01'));
+    const struct {
+        const char* what;
+        std::vector<std::string> args;
+    } cases[] = {
+        {"past the flash", {"--chip", "AT89S52", "burn", Path("firmware.bin"), "--serial", "0x1FFF,1,1,le2"}},
+        {"over the file's data", {"--chip", "AT89S52", "burn", Path("firmware.bin"), "--serial", "0x10"}},
+        {"over the file's data, the chip named by the socket",
+         {"burn", Path("firmware.bin"), "--serial", "0x10"}},
+    };
+    for (const auto& c : cases) {
+        fs::remove_all(m_tree);
+        std::vector<std::string> args = c.args;
+        args.insert(args.end(), {"--serial-file", Path("serial.txt")});
+        const RunResult run = Cli({"--chip", "AT89S52"}, args);
+        EXPECT_EQ(run.status, 1) << c.what << ": " << run.err;
+        EXPECT_NE(run.err.find("Serial Number : "), std::string::npos) << c.what << ": " << run.err;
+        EXPECT_FALSE(fs::exists(Path("serial.txt"))) << c.what << ": no number was taken";
+        EXPECT_EQ(Erases(sim::CSimBus(m_tree)), 0) << c.what;
+    }
+    // --force writes it over the data.
+    fs::remove_all(m_tree);
+    const RunResult forced = Cli({"--chip", "AT89S52"}, {"burn", Path("firmware.bin"), "--serial", "0x10",
+                                                         "--serial-file", Path("serial.txt"), "--force"});
+    EXPECT_EQ(forced.status, 0) << forced.err;
+    const std::vector<uint8_t> flash = Flashes(m_tree)[0];
+    EXPECT_EQ(flash[0x10], 1);
+    EXPECT_EQ(flash[0x11], 0);
+}
+
 TEST_F(CliTest, ConvertLoadsAsOpenAndSavesAsSaveWithTheirMessages) {
     WriteFile(Path("firmware.hex"), kFirmwareHex);
     WriteFile(Path("short.bin"), FirmwareImage(8192).substr(0, 20));
