@@ -1,5 +1,9 @@
 // Keys typed on a display of the test's own: GTK's key handling, the accelerators and the
 // application's event filter, as a user's typing goes through them.
+#include <wx/artprov.h>
+#include <wx/msgdlg.h>
+#include <wx/generic/msgdlgg.h>
+#include <wx/statbmp.h>
 #include <wx/uiaction.h>
 
 #include "ops/dlg/DeviceCommands.h"
@@ -113,6 +117,85 @@ TEST_F(KeyboardTest, PressesWhileTheSplashIsUpOnlyHideIt) {
     input.MouseClick();
     PumpEvents(100);
     EXPECT_EQ(clicks, 1);
+}
+
+// The real message box as the user meets it: the icon of its kind (GTK's own dialog would show
+// none), the caption, and the keys that answer it.
+struct ShownBox {
+    wxString caption;
+    bool hasIcon = false;
+    wxImage icon;
+};
+
+ShownBox InspectBoxAndType(int key) {
+    ShownBox seen;
+    wxGenericMessageDialog* box = nullptr;
+    PumpUntil([&] {
+        for (wxWindow* w : wxTopLevelWindows)
+            if (auto* d = wxDynamicCast(w, wxGenericMessageDialog); d && d->IsShownOnScreen())
+                box = d;
+        wxWindow* focus = wxWindow::FindFocus();
+        return box && focus && wxGetTopLevelParent(focus) == box;
+    });
+    wxUIActionSimulator keyboard;
+    if (!box) {
+        ADD_FAILURE() << "no message box of the application on screen";
+        keyboard.Char(WXK_ESCAPE); // whatever box there is
+        return seen;
+    }
+    seen.caption = box->GetTitle();
+    for (wxWindow* child : box->GetChildren())
+        if (auto* picture = wxDynamicCast(child, wxStaticBitmap)) {
+            seen.hasIcon = true;
+            seen.icon = picture->GetBitmap().ConvertToImage();
+        }
+    PumpEvents(100);
+    keyboard.Char(key);
+    return seen;
+}
+
+bool SameImage(const wxImage& a, const wxImage& b) {
+    return a.IsOk() && b.IsOk() && a.GetSize() == b.GetSize() &&
+           std::equal(a.GetData(), a.GetData() + a.GetWidth() * a.GetHeight() * 3, b.GetData());
+}
+
+TEST_F(KeyboardTest, MessageBoxesShowTheIconOfTheirKindAndAnswerKeys) {
+    struct Case {
+        const char* name;
+        std::function<bool()> show; // true for Yes
+        int key;
+        long icon; // wxICON_ERROR, wxICON_INFORMATION, or 0 for none
+        bool answer;
+    };
+    auto message = [this](MsgIcon icon) {
+        return [this, icon] {
+            ShowAppMessage("Some Text", icon, Frame());
+            return false;
+        };
+    };
+    auto question = [this] { return AskAppYesNo("Write More Chips ?", Frame()); };
+    const Case cases[] = {
+        {"failure", message(MsgIcon::Error), WXK_RETURN, wxICON_ERROR, false},
+        {"result", message(MsgIcon::Information), WXK_ESCAPE, wxICON_INFORMATION, false},
+        {"plain", message(MsgIcon::None), WXK_RETURN, 0, false},
+        {"question, Enter", question, WXK_RETURN, 0, true},
+        {"question, Escape", question, WXK_ESCAPE, 0, false},
+    };
+    for (const Case& c : cases) {
+        ShownBox seen;
+        CallAfterModal([&] { seen = InspectBoxAndType(c.key); });
+        const bool answer = c.show();
+        EXPECT_EQ(seen.caption, "Veltro 51") << c.name;
+        EXPECT_EQ(answer, c.answer) << c.name;
+        EXPECT_EQ(seen.hasIcon, c.icon != 0) << c.name;
+        if (c.icon != 0) {
+            EXPECT_TRUE(SameImage(seen.icon, wxArtProvider::GetMessageBoxIcon(c.icon).ConvertToImage()))
+                << c.name << ": not the desktop's icon of its kind";
+        }
+    }
+    // The two kinds look different.
+    EXPECT_FALSE(SameImage(wxArtProvider::GetMessageBoxIcon(wxICON_ERROR).ConvertToImage(),
+                           wxArtProvider::GetMessageBoxIcon(wxICON_INFORMATION).ConvertToImage()));
 }
 
 } // namespace
