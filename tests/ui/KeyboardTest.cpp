@@ -2,6 +2,7 @@
 // application's event filter, as a user's typing goes through them.
 #include <wx/artprov.h>
 #include <wx/msgdlg.h>
+#include <wx/scrolbar.h>
 #include <wx/generic/msgdlgg.h>
 #include <wx/statbmp.h>
 #include <wx/uiaction.h>
@@ -117,6 +118,47 @@ TEST_F(KeyboardTest, PressesWhileTheSplashIsUpOnlyHideIt) {
     input.MouseClick();
     PumpEvents(100);
     EXPECT_EQ(clicks, 1);
+}
+
+// The view's scroll bar under the mouse: a click in the trough moves one page (not to the clicked
+// point), the arrows move one line, and a dragged thumb moves the dump only when it is released.
+TEST_F(KeyboardTest, ScrollBarClicksMovePagesAndLines) {
+    wxScrollBar* bar = View()->ScrollBar();
+    const wxRect r = bar->GetScreenRect();
+    ASSERT_GT(View()->MaxTopRow(), 40);
+    const int x = r.x + r.width / 2;
+    wxUIActionSimulator mouse;
+    auto clickAt = [&](int y) {
+        mouse.MouseMove(x, y);
+        PumpEvents(50);
+        mouse.MouseClick();
+        PumpEvents(150);
+        return View()->TopRow();
+    };
+    // Arrows take the last pixels of each end; the slider stays in the upper part of the trough.
+    EXPECT_EQ(clickAt(r.GetBottom() - 40), 10) << "trough below the slider: one page";
+    EXPECT_EQ(clickAt(r.GetBottom() - 40), 20) << "and one more, not to the clicked point";
+    EXPECT_EQ(clickAt(r.GetBottom() - 4), 21) << "line down arrow";
+    EXPECT_EQ(clickAt(r.y + 4), 20) << "line up arrow";
+    EXPECT_EQ(View()->ScrollBar()->GetThumbPosition(), 20);
+
+    // Drag the thumb down: the dump stays until the button is released, then follows.
+    View()->OnVScroll(ScrollCode::Top, 0);
+    PumpEvents(100);
+    mouse.MouseMove(x, r.y + 24); // the slider's place at the top, below the up arrow
+    PumpEvents(50);
+    mouse.MouseDown();
+    PumpEvents(50);
+    for (int dy = 10; dy <= 120; dy += 10) {
+        mouse.MouseMove(x, r.y + 24 + dy);
+        PumpEvents(20);
+    }
+    PumpEvents(100);
+    EXPECT_EQ(View()->TopRow(), 0) << "while dragging";
+    mouse.MouseUp();
+    PumpEvents(150);
+    EXPECT_GT(View()->TopRow(), 20) << "after the release";
+    EXPECT_EQ(View()->TopRow(), bar->GetThumbPosition());
 }
 
 // The real message box as the user meets it: the icon of its kind (GTK's own dialog would show
