@@ -63,11 +63,12 @@ constexpr const char* MSG_NO_PROGRAMMER = "Error : Cannot Find Any Valid Program
 constexpr const char* MSG_BAD_ANSWER = "Error : Programer Does Not Answer Properly";
 constexpr const char* MSG_NOT_RESPONDING =
     "Error : Programmer Not Responding, Please Remove and Reconnect Again";
-// Follows a failed Open (as a further row of the burn, or the next line of the message box) when a
-// programmer was found that this user may not open.
+// Follows a failed Open (as a further row of the burn, the next line of the message box, or of the
+// command line's error) when a programmer was found that this user may not open: the reason why none
+// was usable. It fits the burn dialog's 480-pixel task column in its 8-point font, with room to spare
+// for a wider fallback face.
 constexpr const char* MSG_ACCESS_DENIED =
-    "A programmer is attached, but this user may not use it: install the "
-    "udev rule 60-veltro51.rules (see Help, Installation).";
+    "This user may not use the programmer: install its udev rule (Help, Installation).";
 // Follows a failed Open in the same way when a programmer was passed over because another program
 // (or another window of this one) is using it.
 constexpr const char* MSG_PROGRAMMER_BUSY = "The programmer is in use by another program.";

@@ -15,7 +15,8 @@ class wxWindow;
 constexpr const char* APP_NAME = "Veltro 51";
 
 // style is wxOK or wxYES_NO with wxICON_ERROR, wxICON_INFORMATION or wxICON_NONE; the result is
-// wxOK, wxYES or wxNO as wxMessageBox returns them.
+// wxOK, wxYES or wxNO as wxMessageBox returns them. The real box is a wxGenericMessageDialog, which
+// shows the icon on GTK too; Enter answers its default button (OK, Yes), Escape OK or No.
 using MessageBoxHook = std::function<int(const wxString& text, const wxString& caption, long style)>;
 
 // Installs a hook in place of the real box; an empty function restores the real box. Returns the

@@ -71,22 +71,31 @@ png "$tmp"/t{0,1,2,3,4,5}.png +append -type TrueColor "$out/toolbar.png"
 png "$tmp"/r{0,1,2}.png +append -type TrueColor "$out/rowicons.png"
 
 # --- icons 138 (the programmer) and 140 (the chip), and the application icon ---------------
-"$IM" -size 32x32 xc:none -stroke none \
+png -size 32x32 xc:none -stroke none \
     -draw "fill #3a3f4a roundrectangle 2,8 24,26 3,3" \
     -draw "fill #5a8fd8 rectangle 5,11 14,15" -draw "fill #2ecc40 circle 19,13 19,11" \
     -draw "fill #b8b8b8 rectangle 24,13 30,21" -draw "fill #ffffff rectangle 26,15 28,16 rectangle 26,18 28,19" \
-    -draw "fill #202020 rectangle 5,18 20,23" -depth 8 "$out/icon138.png"
+    -draw "fill #202020 rectangle 5,18 20,23" "$out/icon138.png"
 appicon() { # size file
     local s=$1 f=$2
-    "$IM" -size 64x64 xc:none -stroke none \
+    png -size 64x64 xc:none -stroke none \
         -draw "fill #1f4fa8 roundrectangle 1,1 62,62 10,10" \
         -draw "$(chip 10 16 53 47 6 5)" \
         -draw "fill #f5c518 circle 15,21 15,19" \
         -fill '#ffffff' -font "$mono" -pointsize 22 -gravity center -annotate +2+1 '51' \
-        -resize "${s}x${s}" -depth 8 "$f"
+        -resize "${s}x${s}" "$f"
 }
 appicon 32 "$out/icon140.png"
-for s in 16 32 48 64 128; do appicon "$s" "$out/veltro51-$s.png"; done
+for s in 32 48 64 128; do appicon "$s" "$out/veltro51-$s.png"; done
+# At 16 pixels the scaled chip is a blur: the same blue tile drawn pixel by pixel, with "51" in
+# strokes two pixels wide and a notch of the chip's pins along the top and the bottom.
+png -size 16x16 xc:none +antialias -stroke none \
+    -draw "fill #1f4fa8 roundrectangle 0,0 15,15 3,3" \
+    -draw "fill #c0c0c0 rectangle 4,0 4,1 rectangle 7,0 8,1 rectangle 11,0 11,1" \
+    -draw "fill #c0c0c0 rectangle 4,14 4,15 rectangle 7,14 8,15 rectangle 11,14 11,15" \
+    -draw "fill #ffffff rectangle 2,3 6,4 rectangle 2,3 3,8 rectangle 2,7 6,8 rectangle 5,7 6,12 rectangle 2,11 6,12" \
+    -draw "fill #ffffff rectangle 10,3 11,12 rectangle 8,5 9,6 rectangle 9,4 9,4 rectangle 8,11 13,12" \
+    "$out/veltro51-16.png"
 
 # --- splash, bitmap 144: 480 x 320 ---------------------------------------------------------
 "$IM" -size 320x480 gradient:'#0b2a5c'-'#127a8a' -rotate -90 \
@@ -103,6 +112,8 @@ for s in 16 32 48 64 128; do appicon "$s" "$out/veltro51-$s.png"; done
 png "$tmp/splash.png" "$out/splash.png"
 
 # --- animations: 146 the burn (20 frames of 208 x 40), 142 the read (12 frames of 32 x 28) -----
+# On a transparent background, which the dialogs fill with their own colour. Every frame is whole
+# and is cleared before the next, so that nothing of a moved block stays behind.
 frames=()
 for ((f = 0; f < 20; f++)); do
     d=""
@@ -110,7 +121,7 @@ for ((f = 0; f < 20; f++)); do
         x=$(( 52 + ((f * 5 + k * 25) % 100) ))
         d+=" fill #$( [ $(( (f + k) % 2 )) -eq 0 ] && echo d42020 || echo 1f6fd0 ) rectangle $x,16 $((x + 6)),23"
     done
-    "$IM" -size 208x40 xc:'#ffffff' +antialias -stroke none \
+    "$IM" -size 208x40 xc:none +antialias -stroke none \
         -draw "fill #3a3f4a roundrectangle 4,6 46,34 4,4" -draw "fill #2ecc40 circle 14,14 14,11" \
         -draw "fill #5a8fd8 rectangle 22,10 40,18" -draw "fill #b8b8b8 rectangle 46,16 52,24" \
         -draw "$d" \
@@ -119,15 +130,15 @@ for ((f = 0; f < 20; f++)); do
         "$tmp/b$f.gif"
     frames+=("$tmp/b$f.gif")
 done
-"$IM" -delay 10 -loop 0 "${frames[@]}" -layers Optimize "$out/burn.gif"
+"$IM" -delay 10 -loop 0 -dispose Background "${frames[@]}" "$out/burn.gif"
 frames=()
 for ((f = 0; f < 12; f++)); do
     y=$(( 16 - (f % 6) * 3 ))
-    "$IM" -size 32x28 xc:'#ffffff' +antialias -stroke none \
+    "$IM" -size 32x28 xc:none +antialias -stroke none \
         -draw "$(chip 4 18 27 25 4 2)" -draw "fill #f5c518 circle 6,20 6,19" \
         -draw "fill #1f6fd0 rectangle $(( 6 + (f % 3) * 8 )),$y $(( 10 + (f % 3) * 8 )),$(( y + 3 ))" \
         "$tmp/d$f.gif"
     frames+=("$tmp/d$f.gif")
 done
-"$IM" -delay 10 -loop 0 "${frames[@]}" -layers Optimize "$out/read.gif"
+"$IM" -delay 10 -loop 0 -dispose Background "${frames[@]}" "$out/read.gif"
 echo "pictures written to $out"

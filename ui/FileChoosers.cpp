@@ -5,28 +5,30 @@
 #include <wx/filedlg.h>
 #include <wx/filename.h>
 #include <wx/msgdlg.h>
+#include <wx/utils.h>
+
+#include "res/GtkLook.h"
 
 namespace {
 
 FileChooser g_openChooser;
 FileChooser g_saveChooser;
+wxString g_firmwareFolder; // empty: none used yet in this run
 
 wxString RealOpenDialog(const FileChooserRequest& request) {
-    wxFileDialog dialog(request.parent, wxFileSelectorPromptStr, wxEmptyString, request.initialName,
-                        request.filter, wxFD_OPEN);
-    return dialog.ShowModal() == wxID_OK ? dialog.GetPath() : wxString();
+    const auto dialog = MakeFileDialog(request, wxFD_OPEN);
+    return dialog->ShowModal() == wxID_OK ? dialog->GetPath() : wxString();
 }
 
 wxString RealSaveDialog(const FileChooserRequest& request) {
     // The dialog asks about the name as typed; when the default extension is added afterwards, the
     // question about the name that will really be written is asked here.
     for (;;) {
-        wxFileDialog dialog(request.parent, wxFileSelectorPromptStr, wxEmptyString, request.initialName,
-                            request.filter,
-                            wxFD_SAVE | (request.confirmOverwrite ? wxFD_OVERWRITE_PROMPT : 0));
-        if (dialog.ShowModal() != wxID_OK)
+        const auto dialog =
+            MakeFileDialog(request, wxFD_SAVE | (request.confirmOverwrite ? wxFD_OVERWRITE_PROMPT : 0));
+        if (dialog->ShowModal() != wxID_OK)
             return {};
-        const wxString typed = dialog.GetPath();
+        const wxString typed = dialog->GetPath();
         const wxString path = WithDefaultExtension(typed, request.defaultExtension);
         if (!request.confirmOverwrite || path == typed || !wxFileName::Exists(path))
             return path;
@@ -50,17 +52,45 @@ FileChooser SetSaveFileChooser(FileChooser chooser) {
     return chooser;
 }
 
+wxString FirmwareFolder() {
+    return g_firmwareFolder.empty() ? wxGetHomeDir() : g_firmwareFolder;
+}
+
+void RememberFirmwareFile(const wxString& path) {
+    if (path.empty()) {
+        g_firmwareFolder.clear();
+        return;
+    }
+    wxFileName name(path);
+    name.MakeAbsolute();
+    g_firmwareFolder = name.GetPath();
+}
+
+std::unique_ptr<wxFileDialog> MakeFileDialog(const FileChooserRequest& request, long style) {
+    auto dialog =
+        std::make_unique<wxFileDialog>(request.parent, wxFileSelectorPromptStr, request.initialFolder,
+                                       request.initialName, request.filter, style);
+    MatchFilterPatternsInAnyCase(*dialog);
+    return dialog;
+}
+
 wxString ChooseFileToOpen(wxWindow* parent) {
-    const FileChooserRequest request{parent, OPEN_FILTER, wxString(), wxString(), false};
-    return g_openChooser ? g_openChooser(request) : RealOpenDialog(request);
+    const FileChooserRequest request{parent, OPEN_FILTER, wxString(), wxString(), false, FirmwareFolder()};
+    const wxString path = g_openChooser ? g_openChooser(request) : RealOpenDialog(request);
+    if (!path.empty())
+        RememberFirmwareFile(path);
+    return path;
 }
 
 wxString ChooseFileToSave(wxWindow* parent) {
-    const FileChooserRequest request{parent, SAVE_FILTER, SAVE_DEFAULT_NAME, SAVE_DEFAULT_EXTENSION, true};
-    if (!g_saveChooser)
-        return RealSaveDialog(request);
-    const wxString path = g_saveChooser(request);
-    return path.empty() ? path : WithDefaultExtension(path, request.defaultExtension);
+    const FileChooserRequest request{parent, SAVE_FILTER,     SAVE_DEFAULT_NAME, SAVE_DEFAULT_EXTENSION,
+                                     true,   FirmwareFolder()};
+    wxString path = g_saveChooser ? g_saveChooser(request) : RealSaveDialog(request);
+    if (path.empty())
+        return path;
+    path = WithDefaultExtension(path, request.defaultExtension);
+    RememberFirmwareFile(path);
+    return path;
 }
 
 wxString WithDefaultExtension(const wxString& path, const wxString& extension) {

@@ -9,6 +9,7 @@
 #include <wx/utils.h>
 
 #include "ui/AboutDlg.h"
+#include "ui/FileChoosers.h"
 #include "res/Ids.h"
 #include "ui/MainFrame.h"
 #include "ui/OstrelDoc.h"
@@ -119,8 +120,10 @@ bool COstrelApp::StartUp(const StartupOptions& options) {
     m_frame->Update();
     // A file named on the command line loads as Open HEX File would, without the dialog; a failure
     // leaves a blank image and "Untitled", and the application goes on.
-    if (!options.file.empty())
+    if (!options.file.empty()) {
+        RememberFirmwareFile(options.file);
         m_frame->View()->OpenFile(options.file);
+    }
     return true;
 }
 

@@ -11,6 +11,7 @@
 #include "chips/ChipCatalogue.h"
 #include "ops/dlg/DeviceCommands.h"
 #include "res/AppMessages.h"
+#include "res/GtkLook.h"
 #include "ui/FileChoosers.h"
 #include "res/Ids.h"
 #include "ui/OstrelDoc.h"
@@ -72,6 +73,7 @@ COstrelView::COstrelView(wxWindow* parent, COstrelDoc* doc)
     const wxSize client = GetClientSize();
     m_pScrollBar = new wxScrollBar(this, ID_VIEW_SCROLLBAR, wxPoint(client.x - SCROLLBAR_WIDTH, 0),
                                    wxSize(SCROLLBAR_WIDTH, client.y), wxSB_VERTICAL);
+    UsePagingScrollBar(m_pScrollBar);
 
     Bind(wxEVT_PAINT, &COstrelView::OnPaint, this);
     Bind(wxEVT_SIZE, &COstrelView::OnSize, this);

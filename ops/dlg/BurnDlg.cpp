@@ -18,6 +18,7 @@
 #include "ops/dlg/DialogSupport.h"
 #include "ops/dlg/DialogTexts.h"
 #include "res/AppMessages.h"
+#include "res/GtkLook.h"
 #include "res/DialogUnits.h"
 #include "res/Ids.h"
 #include "res/Resources.h"
@@ -119,6 +120,7 @@ CBurnDlg::CBurnDlg(wxWindow* parent)
     m_progress = PlaceDlu(new wxGauge(this, IDC_BURN_PROGRESS, 100, wxDefaultPosition, wxDefaultSize,
                                       wxGA_HORIZONTAL | wxGA_SMOOTH),
                           15, 243, 328, 18);
+    FillGaugeHeight(m_progress);
     const long centred = wxALIGN_CENTRE_HORIZONTAL | wxST_NO_AUTORESIZE;
     m_percentLabel = PlaceDlu(new wxStaticText(this, IDC_BURN_PERCENT, FromCore(BURN_PERCENT_START),
                                                wxDefaultPosition, wxDefaultSize, centred),

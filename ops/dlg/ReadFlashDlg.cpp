@@ -12,6 +12,7 @@
 #include "ops/dlg/DialogSupport.h"
 #include "ops/dlg/DialogTexts.h"
 #include "res/AppMessages.h"
+#include "res/GtkLook.h"
 #include "res/Ids.h"
 #include "res/Resources.h"
 
@@ -68,6 +69,7 @@ CReadFlashDlg::CReadFlashDlg(wxWindow* parent)
     m_progress = PlaceDlu(new wxGauge(this, IDC_READ_PROGRESS, 100, wxDefaultPosition, wxDefaultSize,
                                       wxGA_HORIZONTAL | wxGA_SMOOTH),
                           15, 46, 164, 17);
+    FillGaugeHeight(m_progress);
     m_abortButton = PlaceDlu(new wxButton(this, IDC_READ_ABORT, FromCore(TEXT_ABORT)), 71, 85, 61, 16);
     m_closeButton = PlaceDlu(new wxButton(this, IDC_READ_CLOSE, FromCore(TEXT_CLOSE)), 141, 85, 61, 16);
     m_animation =

@@ -12,6 +12,7 @@
 #include "ops/Texts.h"
 #include "ops/dlg/BurnDlg.h"
 #include "tests/dialogs/DialogTestSupport.h"
+#include "res/DialogUnits.h"
 #include "res/Ids.h"
 #include "ui/OstrelView.h"
 
@@ -46,6 +47,8 @@ struct BurnState {
     wxString chipsWritten;
     wxString elapsed;
     bool lastRowVisible = false;
+    int barHeight = -1;      // the control's
+    int drawnBarHeight = -1; // what GTK draws of it
 };
 
 wxListCtrl* TaskList(wxWindow* dlg) {
@@ -88,6 +91,8 @@ BurnState Snapshot(wxWindow* dlg) {
     auto* gauge = dynamic_cast<wxGauge*>(dlg->FindWindow(IDC_BURN_PROGRESS));
     state.position = gauge->GetValue();
     state.range = gauge->GetRange();
+    state.barHeight = gauge->GetSize().y;
+    state.drawnBarHeight = DrawnHeight(gauge);
     state.percent = LabelOf(dlg, IDC_BURN_PERCENT);
     state.chipsWritten = LabelOf(dlg, IDC_BURN_CHIPS_WRITTEN);
     state.elapsed = LabelOf(dlg, IDC_BURN_ELAPSED);
@@ -230,6 +235,9 @@ TEST_F(BurnDialogTest, TwoChipsBurnedAsTheUserSeesThem) {
     EXPECT_FALSE(afterWriting.closeEnabled);
     EXPECT_TRUE(afterWriting.abortEnabled);
     EXPECT_TRUE(afterWriting.animationShown);
+    // The bar is as high as its control (18 dialog units), not the theme's thin line.
+    EXPECT_EQ(afterWriting.barHeight, DluToPixelsY(18));
+    EXPECT_GE(afterWriting.drawnBarHeight, afterWriting.barHeight - 2);
     EXPECT_EQ(afterWriting.chipsWritten, "Chips Written - 0");
 
     // "Write More Chips ?" after each chip, Close disabled meanwhile. The bar is full after the first

@@ -12,6 +12,7 @@
 #include "ops/dlg/LockBitsDlg.h"
 #include "ops/dlg/ReadFlashDlg.h"
 #include "ops/dlg/SpeedDlg.h"
+#include "res/GtkLook.h"
 #include "res/Ids.h"
 #include "ui/MainFrame.h"
 
@@ -215,4 +216,20 @@ void CDeviceDialogFixture::Command(int id) {
 
 void CDeviceDialogFixture::SelectChip(int index) {
     Command(ID_CHIP_FIRST + index);
+}
+
+int DrawnHeight(wxWindow* control) {
+    const wxImage image = RenderWindow(control);
+    if (!image.IsOk())
+        return -1;
+    const wxColour back = control->GetParent()->GetBackgroundColour();
+    const int x = image.GetWidth() / 2;
+    int rows = 0;
+    for (int y = 0; y < image.GetHeight(); ++y) {
+        const int difference = std::abs(image.GetRed(x, y) - back.Red()) +
+                               std::abs(image.GetGreen(x, y) - back.Green()) +
+                               std::abs(image.GetBlue(x, y) - back.Blue());
+        rows += difference > 12;
+    }
+    return rows;
 }

@@ -109,6 +109,9 @@ void ClickCheckBox(wxWindow* dialog, int id);
 // Sends a key to the dialog as the keyboard does first (the char hook).
 void PressKey(wxWindow* dialog, int keyCode);
 bool IsEnabled(wxWindow* dialog, int id);
+// How many rows of the control's middle column its drawing covers (pixels that differ from the
+// dialog's background), the control drawn off screen as GTK draws it; -1 when it cannot be drawn.
+int DrawnHeight(wxWindow* control);
 wxString LabelOf(wxWindow* dialog, int id);
 
 // The main window over a simulated bus (the test plugs its programmers in), the test sleeper in every

@@ -4,6 +4,7 @@
 #include "ops/Texts.h"
 #include "ops/dlg/ReadFlashDlg.h"
 #include "tests/dialogs/DialogTestSupport.h"
+#include "res/DialogUnits.h"
 #include "res/Ids.h"
 #include "ui/OstrelView.h"
 
@@ -17,6 +18,8 @@ struct ReadState {
     int range = -1;
     bool closeEnabled = false;
     bool abortEnabled = false;
+    int barHeight = -1;      // the control's
+    int drawnBarHeight = -1; // what GTK draws of it
 };
 
 CReadFlashDlg* Dlg() {
@@ -29,6 +32,8 @@ ReadState Snapshot(wxWindow* dlg) {
     auto* gauge = dynamic_cast<wxGauge*>(dlg->FindWindow(IDC_READ_PROGRESS));
     state.position = gauge->GetValue();
     state.range = gauge->GetRange();
+    state.barHeight = gauge->GetSize().y;
+    state.drawnBarHeight = DrawnHeight(gauge);
     state.closeEnabled = IsEnabled(dlg, IDC_READ_CLOSE);
     state.abortEnabled = IsEnabled(dlg, IDC_READ_ABORT);
     return state;
@@ -89,6 +94,9 @@ TEST_F(ReadFlashDialogTest, ASuccessfulReadReachesTheImageAfterItsMessage) {
     EXPECT_EQ(atEnd.range, 8192);
     EXPECT_EQ(atEnd.position, 8192);
     EXPECT_FALSE(atEnd.abortEnabled);
+    // The bar is as high as its control (17 dialog units), not the theme's thin line.
+    EXPECT_EQ(atEnd.barHeight, DluToPixelsY(17));
+    EXPECT_GE(atEnd.drawnBarHeight, atEnd.barHeight - 2);
     ASSERT_EQ(m_messages.shown.size(), 1u);
     EXPECT_EQ(m_messages.shown[0].text, MSG_READ_SUCCESS);
     EXPECT_EQ(m_messages.shown[0].caption, "Veltro 51");

@@ -103,7 +103,9 @@ contents)
     done
 
     entry="$root/usr/share/applications/veltro51.desktop"
-    [ "$(entry_value "$entry" Exec)" = /usr/bin/veltro51 ] || { echo "Exec= is not /usr/bin/veltro51"; errors=$((errors + 1)); }
+    # %f: "Open With" in a file manager hands the program the file, which it loads.
+    [ "$(entry_value "$entry" Exec)" = "/usr/bin/veltro51 %f" ] ||
+        { echo "Exec= is not '/usr/bin/veltro51 %f'"; errors=$((errors + 1)); }
     data="$(entry_value "$entry" Path)"
     [ "$data" = /usr/share/veltro51 ] || { echo "Path= is '$data', not /usr/share/veltro51"; errors=$((errors + 1)); }
     if has veltro51; then
@@ -270,7 +272,8 @@ desktop)
     fi
     command -v xdotool >/dev/null || fail "xdotool is missing (tools/deps installs it)"
     entry="$root/usr/share/applications/veltro51.desktop"
-    read -ra command <<<"$(entry_value "$entry" Exec)"
+    # Started from the menu, with no file: the launcher drops the field codes.
+    read -ra command <<<"$(entry_value "$entry" Exec | sed 's/ %[fFuU]//g')"
     data="$(entry_value "$entry" Path)"
     [ -d "$root$data" ] || fail "Path=$data is not in the package"
     tmp="$(mktemp -d)"
@@ -386,7 +389,7 @@ prefix)
         entry="$top/share/applications/veltro51.desktop"
         [ -f "$entry" ] || fail "$how: no $entry"
         [ "$(entry_value "$entry" Path)" = "$prefix/share/veltro51" ] || fail "$how: Path= is $(entry_value "$entry" Path)"
-        [ "$(entry_value "$entry" Exec)" = "$prefix/bin/veltro51" ] || fail "$how: Exec= is $(entry_value "$entry" Exec)"
+        [ "$(entry_value "$entry" Exec)" = "$prefix/bin/veltro51 %f" ] || fail "$how: Exec= is $(entry_value "$entry" Exec)"
         for f in lib/udev/rules.d/60-veltro51.rules share/metainfo/io.github.veltro51.Veltro51.metainfo.xml \
             share/icons/hicolor/48x48/apps/veltro51.png share/man/man1/veltro51-cli.1.gz; do
             [ -f "$top/$f" ] || fail "$how: no $top/$f"

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <filesystem>
 
+#include <gtk/gtk.h>
+#include <wx/filedlg.h>
 #include <wx/msgdlg.h>
 
 #include "chips/ChipCatalogue.h"
@@ -22,6 +24,7 @@ protected:
     void SetUp() override {
         CAppFixture::SetUp();
         m_dir = MakeTempDir();
+        RememberFirmwareFile(""); // a run that has used no firmware file yet
     }
     void Command(int id) {
         wxCommandEvent command(wxEVT_MENU, id);
@@ -171,6 +174,78 @@ TEST_F(FileCommandsTest, CancelledSaveWritesNothing) {
     EXPECT_TRUE(std::filesystem::is_empty(m_dir));
 }
 
+TEST_F(FileCommandsTest, OpenAndSaveStartInTheFolderLastUsed) {
+    // The program runs in another folder (the menu entry starts it in the data folder).
+    const std::string home = MakeTempDir(), dataFolder = MakeTempDir(), other = MakeTempDir();
+    const char* savedHome = std::getenv("HOME");
+    const std::string previousHome = savedHome ? savedHome : "";
+    ::setenv("HOME", home.c_str(), 1);
+    const auto savedCwd = std::filesystem::current_path();
+    std::filesystem::current_path(dataFolder);
+    WriteFile(Path("a.hex"), HEX_FILE);
+
+    m_choosers.openPath = Path("a.hex");
+    Command(ID_OPEN_HEX_FILE); // nothing used yet: home
+    m_choosers.openPath = "";
+    Command(ID_OPEN_HEX_FILE); // after a.hex; cancelled, which changes nothing
+    m_choosers.savePath = other + "/b";
+    Command(ID_FILE_SAVE); // still a.hex's folder
+    Command(ID_OPEN_HEX_FILE);
+    Command(ID_FILE_SAVE); // after the save into the other folder
+
+    std::filesystem::current_path(savedCwd);
+    ::setenv("HOME", previousHome.c_str(), 1);
+    ASSERT_EQ(m_choosers.openRequests.size(), 3u);
+    ASSERT_EQ(m_choosers.saveRequests.size(), 2u);
+    EXPECT_EQ(m_choosers.openRequests[0].initialFolder, home);
+    EXPECT_EQ(m_choosers.openRequests[1].initialFolder, m_dir);
+    EXPECT_EQ(m_choosers.saveRequests[0].initialFolder, m_dir);
+    EXPECT_EQ(m_choosers.openRequests[2].initialFolder, other);
+    EXPECT_EQ(m_choosers.saveRequests[1].initialFolder, other);
+}
+
+// The platform's dialog as the choosers make it: its starting folder, and what its filters list (by
+// GTK's own filter test, as the dialog applies it to each file it shows).
+TEST_F(FileCommandsTest, RealDialogsStartInTheFolderAndListExtensionsInAnyCase) {
+    struct Case {
+        const char* filter;
+        long style;
+        std::vector<std::pair<const char*, bool>> names; // by filter index: listed under the first?
+    };
+    for (const Case& c :
+         {Case{OPEN_FILTER,
+               wxFD_OPEN,
+               {{"FIRMWARE.HEX", true},
+                {"Firmware.Ihx", true},
+                {"blink.hex", true},
+                {"blink.bin", false},
+                {"notes.txt", false},
+                {"hex", false}}},
+          Case{SAVE_FILTER, wxFD_SAVE, {{"OUT.HEX", true}, {"out.hex", true}, {"out.ihx", false}}}}) {
+        const FileChooserRequest request{Frame(), c.filter, wxString(), wxString(), false, m_dir};
+        const auto dialog = MakeFileDialog(request, c.style);
+        EXPECT_EQ(dialog->GetDirectory(), m_dir) << c.filter;
+        GSList* filters = gtk_file_chooser_list_filters(GTK_FILE_CHOOSER(dialog->GetHandle()));
+        ASSERT_TRUE(filters) << c.filter;
+        auto* first = GTK_FILE_FILTER(filters->data);
+        EXPECT_STREQ(gtk_file_filter_get_name(first), wxString(c.filter).BeforeFirst('|').utf8_str());
+        for (const auto& [name, listed] : c.names) {
+            GtkFileFilterInfo info{};
+            info.contains = GTK_FILE_FILTER_DISPLAY_NAME;
+            info.display_name = name;
+            EXPECT_EQ(gtk_file_filter_filter(first, &info) != FALSE, listed) << name;
+        }
+        if (c.style == wxFD_OPEN) {
+            ASSERT_TRUE(filters->next);
+            GtkFileFilterInfo info{};
+            info.contains = GTK_FILE_FILTER_DISPLAY_NAME;
+            info.display_name = "FIRMWARE.BIN";
+            EXPECT_TRUE(gtk_file_filter_filter(GTK_FILE_FILTER(filters->next->data), &info)) << "raw binary";
+        }
+        g_slist_free(filters);
+    }
+}
+
 TEST(DefaultExtension, IsAddedOnlyToNamesWithoutOne) {
     EXPECT_EQ(WithDefaultExtension("/tmp/out", "hex"), "/tmp/out.hex");
     EXPECT_EQ(WithDefaultExtension("/tmp/out.hex", "hex"), "/tmp/out.hex");
@@ -195,6 +270,7 @@ TEST_F(CommandLineFileTest, NamedFileLoadsAsOpenWould) {
     EXPECT_EQ(View()->Buffer().m_image[0], 0x02);
     EXPECT_EQ(Frame()->GetTitle(), "boot.hex - Veltro 51");
     EXPECT_TRUE(m_choosers.openRequests.empty()) << "no dialog";
+    EXPECT_EQ(FirmwareFolder(), m_dir) << "the dialogs start in its folder";
     m_messages.shown.clear();
     WriteFile(Path("boot.hex"), HEX_FILE_2);
     Command(ID_RELOAD_FILES);

@@ -1,5 +1,10 @@
 // Keys typed on a display of the test's own: GTK's key handling, the accelerators and the
 // application's event filter, as a user's typing goes through them.
+#include <wx/artprov.h>
+#include <wx/msgdlg.h>
+#include <wx/scrolbar.h>
+#include <wx/generic/msgdlgg.h>
+#include <wx/statbmp.h>
 #include <wx/uiaction.h>
 
 #include "ops/dlg/DeviceCommands.h"
@@ -113,6 +118,126 @@ TEST_F(KeyboardTest, PressesWhileTheSplashIsUpOnlyHideIt) {
     input.MouseClick();
     PumpEvents(100);
     EXPECT_EQ(clicks, 1);
+}
+
+// The view's scroll bar under the mouse: a click in the trough moves one page (not to the clicked
+// point), the arrows move one line, and a dragged thumb moves the dump only when it is released.
+TEST_F(KeyboardTest, ScrollBarClicksMovePagesAndLines) {
+    wxScrollBar* bar = View()->ScrollBar();
+    const wxRect r = bar->GetScreenRect();
+    ASSERT_GT(View()->MaxTopRow(), 40);
+    const int x = r.x + r.width / 2;
+    wxUIActionSimulator mouse;
+    auto clickAt = [&](int y) {
+        mouse.MouseMove(x, y);
+        PumpEvents(50);
+        mouse.MouseClick();
+        PumpEvents(150);
+        return View()->TopRow();
+    };
+    // Arrows take the last pixels of each end; the slider stays in the upper part of the trough.
+    EXPECT_EQ(clickAt(r.GetBottom() - 40), 10) << "trough below the slider: one page";
+    EXPECT_EQ(clickAt(r.GetBottom() - 40), 20) << "and one more, not to the clicked point";
+    EXPECT_EQ(clickAt(r.GetBottom() - 4), 21) << "line down arrow";
+    EXPECT_EQ(clickAt(r.y + 4), 20) << "line up arrow";
+    EXPECT_EQ(View()->ScrollBar()->GetThumbPosition(), 20);
+
+    // Drag the thumb down: the dump stays until the button is released, then follows.
+    View()->OnVScroll(ScrollCode::Top, 0);
+    PumpEvents(100);
+    mouse.MouseMove(x, r.y + 24); // the slider's place at the top, below the up arrow
+    PumpEvents(50);
+    mouse.MouseDown();
+    PumpEvents(50);
+    for (int dy = 10; dy <= 120; dy += 10) {
+        mouse.MouseMove(x, r.y + 24 + dy);
+        PumpEvents(20);
+    }
+    PumpEvents(100);
+    EXPECT_EQ(View()->TopRow(), 0) << "while dragging";
+    mouse.MouseUp();
+    PumpEvents(150);
+    EXPECT_GT(View()->TopRow(), 20) << "after the release";
+    EXPECT_EQ(View()->TopRow(), bar->GetThumbPosition());
+}
+
+// The real message box as the user meets it: the icon of its kind (GTK's own dialog would show
+// none), the caption, and the keys that answer it.
+struct ShownBox {
+    wxString caption;
+    bool hasIcon = false;
+    wxImage icon;
+};
+
+ShownBox InspectBoxAndType(int key) {
+    ShownBox seen;
+    wxGenericMessageDialog* box = nullptr;
+    PumpUntil([&] {
+        for (wxWindow* w : wxTopLevelWindows)
+            if (auto* d = wxDynamicCast(w, wxGenericMessageDialog); d && d->IsShownOnScreen())
+                box = d;
+        wxWindow* focus = wxWindow::FindFocus();
+        return box && focus && wxGetTopLevelParent(focus) == box;
+    });
+    wxUIActionSimulator keyboard;
+    if (!box) {
+        ADD_FAILURE() << "no message box of the application on screen";
+        keyboard.Char(WXK_ESCAPE); // whatever box there is
+        return seen;
+    }
+    seen.caption = box->GetTitle();
+    for (wxWindow* child : box->GetChildren())
+        if (auto* picture = wxDynamicCast(child, wxStaticBitmap)) {
+            seen.hasIcon = true;
+            seen.icon = picture->GetBitmap().ConvertToImage();
+        }
+    PumpEvents(100);
+    keyboard.Char(key);
+    return seen;
+}
+
+bool SameImage(const wxImage& a, const wxImage& b) {
+    return a.IsOk() && b.IsOk() && a.GetSize() == b.GetSize() &&
+           std::equal(a.GetData(), a.GetData() + a.GetWidth() * a.GetHeight() * 3, b.GetData());
+}
+
+TEST_F(KeyboardTest, MessageBoxesShowTheIconOfTheirKindAndAnswerKeys) {
+    struct Case {
+        const char* name;
+        std::function<bool()> show; // true for Yes
+        int key;
+        long icon; // wxICON_ERROR, wxICON_INFORMATION, or 0 for none
+        bool answer;
+    };
+    auto message = [this](MsgIcon icon) {
+        return [this, icon] {
+            ShowAppMessage("Some Text", icon, Frame());
+            return false;
+        };
+    };
+    auto question = [this] { return AskAppYesNo("Write More Chips ?", Frame()); };
+    const Case cases[] = {
+        {"failure", message(MsgIcon::Error), WXK_RETURN, wxICON_ERROR, false},
+        {"result", message(MsgIcon::Information), WXK_ESCAPE, wxICON_INFORMATION, false},
+        {"plain", message(MsgIcon::None), WXK_RETURN, 0, false},
+        {"question, Enter", question, WXK_RETURN, 0, true},
+        {"question, Escape", question, WXK_ESCAPE, 0, false},
+    };
+    for (const Case& c : cases) {
+        ShownBox seen;
+        CallAfterModal([&] { seen = InspectBoxAndType(c.key); });
+        const bool answer = c.show();
+        EXPECT_EQ(seen.caption, "Veltro 51") << c.name;
+        EXPECT_EQ(answer, c.answer) << c.name;
+        EXPECT_EQ(seen.hasIcon, c.icon != 0) << c.name;
+        if (c.icon != 0) {
+            EXPECT_TRUE(SameImage(seen.icon, wxArtProvider::GetMessageBoxIcon(c.icon).ConvertToImage()))
+                << c.name << ": not the desktop's icon of its kind";
+        }
+    }
+    // The two kinds look different.
+    EXPECT_FALSE(SameImage(wxArtProvider::GetMessageBoxIcon(wxICON_ERROR).ConvertToImage(),
+                           wxArtProvider::GetMessageBoxIcon(wxICON_INFORMATION).ConvertToImage()));
 }
 
 } // namespace

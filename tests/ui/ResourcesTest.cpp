@@ -66,6 +66,16 @@ TEST(Resources, AnimationsPlayInTheGenericControl) {
         EXPECT_EQ(animation.GetFrameCount(), a.frames);
         EXPECT_EQ(animation.GetSize(), a.size);
         EXPECT_EQ(animation.GetDelay(0), 100);
+        // Drawn on a transparent background, which the dialog fills with its own colour: every
+        // frame's corners are see-through.
+        for (unsigned f = 0; f < animation.GetFrameCount(); ++f) {
+            const wxImage frame = animation.GetFrame(f);
+            ASSERT_TRUE(frame.HasMask() || frame.HasAlpha()) << a.id << " frame " << f;
+            EXPECT_EQ(frame.GetSize(), a.size) << "whole frames";
+            EXPECT_TRUE(frame.IsTransparent(0, 0) &&
+                        frame.IsTransparent(frame.GetWidth() - 1, frame.GetHeight() - 1))
+                << a.id << " frame " << f;
+        }
     }
 }
 

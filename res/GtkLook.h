@@ -1,0 +1,27 @@
+#pragma once
+// Where GTK draws or handles a control differently from the dialog templates and the hex view, the
+// controls are brought back to what those describe. The only code that speaks to GTK itself.
+// User-interface thread only; call each once, after the control is made and placed.
+
+class wxFileDialog;
+class wxGauge;
+class wxScrollBar;
+class wxWindow;
+
+// The theme draws a progress bar a few pixels thick in the middle of its control; this bar fills
+// the height it was given.
+void FillGaugeHeight(wxGauge* gauge);
+
+// A click in the trough moves one page toward the click, not to the clicked point (GTK's
+// "primary button warps slider"); the line up and line down arrows are shown, as the theme hides
+// them.
+void UsePagingScrollBar(wxScrollBar* scrollBar);
+
+// The dialog's filters list a file whose extension differs from a pattern only in case
+// (FIRMWARE.HEX under *.hex). GTK matches patterns case-sensitively.
+void MatchFilterPatternsInAnyCase(wxFileDialog& dialog);
+
+// Draws window as it would appear on screen into an image of its size (for tests: independent of
+// what else is on the display). Invalid when the window cannot be drawn.
+class wxImage;
+wxImage RenderWindow(wxWindow* window);
