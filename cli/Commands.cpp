@@ -133,8 +133,11 @@ public:
         : m_console(console), m_askMore(askMore), m_quiet(quiet) {}
 
     void Row(RowKind kind, const std::string& text) override {
-        if (m_quiet && kind != RowKind::Error)
+        if (m_quiet && kind != RowKind::Error) {
+            if (kind == RowKind::Success)
+                m_lastSuccess = text; // the result, if it is the last one
             return;
+        }
         const char* mark = kind == RowKind::Error     ? MARK_ERROR
                            : kind == RowKind::Success ? MARK_SUCCESS
                                                       : MARK_INFO;
@@ -148,7 +151,10 @@ public:
         if (total > 0 && !m_quiet)
             m_console.Progress(static_cast<double>(done) / total, PercentText(done, total));
     }
-    void CycleStarted(int) override { StartClock(); }
+    void CycleStarted(int) override {
+        m_cycles = true;
+        StartClock();
+    }
     void ChipVerified(int chipsWritten) override {
         if (!m_quiet)
             m_console.Out(FormatText(LABEL_CHIPS_WRITTEN, chipsWritten));
@@ -158,9 +164,13 @@ public:
         if (m_quiet)
             m_console.Out(CycleResultLine(report));
     }
-    void Ended(Ending) override {
+    void Ended(Ending ending) override {
         StopClock();
         m_console.EndProgress();
+        // Quiet, an operation on a chip ends with its result ("Chip is Blank"); a burn has its
+        // line per chip.
+        if (m_quiet && !m_cycles && ending == Ending::Done && !m_lastSuccess.empty())
+            m_console.Out(RowTimeText(std::time(nullptr)) + " " + MARK_SUCCESS + " " + m_lastSuccess);
     }
     void Message(const std::string& text, MsgIcon icon) override {
         if (icon == MsgIcon::Error)
@@ -205,6 +215,8 @@ private:
     CConsole& m_console;
     const bool m_askMore;
     const bool m_quiet;
+    bool m_cycles = false;
+    std::string m_lastSuccess;
     CWakePipe m_questionWake;
     const CWakePipe* m_done = nullptr;
     // Touched by the worker only while it runs, read by the main thread after it has ended.

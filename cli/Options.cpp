@@ -292,33 +292,55 @@ std::string UsageText() {
     return std::string("Usage: ") + CLI_NAME + " [--chip NAME] [--programmer BUS/DEVICE] COMMAND ...\n" +
            R"(
 Drives the Veltro-8051 USB in-system programmer without a window, with the same sequences and
-texts as the desktop application Veltro 51.
+texts as the desktop application Veltro 51. Every command on a chip first tests the programmer,
+powers the target and reads the chip's signature, which names the chip.
 
 Commands:
   list                       every attached programmer (bus, device, product string)
-  info                       test the programmer, power the target, name the chip by its
-                             signature, lock status, speed
-  burn FILE [--lock MODE] [--more]
+  info                       the chip in the socket by its signature, its lock status, the speed
+  burn FILE [--lock MODE] [--more] [--serial ADDR[,START[,STEP[,FORMAT]]] --serial-file PATH]
+       [--log PATH] [--all]
                              erase, write FILE (.hex, .ihx or .bin), read back and verify;
                              --lock: then write lock modes 1..MODE (1 to 4);
-                             --more: ask "Write More Chips ?" after each chip (y/n)
+                             --more: ask "Write More Chips ?" after each chip (y/n);
+                             --serial: put the serial file's next number at flash address ADDR
+                             (FORMAT le1..le4, be1..be4, dec1..dec10, bcd1..bcd5; default le2);
+                             --log: append a line of JSON per chip to PATH;
+                             --all: every attached programmer at once
   read OUT                   the chip's flash, saved as Intel HEX (.hex, .ihx) or raw binary (.bin)
+  verify FILE                compare the chip's whole flash with FILE, without erasing
+  blank                      check that every byte of the chip's flash is 0xFF
+  erase                      erase the chip, then check that it reads blank
   lock [--write MODE]        read the lock bits, or write lock modes 1..MODE (1 to 4)
   speed [--set KHZ]          read the programming speed, or store 3000, 750, 188 or 94
-  convert IN OUT             load IN as Open HEX File would, save OUT (Intel HEX) as Save would
-  dump FILE                  print the image as the hex view shows it, one row a line
+  convert IN OUT             load IN as Open HEX File would, save OUT as Intel HEX (raw binary
+                             for a .bin name)
+  dump FILE [--sum]          print the image as the hex view shows it, or with --sum its CRC-32
+                             and 16-bit sum
 
 Options:
-  --chip NAME                )" +
-           ChipNames() + R"( (any case);
-                             default: the chip last chosen in the desktop application
+  --chip NAME                the chip that must be in the socket, in any case:
+                             )" +
+           ChipNames() + R"(;
+                             without it the signature decides. convert and dump take it as the
+                             image bound, else the chip last chosen in the desktop program
+  --force                    go on with another catalogue chip than --chip names (with --chip's
+                             size), read a chip in lock mode 3 or 4, or write a serial number over
+                             the file's data
   --programmer BUS/DEVICE    the programmer at this place, as 'list' prints it;
-                             default: the first one found
+                             default: the first one found that no other program is using
+  --quiet                    only results and failures
   --help                     print this help
   --version                  print the version
 
-Ctrl+C during a burn or a read aborts it as the dialog's Abort does: the target is powered off and
-the programmer released. Exit status: 0 when everything asked for succeeded (every chip written and
-verified), 1 when an operation failed, 2 for bad usage.
+Ctrl+C (or SIGTERM, SIGHUP) aborts as the dialog's Abort does: the target is powered off and the
+programmer released; nothing reaches the chip after it.
+
+Exit status:
+  0  everything asked for succeeded (for burn, every chip written and verified)
+  1  the operation failed: a request, a mismatch, a chip not blank, a file
+  2  bad usage: nothing was done
+  3  no usable programmer: none found, in use by another program, or access denied
+  4  the chip: wrong, unknown, missing, or locked against reading
 )";
 }

@@ -4,12 +4,12 @@
 // throughput of N sockets as a percentage of N times one socket (target: 95 % or more up to 8).
 //
 // Every burn writes all 8 KiB but the last 16 bytes (left erased for a serial number field). The
-// sockets run as one veltro51-cli per programmer (--programmer 00k/001), or with --all as one
-// `burn --all`. Each table is run with 1.2 ms per transfer; the second adds a byte-mode chip's
+// sockets run as one `burn --all`, or with --separate as one veltro51-cli per programmer started
+// side by side (--programmer 00k/001), as a shell script would. Each table is run with 1.2 ms per transfer; the second adds a byte-mode chip's
 // write time per byte written (--byte-write-us, 410 us: an AT89S52 at 12 MHz), so that its figures
 // can be quoted for real chips.
 //
-//   production_bench [--all] [--delay MS] [--byte-write-us US,...] [--folder DIR] [-- BURN-ARGS...]
+//   production_bench [--separate] [--delay MS] [--byte-write-us US,...] [--folder DIR] [-- BURN-ARGS...]
 //     --byte-write-us  the tables to run, 0 for none [0,410]
 //     --folder         where the serial file and the log of the first part go (the line's disk) [$TMPDIR]
 //     BURN-ARGS        added to every burn command (--serial ..., --log ...)
@@ -199,7 +199,7 @@ bool RunTable(const std::string& file, double delayMs, double byteWriteUs, bool 
 } // namespace
 
 int main(int argc, char** argv) {
-    bool all = false;
+    bool all = true;
     double delayMs = 1.2;
     std::vector<double> byteWrites = {0, 410};
     const char* tmp = std::getenv("TMPDIR");
@@ -207,8 +207,8 @@ int main(int argc, char** argv) {
     std::vector<std::string> extra;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg == "--all") {
-            all = true;
+        if (arg == "--separate") {
+            all = false;
         } else if (arg == "--delay" && i + 1 < argc) {
             delayMs = std::atof(argv[++i]);
         } else if (arg == "--byte-write-us" && i + 1 < argc) {
@@ -221,7 +221,7 @@ int main(int argc, char** argv) {
             extra.assign(argv + i + 1, argv + argc);
             break;
         } else {
-            std::fprintf(stderr, "usage: production_bench [--all] [--delay MS] [--byte-write-us US,...] "
+            std::fprintf(stderr, "usage: production_bench [--separate] [--delay MS] [--byte-write-us US,...] "
                                  "[--folder DIR] [-- BURN-ARGS...]\n");
             return 2;
         }
