@@ -38,6 +38,13 @@ std::string ChipNameFromSignature(const uint8_t signature[3]) {
     return "Unknown Chip";
 }
 
+std::string CatalogueNames() {
+    std::string names;
+    for (const ChipInfo& chip : g_chipCatalogue)
+        names += (names.empty() ? "" : ", ") + std::string(chip.name);
+    return names;
+}
+
 int FindChipBySignature(const uint8_t signature[3]) {
     for (int i = 0; i < CHIP_COUNT; ++i) {
         const ChipInfo& chip = g_chipCatalogue[static_cast<size_t>(i)];

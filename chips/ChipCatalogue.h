@@ -37,5 +37,8 @@ std::string ChipNameFromSignature(const uint8_t signature[3]);
 // signature of its own; a byte the chip does not have (address -1) is not compared.
 int FindChipBySignature(const uint8_t signature[3]);
 
+// The five names in catalogue order, ", " between them.
+std::string CatalogueNames();
+
 // Catalogue index of a chip name, compared case-insensitively; -1 when there is none.
 int FindChipByName(const std::string& name);

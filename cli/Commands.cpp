@@ -14,6 +14,7 @@
 #include "cli/Gang.h"
 #include "image/Checksum.h"
 #include "image/FirmwareBuffer.h"
+#include "image/HexDump.h"
 #include "link/Programmer.h"
 #include "ops/Burn.h"
 #include "ops/ChipOps.h"
@@ -50,20 +51,23 @@ int ExitFor(ChipStatus status) {
     return EXIT_FAILED;
 }
 
-// The command line's own hints after a refusal: what to give it to go on.
-void PrintHint(ChipStatus status, CConsole& console) {
+// The command line's own hints after a refusal: what to give it to go on. Through the port, so that
+// a gang's worker hands them on too.
+void PrintHint(ChipStatus status, IOperationPort& port) {
     if (status == ChipStatus::UnknownChip)
-        console.Err("Name the chip with --chip NAME to program it as that chip.");
+        port.Message("Name the chip with --chip NAME to program it as that chip.", MsgIcon::Error);
     else if (status == ChipStatus::WrongChip)
-        console.Err("Put the chip asked for into the socket, or give --force to go on with --chip's size.");
+        port.Message("Put the chip asked for into the socket, or give --force to go on with --chip's size.",
+                     MsgIcon::Error);
     else if (status == ChipStatus::Locked)
-        console.Err("Give --force to read the chip all the same (it answers with a pattern, not its flash).");
+        port.Message("Give --force to read the chip all the same (it answers with a pattern, not its flash).",
+                     MsgIcon::Error);
 }
 
 // The system's reason for a file that failed, on the line after the product's message.
-void PrintReason(const std::string& path, int systemError, CConsole& console) {
+void PrintReason(const std::string& path, int systemError, IOperationPort& port) {
     if (systemError != 0)
-        console.Err(path + ": " + std::strerror(systemError));
+        port.Message(path + ": " + std::strerror(systemError), MsgIcon::Error);
 }
 
 // Runs work on a thread of its own while the main thread waits for it or for Ctrl+C. onInterrupt
@@ -105,11 +109,8 @@ template <typename Work, typename OnInterrupt> void RunInterruptible(Work work, 
 // One chip cycle in a line: "001/001  chip 2  verified  AT89S52  serial 17", or with the reason of a
 // failure at its end.
 std::string CycleResultLine(const CycleReport& report) {
-    const char* outcome = report.outcome == CycleOutcome::Verified  ? "verified"
-                          : report.outcome == CycleOutcome::Aborted ? "aborted"
-                                                                    : "failed";
     std::string line = (report.location.empty() ? std::string("-") : report.location) + "  chip " +
-                       std::to_string(report.cycle) + "  " + outcome;
+                       std::to_string(report.cycle) + "  " + CycleOutcomeName(report.outcome);
     if (report.chip >= 0)
         line += std::string("  ") + ChipName(report.chip);
     if (report.serial >= 0)
@@ -175,14 +176,21 @@ public:
     void Message(const std::string& text, MsgIcon icon) override {
         if (icon == MsgIcon::Error)
             m_console.Err(text);
-        else
+        else if (!m_quiet)
             m_console.Out(text);
     }
     bool Ask(Question question) override {
         if (question != Question::WriteMore || !m_askMore)
             return false;
-        return m_console.AskYesNo(QuestionText(question), m_questionWake.ReadFd());
+        m_asking = true;
+        const bool yes = m_console.AskYesNo(QuestionText(question), m_questionWake.ReadFd());
+        m_asking = false;
+        return yes;
     }
+
+    // Main thread: whether the worker waits for the answer to "Write More Chips ?" now; and No for it.
+    bool Asking() const { return m_asking.load(); }
+    void AnswerNo() { m_questionWake.Signal(); }
 
     // IWorkerWait, on the main thread. The worker may be waiting for an answer to "Write More Chips ?":
     // the abort answers No for the user, so that the worker can end.
@@ -217,6 +225,7 @@ private:
     const bool m_quiet;
     bool m_cycles = false;
     std::string m_lastSuccess;
+    std::atomic<bool> m_asking{false};
     CWakePipe m_questionWake;
     const CWakePipe* m_done = nullptr;
     // Touched by the worker only while it runs, read by the main thread after it has ended.
@@ -225,17 +234,18 @@ private:
     std::chrono::steady_clock::duration m_elapsed{};
 };
 
-// The abort of a burn on the command line: the signal is the user's confirmation, and its rows are
-// the burn's.
+// The abort of a burn on the command line: the signal is the user's confirmation, and its rows join
+// the burn's (a gang's worker hands them on too). They come on the main thread while the worker
+// waits for the abort; the console and the event pipe take whole lines from any thread.
 class CConsoleAbortPort : public IOperationPort {
 public:
-    explicit CConsoleAbortPort(CConsolePort& burn) : m_burn(burn) {}
+    explicit CConsoleAbortPort(IOperationPort& burn) : m_burn(burn) {}
     void Row(RowKind kind, const std::string& text) override { m_burn.Row(kind, text); }
     void Message(const std::string& text, MsgIcon icon) override { m_burn.Message(text, icon); }
     bool Ask(Question question) override { return question == Question::AbortBurn; }
 
 private:
-    CConsolePort& m_burn;
+    IOperationPort& m_burn;
 };
 
 // Keeps the messages of a trial load, to show them only when it fails.
@@ -251,20 +261,28 @@ private:
     std::vector<std::pair<std::string, MsgIcon>> m_messages;
 };
 
-// A file that cannot be loaded at all is told before the programmer is touched: within --chip's
-// size, or within the largest chip's when the socket will tell the size.
-bool FileLoads(const std::string& path, int chip, IOperationPort& port, CConsole& console) {
-    int32_t size = 0;
-    for (const ChipInfo& info : g_chipCatalogue)
-        size = std::max(size, info.flashSize);
-    if (chip >= 0)
-        size = g_chipCatalogue[static_cast<size_t>(chip)].flashSize;
+// A file that cannot be loaded at all, or a serial number field that cannot be written into it, is
+// told before the programmer is touched: within --chip's size, or within the largest chip's when the
+// socket will tell the size (the field is checked again then).
+bool InputsFit(const CliOptions& options, const std::string& path, IOperationPort& port) {
     CFileImageSource trial(path);
     CHeldMessages held;
-    if (trial.Load(size, held))
+    if (!trial.LoadForChip(options.chip, held)) {
+        held.ShowTo(port);
+        PrintReason(path, trial.SystemError(), port);
+        return false;
+    }
+    if (options.serial.empty() || options.chip < 0)
         return true;
-    held.ShowTo(port);
-    PrintReason(path, trial.SystemError(), console);
+    SerialSpec spec;
+    std::string error;
+    ParseSerialSpec(options.serial, spec, error); // checked with the options
+    trial.SetSerial(spec, options.serialFile, options.force);
+    if (trial.SerialFieldFits(error))
+        return true;
+    port.Message(FormatText(ROW_SERIAL_FAILED, error.c_str()), MsgIcon::Error);
+    if (!options.force)
+        port.Message("Give --force to write the number over the file's data.", MsgIcon::Error);
     return false;
 }
 
@@ -275,11 +293,14 @@ ChipExpectation ExpectationOf(const CliOptions& options) {
 // ---- burn ----
 
 int RunBurn(const CliOptions& options, CConsole& console) {
+    CConsolePort consolePort(console, options.more, options.quiet);
+    // The presenters, outermost first: the production log, the gang's event pipe, the console.
+    CEventWriterPort eventPort(consolePort, options.eventsFd);
+    IOperationPort& shown = options.eventsFd >= 0 ? static_cast<IOperationPort&>(eventPort) : consolePort;
+    if (!InputsFit(options, options.files[0], shown))
+        return EXIT_FAILED;
     if (options.all)
         return RunGang(options, console);
-    CConsolePort consolePort(console, options.more, options.quiet);
-    if (!FileLoads(options.files[0], options.chip, consolePort, console))
-        return EXIT_FAILED;
 
     CFileImageSource source(options.files[0]);
     if (!options.serial.empty()) {
@@ -287,26 +308,11 @@ int RunBurn(const CliOptions& options, CConsole& console) {
         std::string error;
         ParseSerialSpec(options.serial, spec, error); // checked with the options
         source.SetSerial(spec, options.serialFile, options.force);
-        // A field that cannot be written is refused before the programmer is touched, when the size
-        // is known now.
-        if (options.chip >= 0) {
-            CHeldMessages quiet;
-            if (source.Load(g_chipCatalogue[static_cast<size_t>(options.chip)].flashSize, quiet) &&
-                !source.SerialFieldFits(error)) {
-                console.Err(FormatText(ROW_SERIAL_FAILED, error.c_str()));
-                if (!options.force)
-                    console.Err("Give --force to write the number over the file's data.");
-                return EXIT_FAILED;
-            }
-        }
     }
-    // The presenters, outermost first: the gang's event pipe, the production log, the console.
-    CProductionLogPort logPort(consolePort,
+    CProductionLogPort logPort(shown,
                                ProductionContext{options.log, VELTRO_VERSION,
                                                  options.chip >= 0 ? ChipName(options.chip) : "", &source});
-    IOperationPort& logged = options.log.empty() ? static_cast<IOperationPort&>(consolePort) : logPort;
-    CEventWriterPort eventPort(logged, options.eventsFd);
-    IOperationPort& port = options.eventsFd >= 0 ? static_cast<IOperationPort&>(eventPort) : logged;
+    IOperationPort& port = options.log.empty() ? shown : static_cast<IOperationPort&>(logPort);
 
     CRealSleeper sleeper;
     std::atomic<int32_t> running{1};
@@ -326,7 +332,12 @@ int RunBurn(const CliOptions& options, CConsole& console) {
     BurnResult result;
     RunInterruptible([&] { result = BurnThreadProc(job, port, sleeper); },
                      [&](const CWakePipe& done) {
-                         CConsoleAbortPort abortPort(consolePort);
+                         // At "Write More Chips ?" the signal is a No: nothing is running to abort.
+                         if (consolePort.Asking()) {
+                             consolePort.AnswerNo();
+                             return;
+                         }
+                         CConsoleAbortPort abortPort(port);
                          consolePort.SetDonePipe(&done);
                          aborted =
                              AbortBurn(abortPort, consolePort, running, abort) != AbortOutcome::NotRunning;
@@ -337,9 +348,9 @@ int RunBurn(const CliOptions& options, CConsole& console) {
     if (aborted || result.ending == BurnEnding::Abort)
         return EXIT_FAILED;
     if (result.ending == BurnEnding::Failure) {
-        PrintHint(result.status, console);
+        PrintHint(result.status, shown);
         if (!source.Loaded())
-            PrintReason(source.Path(), source.SystemError(), console);
+            PrintReason(source.Path(), source.SystemError(), shown);
         return result.chipsWritten == 0 ? ExitFor(result.status) : EXIT_FAILED;
     }
     const bool allWritten = result.chipsWritten > 0 && result.chipsFailed == 0 && result.lockFailures == 0 &&
@@ -372,29 +383,31 @@ int RunChipCommand(ChipAction action, const CliOptions& options, CConsole& conso
     job.lockMode = options.writeMode;
     std::unique_ptr<CFileImageSource> source;
     if (action == ChipAction::Verify) {
-        if (!FileLoads(options.files[0], options.chip, port, console))
+        if (!InputsFit(options, options.files[0], port))
             return EXIT_FAILED;
         source = std::make_unique<CFileImageSource>(options.files[0]);
         job.source = source.get();
     }
     const ChipResult result = RunChip(job, options, port, abort);
     console.EndProgress();
-    PrintHint(result.status, console);
+    PrintHint(result.status, port);
     if (result.status != ChipStatus::Done || action != ChipAction::Read)
         return ExitFor(result.status);
 
-    // The file first: "Flash Read Success" only once it holds the chip's flash.
+    // The file first: "Flash Read Success" only once it holds the chip's flash; quiet or not, that is
+    // the result.
     const std::string& path = options.files[0];
     FirmwareBuffer buffer;
     buffer.m_imageSize = result.length;
     int systemError = 0;
-    const bool kept = HandReadToImage(true, flash.data(), buffer, port, [&](const FirmwareBuffer& image) {
-        const FileResult saved = SaveImageAs(path, image, port);
+    CConsoleSink messages(console);
+    const bool kept = HandReadToImage(true, flash.data(), buffer, messages, [&](const FirmwareBuffer& image) {
+        const FileResult saved = SaveImageAs(path, image, messages);
         systemError = saved.systemError;
         return saved.ok;
     });
     if (!kept)
-        PrintReason(path, systemError, console);
+        PrintReason(path, systemError, messages);
     return kept ? EXIT_DONE : EXIT_FAILED;
 }
 
@@ -432,63 +445,43 @@ int RunSpeed(const CliOptions& options, CConsole& console) {
     if (!opening.stayOpen)
         return opening.noProgrammer ? EXIT_NO_PROGRAMMER : EXIT_FAILED;
     // The dialog's slider stays at its left end for a code it does not know; here the code is told.
-    if (SpeedPositionFromCode(opening.code) < 0)
-        console.Out(FormatText("Unknown speed code %d", opening.code));
-    else
-        console.Out(SpeedLabel(opening.position));
+    console.Out(SpeedCodeText(opening.code));
     return EXIT_DONE;
 }
 
 // ---- convert, dump: files only, within the chip the desktop application stored or --chip ----
 
-// The view's part in Open HEX File: there is no window to scroll or title here.
-class CNoView : public IDocumentView {
-public:
-    void SetTitle(const std::string&) override {}
-    void ScrollToTop() override {}
-    void Invalidate(bool) override {}
-};
-
 // Loads path within the selected chip's size; false (messages and the reason shown) when it fails.
-bool LoadForSelectedChip(const std::string& path, FirmwareBuffer& buffer, IOperationPort& messages,
-                         CConsole& console) {
-    buffer.m_imageSize = SelectedChipInfo().flashSize;
-    CNoView view;
-    const FileResult loaded = OpenFirmwareFile(path, buffer, messages, view);
-    if (!loaded.ok)
-        PrintReason(path, loaded.systemError, console);
-    return loaded.ok;
+bool LoadForSelectedChip(const std::string& path, CFileImageSource& source, IOperationPort& messages) {
+    if (source.LoadForChip(g_selectedChip, messages))
+        return true;
+    PrintReason(path, source.SystemError(), messages);
+    return false;
 }
 
 int RunConvert(const CliOptions& options, CConsole& console) {
     CConsoleSink messages(console);
-    FirmwareBuffer buffer;
-    if (!LoadForSelectedChip(options.files[0], buffer, messages, console))
+    CFileImageSource source(options.files[0]);
+    if (!LoadForSelectedChip(options.files[0], source, messages))
         return EXIT_FAILED;
-    const FileResult saved = SaveImageAs(options.files[1], buffer, messages);
+    const FileResult saved = SaveImageAs(options.files[1], source.Image(), messages);
     if (!saved.ok)
-        PrintReason(options.files[1], saved.systemError, console);
+        PrintReason(options.files[1], saved.systemError, messages);
     return saved.ok ? EXIT_DONE : EXIT_FAILED;
 }
 
 int RunDump(const CliOptions& options, CConsole& console) {
     // Only the rows go to standard output; the load's failures still go to standard error.
     CConsoleSink messages(console, false);
-    FirmwareBuffer buffer;
-    if (!LoadForSelectedChip(options.files[0], buffer, messages, console))
+    CFileImageSource source(options.files[0]);
+    if (!LoadForSelectedChip(options.files[0], source, messages))
         return EXIT_FAILED;
-    const auto size = static_cast<size_t>(buffer.m_imageSize);
     if (options.sum) {
-        console.Out(FormatText(ROW_CHECKSUMS, Crc32(buffer.m_image.data(), size),
-                               unsigned{Sum16(buffer.m_image.data(), size)}, buffer.m_imageSize));
+        console.Out(FormatText(ROW_CHECKSUMS, source.Crc(), unsigned{source.Sum()}, source.Size()));
         return EXIT_DONE;
     }
-    for (int address = 0; address < buffer.m_imageSize; address += 16) {
-        std::string line = FormatText("%04X -", static_cast<unsigned>(address));
-        for (int j = 0; j < 16; ++j)
-            line += FormatText(" %02X", unsigned{buffer.m_image[static_cast<size_t>(address + j)]});
-        console.Out(line);
-    }
+    for (int address = 0; address < source.Size(); address += 16)
+        console.Out(HexDumpRow(source.Image(), address));
     return EXIT_DONE;
 }
 

@@ -17,11 +17,12 @@ constexpr int BAR_WIDTH = 40;
 // The signal handler's whole state: a count and where to write. Lock-free, so safe in the handler.
 std::atomic<int> s_interrupts{0};
 std::atomic<int> s_interruptFd{-1};
-static_assert(std::atomic<int>::is_always_lock_free);
+std::atomic<bool> s_exitOnSecond{true};
+static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free);
 
 void OnInterrupt(int) {
     const int savedErrno = errno;
-    if (s_interrupts.fetch_add(1) > 0) {
+    if (s_interrupts.fetch_add(1) > 0 && s_exitOnSecond.load()) {
         // The second Ctrl+C: the abort did not end the operation soon enough for the user.
         static const char s_newline = '\n';
         if (::write(STDERR_FILENO, &s_newline, 1) < 0) {
@@ -208,8 +209,9 @@ constexpr int STOP_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
 struct sigaction s_savedActions[std::size(STOP_SIGNALS)];
 } // namespace
 
-CInterruptGuard::CInterruptGuard() {
+CInterruptGuard::CInterruptGuard(bool exitOnSecond) {
     s_interrupts.store(0);
+    s_exitOnSecond.store(exitOnSecond);
     struct sigaction action {};
     action.sa_handler = OnInterrupt;
     sigemptyset(&action.sa_mask);

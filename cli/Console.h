@@ -89,7 +89,8 @@ private:
 // time.
 class CInterruptGuard {
 public:
-    CInterruptGuard();
+    // exitOnSecond false: every signal only signals the pipe (the owner ends its workers itself).
+    explicit CInterruptGuard(bool exitOnSecond = true);
     ~CInterruptGuard();
     CInterruptGuard(const CInterruptGuard&) = delete;
     CInterruptGuard& operator=(const CInterruptGuard&) = delete;

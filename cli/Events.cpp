@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include "image/FileIo.h"
 #include "ops/ChipSession.h"
 
 namespace {
@@ -22,17 +23,9 @@ const char* KindLetter(RowKind kind) {
 
 } // namespace
 
+// A line within PIPE_BUF goes into the pipe whole, also beside the abort's rows of the main thread.
 void CEventWriterPort::Put(const std::string& line) {
-    const std::string whole = line + "\n";
-    size_t done = 0;
-    while (done < whole.size()) {
-        const ssize_t put = ::write(m_fd, whole.data() + done, whole.size() - done);
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0)
-            return;
-        done += static_cast<size_t>(put);
-    }
+    (void)WriteAll(m_fd, line + "\n");
 }
 
 void CEventWriterPort::Row(RowKind kind, const std::string& text) {
@@ -46,9 +39,7 @@ void CEventWriterPort::Progress(int done, int total) {
 }
 
 void CEventWriterPort::CycleEnded(const CycleReport& report) {
-    const char* outcome = report.outcome == CycleOutcome::Verified  ? "verified"
-                          : report.outcome == CycleOutcome::Aborted ? "aborted"
-                                                                    : "failed";
+    const char* outcome = CycleOutcomeName(report.outcome);
     const std::string chip = report.chip >= 0 ? ChipName(report.chip) : "-";
     Put(std::string("C\t") + outcome + "\t" + chip + "\t" +
         (report.serial >= 0 ? std::to_string(report.serial) : std::string("-")) + "\t" +

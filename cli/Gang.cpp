@@ -118,6 +118,7 @@ public:
 
     // One round: every socket burns one chip. False when the user aborted it.
     bool RunRound(CInterruptGuard& guard) {
+        const std::string verifiedName = CycleOutcomeName(CycleOutcome::Verified);
         for (CSocket& socket : m_sockets) {
             const std::string location = socket.location;
             socket = CSocket{};
@@ -129,7 +130,7 @@ public:
         }
         m_drawn = 0;
         Draw(true);
-        bool aborted = false;
+        int signals = 0;
         auto lastDraw = std::chrono::steady_clock::now();
         for (;;) {
             std::vector<pollfd> fds = {{guard.Fd(), POLLIN, 0}};
@@ -145,12 +146,12 @@ public:
                 break;
             if ((fds[0].revents & POLLIN) != 0) {
                 guard.Drain();
-                if (!aborted) {
-                    aborted = true;
+                // The first signal: each worker aborts as the dialog's Abort does. The second: each
+                // ends at once, as one program would, and so does the bench once they are gone.
+                if (signals++ < 2)
                     for (CSocket& socket : m_sockets)
                         if (socket.pid > 0 && socket.events >= 0)
-                            ::kill(socket.pid, SIGINT); // each worker aborts as the dialog's Abort does
-                }
+                            ::kill(socket.pid, SIGINT);
             }
             for (size_t k = 1; k < fds.size(); ++k)
                 if ((fds[k].revents & (POLLIN | POLLHUP | POLLERR)) != 0)
@@ -174,13 +175,13 @@ public:
         Summary();
         for (const CSocket& socket : m_sockets) {
             ++m_chips;
-            const bool verified = socket.outcome == "verified" && socket.status == EXIT_DONE;
-            m_verified += verified;
-            m_worst = std::max(m_worst, verified            ? EXIT_DONE
-                                        : socket.status > 0 ? socket.status
-                                                            : EXIT_FAILED);
+            if (socket.outcome == verifiedName && socket.status == EXIT_DONE)
+                ++m_verified;
+            else
+                m_failures.push_back(socket.status > 0 ? socket.status : EXIT_FAILED);
         }
-        return !aborted;
+        m_interrupted = m_interrupted || signals > 1;
+        return signals == 0;
     }
 
     void Total(std::chrono::steady_clock::duration elapsed) {
@@ -193,12 +194,18 @@ public:
             FormatText(LINE_TOTAL, m_verified, m_chips, time.c_str(), hours > 0 ? m_verified / hours : 0.0));
     }
 
-    // 0 only when every chip of every round was verified.
+    // 0 only when every chip of every round was verified. When every socket that failed failed for
+    // the same reason (all busy, all the wrong chip), its status tells it; a mix of reasons is 1; a
+    // second signal ends the bench as it ends one program, with 130.
     int Status() const {
-        if (m_verified == m_chips && m_chips > 0)
+        if (m_interrupted)
+            return 130;
+        if (m_failures.empty() && m_chips > 0)
             return EXIT_DONE;
-        // The same reason at every socket (a busy bench, the wrong chips) tells it; anything else is 1.
-        return m_worst == EXIT_NO_PROGRAMMER || m_worst == EXIT_CHIP ? m_worst : EXIT_FAILED;
+        const bool same = std::all_of(m_failures.begin(), m_failures.end(),
+                                      [this](int status) { return status == m_failures.front(); });
+        const int status = m_failures.empty() ? EXIT_FAILED : m_failures.front();
+        return same && (status == EXIT_NO_PROGRAMMER || status == EXIT_CHIP) ? status : EXIT_FAILED;
     }
 
 private:
@@ -282,9 +289,16 @@ private:
             char line[512];
             std::snprintf(line, sizeof line, "%-8s %-11s %-10s %-6s", socket.location.c_str(),
                           socket.chip.c_str(), socket.outcome.c_str(), socket.serial.c_str());
+            // Whatever kept a socket from a clean end: the cycle's failure, or its last error row (a
+            // production log not written, a PowerOff that failed, a file).
             std::string all = line;
-            if (socket.outcome != "verified" && !socket.failure.empty())
-                all += " " + socket.failure;
+            const bool clean =
+                socket.outcome == CycleOutcomeName(CycleOutcome::Verified) && socket.status == EXIT_DONE;
+            if (!clean) {
+                const std::string& reason = !socket.failure.empty() ? socket.failure : socket.lastError;
+                if (!reason.empty())
+                    all += " " + reason;
+            }
             m_console.Out(all);
         }
     }
@@ -296,7 +310,8 @@ private:
     int m_drawn = 0;
     int m_chips = 0;
     int m_verified = 0;
-    int m_worst = EXIT_DONE;
+    std::vector<int> m_failures; // the exit statuses of the sockets that failed
+    bool m_interrupted = false;
 };
 
 } // namespace
@@ -304,7 +319,7 @@ private:
 int RunGang(const CliOptions& options, CConsole& console) {
     std::vector<CSocket> sockets;
     for (const ProgrammerLocation& location : CProgrammer::List()) {
-        if (location.accessDenied || location.product != ISP_PRODUCT_STRING)
+        if (!location.Usable())
             continue;
         CSocket socket;
         socket.location = location.bus + "/" + location.device;
@@ -314,7 +329,8 @@ int RunGang(const CliOptions& options, CConsole& console) {
         console.Err(LINE_NO_PROGRAMMERS);
         return EXIT_NO_PROGRAMMER;
     }
-    CInterruptGuard guard;
+    // Every signal comes to the loop, which passes it on to the workers and waits for them.
+    CInterruptGuard guard(false);
     CBench bench(options, console, sockets);
     const auto start = std::chrono::steady_clock::now();
     for (int round = 1;; ++round) {

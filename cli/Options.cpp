@@ -82,10 +82,7 @@ bool NormaliseLocation(const std::string& text, std::string& location) {
 }
 
 std::string ChipNames() {
-    std::string names;
-    for (const ChipInfo& chip : g_chipCatalogue)
-        names += (names.empty() ? "" : ", ") + std::string(chip.name);
-    return names;
+    return CatalogueNames();
 }
 
 std::string Quoted(const std::string& text) {
@@ -275,8 +272,8 @@ bool ParseCommandLine(int argc, const char* const* argv, CliOptions& options, st
         error = "--all burns every programmer; --programmer names one";
         return false;
     }
-    // Which reader or writer a file needs comes from its name alone; OUT of convert is Save's, always
-    // Intel HEX, whatever its name.
+    // Which reader or writer a file needs comes from its name alone; OUT of convert is written as Save
+    // writes (Intel HEX) for any name but one ending in .bin.
     const size_t typed = options.command == CliCommand::Convert ? 1 : operands.size();
     for (size_t k = 0; k < typed; ++k) {
         if (FileKindFromPath(operands[k]) == FileKind::None) {
@@ -334,7 +331,7 @@ Options:
   --version                  print the version
 
 Ctrl+C (or SIGTERM, SIGHUP) aborts as the dialog's Abort does: the target is powered off and the
-programmer released; nothing reaches the chip after it.
+programmer released; nothing is erased or written after it.
 
 Exit status:
   0  everything asked for succeeded (for burn, every chip written and verified)

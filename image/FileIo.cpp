@@ -53,9 +53,7 @@ long ReadFully(int fd, void* data, unsigned long size) {
     return static_cast<long>(done);
 }
 
-namespace {
-
-bool WriteFully(int fd, std::string_view data) {
+bool WriteAll(int fd, std::string_view data) {
     while (!data.empty()) {
         const ssize_t put = ::write(fd, data.data(), data.size());
         if (put < 0 && errno == EINTR)
@@ -66,6 +64,8 @@ bool WriteFully(int fd, std::string_view data) {
     }
     return true;
 }
+
+namespace {
 
 uint64_t RandomBits() {
     uint64_t bits = 0;
@@ -167,7 +167,7 @@ bool Replace(const std::string& requested, std::string_view data, unsigned newMo
         (void)::fchmod(file.Get(), st.st_mode & 07777);
     }
 
-    bool ok = WriteFully(file.Get(), data);
+    bool ok = WriteAll(file.Get(), data);
     ok = ok && ::fsync(file.Get()) == 0;
     ok = file.Close() && ok;
     ok = ok && ::renameat(dir.Get(), temporary.c_str(), dir.Get(), name.c_str()) == 0;

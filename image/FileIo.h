@@ -43,6 +43,10 @@ long ReadFully(int fd, void* data, unsigned long size);
 // - A hard link is not written through: the name given gets the new file, and the file's other
 //   names keep the earlier contents. Keeping them would mean writing in place, and a failure
 //   half-way would then leave a half-written file.
+// Writes all of data, going on after signals and short writes. False on a failure (errno tells it)
+// or a write that took nothing.
+bool WriteAll(int fd, std::string_view data);
+
 // On failure errno tells the reason, as the call that failed set it.
 bool ReplaceFileContents(const std::string& path, std::string_view data, unsigned newMode = 0666);
 

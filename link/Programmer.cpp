@@ -265,11 +265,21 @@ const char* CProgrammer::GetProductString() const {
 std::vector<ProgrammerLocation> CProgrammer::List() {
     std::vector<ProgrammerLocation> found;
     ScanBuses();
+    const std::string root = DeviceTreeRoot();
     for (usb_bus* bus = usb_get_busses(); bus != nullptr; bus = bus->next) {
         for (struct usb_device* device = bus->devices; device != nullptr; device = device->next) {
             if (!HasProgrammerIds(device))
                 continue;
             ProgrammerLocation location{bus->dirname, device->filename, {}};
+            // Held for the string request only: a programmer another program uses is not asked.
+            int lock = -1;
+            const Claim claim = ClaimDevice(root + "/" + location.bus + "/" + location.device, lock);
+            location.busy = claim == Claim::Busy;
+            location.accessDenied = claim == Claim::Denied;
+            if (claim != Claim::Held) {
+                found.push_back(std::move(location));
+                continue;
+            }
             errno = 0;
             if (usb_dev_handle* handle = usb_open(device)) {
                 char product[255];
@@ -281,6 +291,7 @@ std::vector<ProgrammerLocation> CProgrammer::List() {
             } else {
                 location.accessDenied = IsPermissionError(errno);
             }
+            ReleaseClaim(lock);
             found.push_back(std::move(location));
         }
     }

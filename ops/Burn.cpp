@@ -17,7 +17,6 @@ std::atomic<int32_t> g_burnAbort{0};
 namespace {
 
 constexpr int BLOCK = 8;
-constexpr int WAIT_ERASE_MS = 500;
 constexpr int WAIT_AFTER_WRITE_MS = 300;
 constexpr int WAIT_ABORT_END_MS = 500;
 
@@ -61,7 +60,7 @@ private:
     void SetImage(const uint8_t* image, int32_t lastAddress) {
         m_image = image;
         m_lastAddress = std::clamp(lastAddress, 0, BURN_BUFFER_SIZE - 1);
-        m_blocks = m_lastAddress > 0 ? (m_lastAddress + BLOCK - 1) / BLOCK : 0;
+        m_blocks = BlocksOf(m_lastAddress);
     }
 
     void Step() { m_port.Progress(++m_stepsDone, 2 * m_blocks); }
@@ -120,15 +119,8 @@ private:
         if (status != ChipStatus::Done)
             return Failed(status);
 
-        Info(ROW_ERASING);
-        m_report.erased = true;
-        if (!Programmer().EraseChip()) {
-            m_session.Fail(ChipStatus::Failed, ROW_NOT_RESPONDING, m_report);
-            Info(ROW_RECONNECT_LOWER);
+        if (!m_session.Erase(m_report))
             return Failed(ChipStatus::Failed);
-        }
-        Wait(WAIT_ERASE_MS);
-        Success(ROW_ERASED);
 
         // A failed read gives 0, the 3000 kHz line.
         const char* speedLine = ROW_SPEED[Programmer().GetSpeed() & 3];
@@ -154,28 +146,30 @@ private:
         Info(speedLine);
 
         uint8_t* readBack = m_job.readBack;
-        for (int a = 0; a < m_lastAddress; a += BLOCK) {
-            if (!Programmer().ReadBlock(static_cast<uint16_t>(a), readBack + a)) {
-                m_session.Fail(ChipStatus::Failed, ROW_VERIFY_FAILED, m_report);
-                Error(ROW_NOT_RESPONDING);
-                Info(ROW_RECONNECT_UPPER);
-                return Failed(ChipStatus::Failed);
-            }
+        const ChipStatus read = ReadFlashBlocks(Programmer(), readBack, m_blocks, [this] {
             if (AbortRequested())
-                return Aborted();
+                return false;
             Step();
+            return true;
+        });
+        if (read == ChipStatus::Aborted)
+            return Aborted();
+        if (read != ChipStatus::Done) {
+            m_session.Fail(ChipStatus::Failed, ROW_VERIFY_FAILED, m_report);
+            Error(ROW_NOT_RESPONDING);
+            Info(ROW_RECONNECT_UPPER);
+            return Failed(ChipStatus::Failed);
         }
 
         for (int i = 0; i <= m_lastAddress; ++i) {
             if (readBack[i] != image[i]) {
-                const std::string difference = FormatText(ROW_MISMATCH_AT, static_cast<unsigned>(i),
-                                                          unsigned{readBack[i]}, unsigned{image[i]});
+                const std::string difference = DifferenceRow(i, readBack[i], image[i]);
                 Error(ROW_MISMATCH);
                 Error(difference);
                 Error(ROW_TASK_FAILED);
                 Info(ROW_TRY_AGAIN);
                 m_report.outcome = CycleOutcome::Failed;
-                m_report.failure = std::string(ROW_MISMATCH) + " " + difference;
+                m_report.failure = MismatchFailure(difference);
                 ++m_result.chipsFailed;
                 return CycleEnd::Asked;
             }

@@ -9,9 +9,6 @@
 
 namespace {
 
-constexpr int BLOCK = 8;
-constexpr int WAIT_ERASE_MS = 500;
-
 bool Reads(ChipAction action) {
     return action == ChipAction::Read || action == ChipAction::Verify || action == ChipAction::BlankCheck ||
            action == ChipAction::Erase;
@@ -80,17 +77,25 @@ private:
         return ChipStatus::Failed;
     }
 
-    // A chip in lock mode 3 or 4 answers reads with a pattern, not its flash.
-    ChipStatus CheckReadable() {
-        if (m_session.AbortRequested())
-            return ChipStatus::Aborted;
+    // The lock status byte, kept in the result.
+    ChipStatus ReadLockByte() {
         bool ok = false;
         const uint8_t status = Programmer().ReadLockBits(&ok);
         if (!ok)
             return NotResponding();
         m_result.lockRead = true;
         m_result.lockStatus = status;
-        const LockStatusRow* row = FindLockStatus(status);
+        return ChipStatus::Done;
+    }
+
+    // A chip in lock mode 3 or 4 answers reads with a pattern, not its flash.
+    ChipStatus CheckReadable() {
+        if (m_session.AbortRequested())
+            return ChipStatus::Aborted;
+        const ChipStatus status = ReadLockByte();
+        if (status != ChipStatus::Done)
+            return status;
+        const LockStatusRow* row = FindLockStatus(m_result.lockStatus);
         if (row == nullptr || row->mode < 3)
             return ChipStatus::Done;
         if (!m_job.readLocked)
@@ -100,16 +105,13 @@ private:
     }
 
     ChipStatus ReadLockStatus() {
-        bool ok = false;
-        const uint8_t status = Programmer().ReadLockBits(&ok);
-        if (!ok)
-            return NotResponding();
-        m_result.lockRead = true;
-        m_result.lockStatus = status;
-        if (const LockStatusRow* row = FindLockStatus(status))
+        const ChipStatus status = ReadLockByte();
+        if (status != ChipStatus::Done)
+            return status;
+        if (const LockStatusRow* row = FindLockStatus(m_result.lockStatus))
             m_session.Info(row->message);
         else
-            m_session.Info(FormatText(ROW_LOCK_STATUS_OTHER, unsigned{status}));
+            m_session.Info(FormatText(ROW_LOCK_STATUS_OTHER, unsigned{m_result.lockStatus}));
         return ChipStatus::Done;
     }
 
@@ -120,27 +122,14 @@ private:
             return NotResponding();
         m_result.speedRead = true;
         m_result.speedCode = code;
-        const int position = SpeedPositionFromCode(code);
-        if (position >= 0)
-            m_session.Info(FormatText(ROW_SPEED_NOW, SpeedLabel(position).c_str()));
-        else
-            m_session.Info(FormatText(ROW_SPEED_UNKNOWN, code));
+        m_session.Info(FormatText(ROW_SPEED_NOW, SpeedCodeText(code).c_str()));
         return ChipStatus::Done;
     }
 
     ChipStatus Erase() {
         if (m_session.AbortRequested())
             return ChipStatus::Aborted;
-        m_session.Info(ROW_ERASING);
-        m_result.identity.erased = true;
-        if (!Programmer().EraseChip()) {
-            Fail(ChipStatus::Failed, ROW_NOT_RESPONDING);
-            m_session.Info(ROW_RECONNECT_LOWER);
-            return ChipStatus::Failed;
-        }
-        m_session.Sleeper().Sleep(WAIT_ERASE_MS);
-        m_session.Success(ROW_ERASED);
-        return ChipStatus::Done;
+        return m_session.Erase(m_result.identity) ? ChipStatus::Done : ChipStatus::Failed;
     }
 
     ChipStatus ReadAndJudge() {
@@ -176,10 +165,9 @@ private:
                 m_session.Success(ROW_VERIFY_OK);
                 return ChipStatus::Done;
             }
-            const std::string difference = FormatText(ROW_MISMATCH_AT, static_cast<unsigned>(first),
-                                                      unsigned{flash[first]}, unsigned{image[first]});
+            const std::string difference = DifferenceRow(first, flash[first], image[first]);
             Fail(ChipStatus::Mismatch, ROW_MISMATCH);
-            m_result.identity.failure = std::string(ROW_MISMATCH) + " " + difference;
+            m_result.identity.failure = MismatchFailure(difference);
             m_session.Error(difference);
             m_session.Error(FormatText(ROW_DIFFERENCES, m_result.differences));
             return ChipStatus::Mismatch;
@@ -195,22 +183,23 @@ private:
     }
 
     ChipStatus ReadFlash() {
-        const int length = std::min(m_result.length, 65536);
-        const int blocks = length / BLOCK;
+        const int blocks = BlocksOf(std::min(m_result.length, 65536));
         if (m_session.AbortRequested())
             return ChipStatus::Aborted;
         m_session.Info(STATUS_READING);
         m_port.Progress(0, blocks);
-        for (int block = 0; block < blocks; ++block) {
-            const int address = block * BLOCK;
-            if (!Programmer().ReadBlock(static_cast<uint16_t>(address), m_job.buffer + address))
-                return NotResponding();
+        int done = 0;
+        const ChipStatus status = ReadFlashBlocks(Programmer(), m_job.buffer, blocks, [&] {
             if (m_session.AbortRequested())
-                return ChipStatus::Aborted;
-            m_port.Progress(block + 1, blocks);
-        }
-        m_session.Success(ROW_READ_DONE);
-        return ChipStatus::Done;
+                return false;
+            m_port.Progress(++done, blocks);
+            return true;
+        });
+        if (status == ChipStatus::Failed)
+            return NotResponding();
+        if (status == ChipStatus::Done)
+            m_session.Success(ROW_READ_DONE);
+        return status;
     }
 
     const ChipJob& m_job;

@@ -14,6 +14,8 @@ constexpr int POWER_STEPS = 4;
 constexpr int WAIT_POWER_STEP_MS = 250;
 constexpr int WAIT_SIGNATURE_MS = 1000;
 constexpr int WAIT_LOCK_MODE_MS = 500;
+constexpr int WAIT_ERASE_MS = 500;
+constexpr int BLOCK = 8;
 
 } // namespace
 
@@ -120,6 +122,43 @@ ChipStatus CChipSession::CheckIdentity(const ChipExpectation& expect, CycleRepor
     }
     chip = expect.chip;
     return ChipStatus::Done;
+}
+
+int BlocksOf(int length) {
+    return length > 0 ? (length + BLOCK - 1) / BLOCK : 0;
+}
+
+ChipStatus ReadFlashBlocks(CProgrammer& programmer, uint8_t* buffer, int blocks,
+                           const std::function<bool()>& after) {
+    for (int block = 0; block < blocks; ++block) {
+        const int address = block * BLOCK;
+        if (!programmer.ReadBlock(static_cast<uint16_t>(address), buffer + address))
+            return ChipStatus::Failed;
+        if (!after())
+            return ChipStatus::Aborted;
+    }
+    return ChipStatus::Done;
+}
+
+std::string DifferenceRow(int address, uint8_t chip, uint8_t image) {
+    return FormatText(ROW_MISMATCH_AT, static_cast<unsigned>(address), unsigned{chip}, unsigned{image});
+}
+
+std::string MismatchFailure(const std::string& differenceRow) {
+    return std::string(ROW_MISMATCH) + " " + differenceRow;
+}
+
+bool CChipSession::Erase(CycleReport& report) {
+    Info(ROW_ERASING);
+    report.erased = true;
+    if (!m_programmer.EraseChip()) {
+        Fail(ChipStatus::Failed, ROW_NOT_RESPONDING, report);
+        Info(ROW_RECONNECT_LOWER);
+        return false;
+    }
+    m_sleeper.Sleep(WAIT_ERASE_MS);
+    Success(ROW_ERASED);
+    return true;
 }
 
 bool CChipSession::WriteLockModes(int top, CycleReport& report) {

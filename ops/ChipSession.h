@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "link/Programmer.h"
@@ -52,6 +53,10 @@ public:
     // was written. A catalogue chip is named in an information row.
     ChipStatus CheckIdentity(const ChipExpectation& expect, CycleReport& report, int& chip);
 
+    // "Erasing Chip ...", the erase, 500 ms, "Chip Erased". A failed erase: the not-responding rows;
+    // false. report.erased is set before the request goes out.
+    bool Erase(CycleReport& report);
+
     // Lock modes 1 up to top (at most 4), lowest first, 500 ms after each, with the burn's rows:
     // "Lock Mode %d Activated" for modes 2..4, "Lock Mode %d Failed" for a mode that failed, after
     // which no higher mode is sent. report.lockMode gets the highest written; false when one failed.
@@ -82,3 +87,17 @@ private:
 
 // The catalogue name of chip, or "" for -1.
 const char* ChipName(int chip);
+
+// The 8-byte blocks that cover length bytes.
+int BlocksOf(int length);
+
+// Reads blocks 0 .. blocks - 1 of the flash into buffer, one request each. after runs once a block
+// was read (the block in flight always completes); false from it stops the read: Aborted. A block
+// that cannot be read: Failed, with nothing reported (the caller's rows say it).
+ChipStatus ReadFlashBlocks(CProgrammer& programmer, uint8_t* buffer, int blocks,
+                           const std::function<bool()>& after);
+
+// The row that names the first difference, "0x%04X CHIP: 0x%02X | BUFFER: 0x%02X", and the failure
+// of a cycle that had it: "Data Mismatch at: " and that row.
+std::string DifferenceRow(int address, uint8_t chip, uint8_t image);
+std::string MismatchFailure(const std::string& differenceRow);

@@ -25,6 +25,14 @@ public:
     virtual void Invalidate(bool eraseBackground) = 0;
 };
 
+// Where there is no window to scroll or title (the command line).
+class CNoView : public IDocumentView {
+public:
+    void SetTitle(const std::string&) override {}
+    void ScrollToTop() override {}
+    void Invalidate(bool) override {}
+};
+
 // Open HEX File for the chosen path. ok when the file loaded; otherwise systemError tells the
 // system's reason, when there was one (the messages were shown already).
 FileResult OpenFirmwareFile(const std::string& path, FirmwareBuffer& buffer, IOperationPort& port,

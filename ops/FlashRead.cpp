@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "link/Programmer.h"
+#include "ops/ChipSession.h"
 #include "ops/Format.h"
 #include "ops/Texts.h"
 
@@ -13,7 +14,6 @@ std::atomic<int32_t> g_readAbort{0};
 
 namespace {
 
-constexpr int BLOCK = 8;
 constexpr int WAIT_STEP_MS = 500;
 
 // Reads until done, aborted or failed. Returns with the device held or not; the caller releases it.
@@ -47,20 +47,23 @@ Ending ReadBlocks(const ReadJob& job, IOperationPort& port, ISleeper& sleeper, C
     status(STATUS_READING);
     // Every block must lie inside the buffer, whatever length the caller passed.
     const int length = job.length < READ_BUFFER_SIZE ? job.length : READ_BUFFER_SIZE;
-    const int blocks = length > 0 ? (length + BLOCK - 1) / BLOCK : 0;
+    const int blocks = BlocksOf(length);
     port.Progress(0, blocks);
-    for (int block = 0; block < blocks; ++block) {
-        const int offset = block * BLOCK;
-        if (!programmer.ReadBlock(static_cast<uint16_t>(offset), job.buffer + offset))
-            return fail(MSG_NOT_RESPONDING);
-        // Looked at only after a block was read, so the block in flight always completes.
-        if (job.abort->load() != 0) {
-            programmer.PowerOff();
-            poweredOff = true;
-            status(STATUS_ABORTED);
-            return Ending::Aborted;
-        }
-        port.Progress(block + 1, blocks);
+    int done = 0;
+    // The abort is looked at only after a block was read, so the block in flight always completes.
+    const ChipStatus read = ReadFlashBlocks(programmer, job.buffer, blocks, [&] {
+        if (job.abort->load() != 0)
+            return false;
+        port.Progress(++done, blocks);
+        return true;
+    });
+    if (read == ChipStatus::Failed)
+        return fail(MSG_NOT_RESPONDING);
+    if (read == ChipStatus::Aborted) {
+        programmer.PowerOff();
+        poweredOff = true;
+        status(STATUS_ABORTED);
+        return Ending::Aborted;
     }
     job.succeeded->store(1);
     status(STATUS_SUCCESS);

@@ -1,22 +1,12 @@
 #include "ops/ImageSource.h"
 
+#include <algorithm>
+
 #include "chips/ChipCatalogue.h"
 #include "image/Checksum.h"
 #include "ops/FileCommands.h"
 #include "ops/Format.h"
 #include "ops/Texts.h"
-
-namespace {
-
-// There is no window to scroll or title.
-class CNoView : public IDocumentView {
-public:
-    void SetTitle(const std::string&) override {}
-    void ScrollToTop() override {}
-    void Invalidate(bool) override {}
-};
-
-} // namespace
 
 bool CFileImageSource::Load(int32_t size, IOperationPort& port) {
     m_buffer = FirmwareBuffer{};
@@ -34,6 +24,16 @@ bool CFileImageSource::Load(int32_t size, IOperationPort& port) {
         port.Row(RowKind::Information, FormatText(ROW_CHECKSUMS, m_crc32, unsigned{m_sum16}, size));
     }
     return m_loaded;
+}
+
+bool CFileImageSource::LoadForChip(int chip, IOperationPort& port) {
+    int32_t size = 0;
+    if (chip >= 0 && chip < CHIP_COUNT)
+        size = g_chipCatalogue[static_cast<size_t>(chip)].flashSize;
+    else
+        for (const ChipInfo& info : g_chipCatalogue)
+            size = std::max(size, info.flashSize);
+    return Load(size, port);
 }
 
 bool CFileImageSource::PrepareChip(int chip, CycleReport& report, IOperationPort& port, const uint8_t*& image,

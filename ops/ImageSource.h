@@ -23,6 +23,8 @@ public:
 
     // Loads the file within size bytes now, as PrepareChip does.
     bool Load(int32_t size, IOperationPort& port);
+    // Within the flash size of catalogue chip chip; -1: the largest, where any chip may come.
+    bool LoadForChip(int chip, IOperationPort& port);
 
     // Every chip from now on gets a number of the serial file at path. force: the field may cover
     // bytes of the file that are not 0xFF.

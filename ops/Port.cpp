@@ -20,3 +20,15 @@ std::string PercentText(int done, int total) {
     std::snprintf(text, sizeof text, PERCENT_FORMAT, percent);
     return text;
 }
+
+const char* CycleOutcomeName(CycleOutcome outcome) {
+    switch (outcome) {
+    case CycleOutcome::Verified:
+        return "verified";
+    case CycleOutcome::Aborted:
+        return "aborted";
+    case CycleOutcome::Failed:
+        break;
+    }
+    return "failed";
+}

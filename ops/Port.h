@@ -87,5 +87,8 @@ public:
     virtual bool Ask(Question) { return false; }
 };
 
+// "verified", "failed" or "aborted": the outcome as the command line's lines and the log name it.
+const char* CycleOutcomeName(CycleOutcome outcome);
+
 // "%.1f" of 100 * done / total, "0.0" when total is 0 or less: every presenter's percentage.
 std::string PercentText(int done, int total);

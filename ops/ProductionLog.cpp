@@ -64,19 +64,6 @@ std::string SystemReason() {
     return errno != 0 ? std::string(": ") + std::strerror(errno) : std::string();
 }
 
-bool WriteAll(int fd, const std::string& data) {
-    size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t put = ::write(fd, data.data() + done, data.size() - done);
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0)
-            return false;
-        done += static_cast<size_t>(put);
-    }
-    return true;
-}
-
 } // namespace
 
 std::string HostName() {
@@ -203,11 +190,12 @@ bool AppendProductionLog(const std::string& path, const std::string& line, std::
     int locked = -1;
     while (regular && (locked = ::flock(file.Get(), LOCK_EX)) != 0 && errno == EINTR) {
     }
-    (void)locked;
 
     std::string data;
     off_t before = 0;
-    if (regular && ::fstat(file.Get(), &st) == 0 && st.st_size > 0) {
+    // Known only with the file's size, and only ours to take back while the lock keeps the others out.
+    const bool mayTakeBack = regular && locked == 0 && ::fstat(file.Get(), &st) == 0;
+    if (mayTakeBack && st.st_size > 0) {
         before = st.st_size;
         // A line cut short by a crash or power loss before: end it, so that this line stays whole.
         char last = '\n';
@@ -220,8 +208,8 @@ bool AppendProductionLog(const std::string& path, const std::string& line, std::
     if (!WriteAll(file.Get(), data)) {
         const std::string reason = SystemReason();
         // A part written (full disk) is taken back, so that no half line stays for the next to join.
-        if (regular)
-            [[maybe_unused]] const int undone = ::ftruncate(file.Get(), before);
+        if (mayTakeBack) [[maybe_unused]]
+            const int undone = ::ftruncate(file.Get(), before);
         error = "cannot write the log " + path + reason;
         return false;
     }

@@ -50,6 +50,11 @@ std::string SpeedLabel(int position) {
     return FormatText(LABEL_SPEED, SpeedKhzAtPosition(position));
 }
 
+std::string SpeedCodeText(int code) {
+    const int position = SpeedPositionFromCode(code);
+    return position >= 0 ? SpeedLabel(position) : FormatText(LABEL_SPEED_UNKNOWN, code);
+}
+
 int SpeedPositionFromKhz(int khz) {
     for (int position = 0; position <= SPEED_SLIDER_MAX; ++position)
         if (SpeedKhzAtPosition(position) == khz)

@@ -112,8 +112,8 @@ constexpr const char* ROW_UNKNOWN_SIGNATURE =
 constexpr const char* ROW_WRONG_CHIP = "Wrong Chip : %s in the Socket, %s Asked For"; // [error], found, asked
 constexpr const char* ROW_FORCED_CHIP = "Forced : Programming as %s"; // [info], the chip asked for
 constexpr const char* ROW_LOCK_STATUS_OTHER = "Lock Bits : 0x%02X, no lock mode"; // [info], the byte as read
-constexpr const char* ROW_SPEED_NOW = "Programming Speed : %s";                   // [info], "%dKHz"
-constexpr const char* ROW_SPEED_UNKNOWN = "Programming Speed : unknown code %d";  // [info]
+constexpr const char* ROW_SPEED_NOW = "Programming Speed : %s";                   // [info], SpeedCodeText
+constexpr const char* LABEL_SPEED_UNKNOWN = "Unknown speed code %d"; // a stored byte that is no code
 
 // ---- The command line's reads: verify, blank check, erase ----
 constexpr const char* ROW_READ_DONE = "Flash Read";                              // [success]

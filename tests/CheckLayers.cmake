@@ -1,7 +1,7 @@
 # The layers: the core (link, chips, image, the sequences of ops) sees neither the toolkit's side
 # (res, ops/dlg, ui) nor the command line; the dialogs of ops/dlg do not see the shell in ui; and the
-# command line only parses, builds jobs and formats events: no request to the programmer and no
-# wait of its own.
+# command line only parses, builds jobs and formats events: no request to the programmer, no wait
+# and no catalogue lookup of its own.
 set(bad "")
 function(check_includes label pattern)
     file(GLOB_RECURSE sources ${ARGN})
@@ -28,7 +28,7 @@ endforeach()
 file(GLOB cli ${SOURCE_DIR}/cli/*.h ${SOURCE_DIR}/cli/*.cpp)
 foreach(f ${cli})
     file(STRINGS ${f} hits REGEX
-         "\\.(Open|Close|PowerOn|PowerOff|ReadBlock|WriteBlock|ReadSignature|EraseChip|TestHardware|WriteLockMode|ReadLockBits|SetSpeed|GetSpeed)\\(|Sleep\\(|_MS *=|sleep_for|usleep")
+         "\\.(Open|Close|PowerOn|PowerOff|ReadBlock|WriteBlock|ReadSignature|EraseChip|TestHardware|WriteLockMode|ReadLockBits|SetSpeed|GetSpeed)\\(|Sleep\\(|_MS *=|sleep_for|usleep|g_chipCatalogue|FindChipBySignature")
     if(hits)
         set(bad "${bad}\n  the command line talks to the programmer or waits: ${f}: ${hits}")
     endif()

@@ -88,15 +88,7 @@ public:
             }
         });
     }
-    // Waits until the box is dismissed, as a box of the worker's own would.
-    void Message(const std::string& text, MsgIcon icon) override {
-        m_dlg.Ask(
-            [dlg = &m_dlg, text, icon] {
-                ShowAppMessage(wxString::FromUTF8(text), icon, dlg);
-                return true;
-            },
-            true);
-    }
+    void Message(const std::string& text, MsgIcon icon) override { m_dlg.ShowMessageFromWorker(text, icon); }
     // Close stays disabled while the question is open: only the ending enables it. A dialog being
     // destroyed answers No.
     bool Ask(Question question) override {
@@ -154,9 +146,10 @@ CBurnDlg::CBurnDlg(wxWindow* parent)
     CentreOverOwner(this);
 }
 
-// The base ends the worker and drops its posts; the timer goes first, so that no tick comes between.
+// The worker goes before the members it uses; the timer first, so that no tick comes between.
 CBurnDlg::~CBurnDlg() {
     m_timer.Stop();
+    ShutdownWorker();
 }
 
 void CBurnDlg::CopyImage(const uint8_t* data, int length) {

@@ -42,15 +42,7 @@ public:
             dlg->m_abortButton->Disable();
         });
     }
-    // Waits until the box is dismissed, as a box of the worker's own would.
-    void Message(const std::string& text, MsgIcon icon) override {
-        m_dlg.Ask(
-            [dlg = &m_dlg, text, icon] {
-                ShowAppMessage(wxString::FromUTF8(text), icon, dlg);
-                return true;
-            },
-            true);
-    }
+    void Message(const std::string& text, MsgIcon icon) override { m_dlg.ShowMessageFromWorker(text, icon); }
 
 private:
     CReadFlashDlg& m_dlg;
@@ -82,8 +74,10 @@ CReadFlashDlg::CReadFlashDlg(wxWindow* parent)
     CentreOverOwner(this);
 }
 
-// The base ends the worker and drops its posts.
-CReadFlashDlg::~CReadFlashDlg() = default;
+// The worker goes before the members it uses.
+CReadFlashDlg::~CReadFlashDlg() {
+    ShutdownWorker();
+}
 
 void CReadFlashDlg::OnInitDialog(wxInitDialogEvent&) {
     if (m_initialised)

@@ -2,6 +2,8 @@
 
 #include <wx/button.h>
 
+#include "res/AppMessages.h"
+
 CWorkerDlg::CWorkerDlg(wxWindow* parent, const wxString& caption, std::atomic<int32_t>& abort)
     : wxDialog(parent, wxID_ANY, caption, wxDefaultPosition, wxDefaultSize, wxCAPTION), m_abortFlag(abort),
       m_pThread(std::make_unique<CWorkerThread>(*this)) {
@@ -12,9 +14,22 @@ CWorkerDlg::CWorkerDlg(wxWindow* parent, const wxString& caption, std::atomic<in
 }
 
 CWorkerDlg::~CWorkerDlg() {
+    ShutdownWorker();
+}
+
+void CWorkerDlg::ShutdownWorker() {
     if (!m_pThread->Ended())
         m_abortFlag = 1;
     m_pThread->Shutdown();
+}
+
+void CWorkerDlg::ShowMessageFromWorker(const std::string& text, MsgIcon icon) {
+    Ask(
+        [this, text, icon] {
+            ShowAppMessage(wxString::FromUTF8(text), icon, this);
+            return true;
+        },
+        true);
 }
 
 void CWorkerDlg::RunAbort(const std::function<void()>& wait) {

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 
 #include <wx/dialog.h>
 
@@ -24,8 +25,7 @@ class CWorkerDlg : public wxDialog, public IWorkerWait {
 public:
     // abort: the flag the worker polls; set when the dialog goes while the worker still runs.
     CWorkerDlg(wxWindow* parent, const wxString& caption, std::atomic<int32_t>& abort);
-    // Ends a worker that is still running (the abort flag, every question answered No), joins it and
-    // drops what it posted. Derived dialogs have nothing left to do for their worker.
+    // Shuts the worker down if the derived dialog has not (see ShutdownWorker).
     ~CWorkerDlg() override;
 
     // IWorkerWait: waits up to ms for the worker's end while handling what it posts.
@@ -48,6 +48,12 @@ protected:
     bool Ask(std::function<bool()> fn, bool fallback) { return m_pThread->Ask(std::move(fn), fallback); }
     // UI thread: handles what the worker has posted so far (a row of the UI thread keeps its place).
     void ServePosted() { m_pThread->ServePosted(); }
+    // Ends a worker that is still running (the abort flag, every question answered No), joins it and
+    // drops what it posted. The worker uses the derived dialog's members (its port, job, sleeper,
+    // controls), so every derived destructor calls this first, before any of them goes.
+    void ShutdownWorker();
+    // Worker thread: a message box on the UI thread, waited for as a box of the worker's own would be.
+    void ShowMessageFromWorker(const std::string& text, MsgIcon icon);
 
     // The Abort handler's frame: runs wait (which may wait for the worker) with the close gate shut;
     // a second press while one waits does nothing.

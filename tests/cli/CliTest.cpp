@@ -697,6 +697,26 @@ TEST_F(CliTest, OneFailingSocketLeavesTheOthersVerified) {
             << device;
 }
 
+// A bench tells why: a file that cannot be read before any worker starts, a log that cannot be written
+// beside the socket it failed for.
+TEST_F(CliTest, ABenchNamesWhatFailed) {
+    const RunResult missing =
+        Cli({"--programmers", "2", "--chip", "AT89S52"}, {"burn", Path("missing.hex"), "--all"});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.err, "Cannot open hex file\n" + Path("missing.hex") + ": No such file or directory\n");
+    EXPECT_EQ(missing.out, "");
+    EXPECT_EQ(Erases(sim::CSimBus(m_tree)), 0);
+
+    WriteFile(Path("firmware.bin"), std::string(16, '\x42'));
+    const RunResult full = Cli({}, {"burn", Path("firmware.bin"), "--all", "--quiet", "--log", "/dev/full"});
+    EXPECT_EQ(full.status, 1);
+    long named = 0;
+    for (const std::string& line : Lines(full.out))
+        named += line.find("verified") != std::string::npos &&
+                 line.find("Production Log Not Written") != std::string::npos;
+    EXPECT_EQ(named, 2) << full.out;
+}
+
 // A number field outside the chip's flash, or over the file's data, is refused before anything is
 // written and takes no number.
 TEST_F(CliTest, ASerialFieldThatCannotBeWrittenIsRefusedFirst) {

@@ -458,6 +458,32 @@ TEST_F(BurnAbortTest, CloseDuringTheAbortsWaitWaitsForIt) {
     EXPECT_FALSE(Dlg());
 }
 
+// A close that cannot be refused (the session ends) while the worker runs: the dialog ends its worker
+// before any member the worker uses is gone (a sanitizer build sees any use after that), and the
+// target is powered off.
+TEST_F(BurnAbortTest, AForcedCloseEndsTheWorkerBeforeTheDialogGoes) {
+    sim::DeviceConfig config;
+    config.chip = AT89S51;
+    config.delayMs = 1.5;
+    m_bus.Add(config);
+    PrepareImage(AT89S51, 4096);
+    m_messages.answers = {wxNO};
+    CModalDriver driver(m_sleeper, m_messages);
+    driver.When(
+        "the write phase under way",
+        [] {
+            auto* gauge = Dlg() ? dynamic_cast<wxGauge*>(Dlg()->FindWindow(IDC_BURN_PROGRESS)) : nullptr;
+            return gauge && gauge->GetValue() > 0;
+        },
+        [] { Dlg()->Close(true); });
+    driver.Start();
+    Command(ID_WRITE_DEVICE);
+    ASSERT_TRUE(driver.Finished());
+    EXPECT_FALSE(Dlg());
+    EXPECT_EQ(g_burnRunning.load(), 0);
+    EXPECT_FALSE(m_bus.State(0).powered);
+}
+
 struct FailureCase {
     const char* name;
     int chip; // -2: no programmer at all, -1: empty socket

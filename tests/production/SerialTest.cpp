@@ -298,7 +298,8 @@ TEST(SerialFileTest, EveryNameOfTheFileMeetsOneLock) {
 // Numbers as the children report them: 8 bytes each, one write each (atomic in a pipe).
 std::vector<uint64_t> Numbers(const std::string& data) {
     std::vector<uint64_t> numbers(data.size() / 8);
-    std::memcpy(numbers.data(), data.data(), numbers.size() * 8);
+    if (!numbers.empty())
+        std::memcpy(numbers.data(), data.data(), numbers.size() * 8);
     return numbers;
 }
 

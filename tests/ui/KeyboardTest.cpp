@@ -174,7 +174,7 @@ ShownBox InspectBoxAndType(int key) {
     wxGenericMessageDialog* box = nullptr;
     PumpUntil([&] {
         for (wxWindow* w : wxTopLevelWindows)
-            if (auto* d = wxDynamicCast(w, wxGenericMessageDialog); d && d->IsShownOnScreen())
+            if (auto* d = dynamic_cast<wxGenericMessageDialog*>(w); d && d->IsShownOnScreen())
                 box = d;
         wxWindow* focus = wxWindow::FindFocus();
         return box && focus && wxGetTopLevelParent(focus) == box;
