@@ -352,6 +352,12 @@ TEST_F(BurnDialogTest, WriteDeviceBurnsTheImageBoundWithTheLockSettings) {
 // Abort while the write phase runs: the transfers are slowed down so that the bar is caught moving.
 class BurnAbortTest : public BurnDialogTest {
 protected:
+    // The bar has moved, and (below a position of limit) not yet into the read-back.
+    static bool WritePhaseUnderWay(int limit = 1 << 30) {
+        auto* gauge = Dlg() ? dynamic_cast<wxGauge*>(Dlg()->FindWindow(IDC_BURN_PROGRESS)) : nullptr;
+        return gauge && gauge->GetValue() > 0 && gauge->GetValue() < limit;
+    }
+
     void RunAbort(int answer, BurnState& atEnd) {
         sim::DeviceConfig config;
         config.chip = AT89S51;
@@ -360,11 +366,7 @@ protected:
         PrepareImage(AT89S51, 4096);
         CModalDriver driver(m_sleeper, m_messages);
         driver.When(
-            "the write phase under way",
-            [] {
-                auto* gauge = Dlg() ? dynamic_cast<wxGauge*>(Dlg()->FindWindow(IDC_BURN_PROGRESS)) : nullptr;
-                return gauge && gauge->GetValue() > 0 && gauge->GetValue() < 3072;
-            },
+            "the write phase under way", [] { return WritePhaseUnderWay(3072); },
             [] { ClickButton(Dlg(), IDC_BURN_ABORT); });
         CloseAtTheEnd(driver, atEnd);
         m_messages.answers = {answer};
@@ -422,11 +424,7 @@ TEST_F(BurnAbortTest, CloseDuringTheAbortsWaitWaitsForIt) {
     BurnState atEnd;
     CModalDriver driver(m_sleeper, m_messages);
     driver.When(
-        "the write phase under way",
-        [] {
-            auto* gauge = Dlg() ? dynamic_cast<wxGauge*>(Dlg()->FindWindow(IDC_BURN_PROGRESS)) : nullptr;
-            return gauge && gauge->GetValue() > 0;
-        },
+        "the write phase under way", [] { return WritePhaseUnderWay(); },
         // Pressed from the event loop, so that the driver goes on while Abort waits.
         [] { wxTheApp->CallAfter([] { ClickButton(Dlg(), IDC_BURN_ABORT); }); });
     driver.When(
@@ -470,12 +468,7 @@ TEST_F(BurnAbortTest, AForcedCloseEndsTheWorkerBeforeTheDialogGoes) {
     m_messages.answers = {wxNO};
     CModalDriver driver(m_sleeper, m_messages);
     driver.When(
-        "the write phase under way",
-        [] {
-            auto* gauge = Dlg() ? dynamic_cast<wxGauge*>(Dlg()->FindWindow(IDC_BURN_PROGRESS)) : nullptr;
-            return gauge && gauge->GetValue() > 0;
-        },
-        [] { Dlg()->Close(true); });
+        "the write phase under way", [] { return WritePhaseUnderWay(); }, [] { Dlg()->Close(true); });
     driver.Start();
     Command(ID_WRITE_DEVICE);
     ASSERT_TRUE(driver.Finished());
