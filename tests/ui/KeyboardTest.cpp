@@ -187,7 +187,7 @@ ShownBox InspectBoxAndType(int key) {
     }
     seen.caption = box->GetTitle();
     for (wxWindow* child : box->GetChildren())
-        if (auto* picture = wxDynamicCast(child, wxStaticBitmap)) {
+        if (auto* picture = dynamic_cast<wxStaticBitmap*>(child)) {
             seen.hasIcon = true;
             seen.icon = picture->GetBitmap().ConvertToImage();
         }
