@@ -23,6 +23,7 @@
 #include "ops/Format.h"
 #include "ops/ImageSource.h"
 #include "ops/LogPort.h"
+#include "ops/ProductionLog.h"
 #include "ops/Serial.h"
 #include "ops/LockBits.h"
 #include "ops/Speed.h"
@@ -134,11 +135,10 @@ public:
         : m_console(console), m_askMore(askMore), m_quiet(quiet) {}
 
     void Row(RowKind kind, const std::string& text) override {
-        if (m_quiet && kind != RowKind::Error) {
-            if (kind == RowKind::Success)
-                m_lastSuccess = text; // the result, if it is the last one
+        // Quiet: an operation on a chip shows what it found once the chip is known (its result
+        // rows); a burn only its failures and a line per chip.
+        if (m_quiet && kind != RowKind::Error && (m_cycles || !m_identified))
             return;
-        }
         const char* mark = kind == RowKind::Error     ? MARK_ERROR
                            : kind == RowKind::Success ? MARK_SUCCESS
                                                       : MARK_INFO;
@@ -156,6 +156,12 @@ public:
         m_cycles = true;
         StartClock();
     }
+    void Identified(const CycleReport& report) override {
+        m_identified = true;
+        // Quiet, the chip is the first result (its rows were left out).
+        if (m_quiet && !m_cycles && report.chip >= 0)
+            Row(RowKind::Information, FormatText(ROW_CATALOGUE_CHIP, ChipName(report.chip)));
+    }
     void ChipVerified(int chipsWritten) override {
         if (!m_quiet)
             m_console.Out(FormatText(LABEL_CHIPS_WRITTEN, chipsWritten));
@@ -165,13 +171,9 @@ public:
         if (m_quiet)
             m_console.Out(CycleResultLine(report));
     }
-    void Ended(Ending ending) override {
+    void Ended(Ending) override {
         StopClock();
         m_console.EndProgress();
-        // Quiet, an operation on a chip ends with its result ("Chip is Blank"); a burn has its
-        // line per chip.
-        if (m_quiet && !m_cycles && ending == Ending::Done && !m_lastSuccess.empty())
-            m_console.Out(RowTimeText(std::time(nullptr)) + " " + MARK_SUCCESS + " " + m_lastSuccess);
     }
     void Message(const std::string& text, MsgIcon icon) override {
         if (icon == MsgIcon::Error)
@@ -224,7 +226,7 @@ private:
     const bool m_askMore;
     const bool m_quiet;
     bool m_cycles = false;
-    std::string m_lastSuccess;
+    bool m_identified = false;
     std::atomic<bool> m_asking{false};
     CWakePipe m_questionWake;
     const CWakePipe* m_done = nullptr;
@@ -265,6 +267,14 @@ private:
 // told before the programmer is touched: within --chip's size, or within the largest chip's when the
 // socket will tell the size (the field is checked again then).
 bool InputsFit(const CliOptions& options, const std::string& path, IOperationPort& port) {
+    // A log that cannot even be opened for appending would leave the first chip unrecorded.
+    if (!options.log.empty()) {
+        std::string error;
+        if (!ProductionLogWritable(options.log, error)) {
+            port.Message(FormatText(ROW_LOG_FAILED, error.c_str()), MsgIcon::Error);
+            return false;
+        }
+    }
     CFileImageSource trial(path);
     CHeldMessages held;
     if (!trial.LoadForChip(options.chip, held)) {
@@ -302,12 +312,13 @@ int RunBurn(const CliOptions& options, CConsole& console) {
     if (options.all)
         return RunGang(options, console);
 
+    std::atomic<int32_t> abort{0};
     CFileImageSource source(options.files[0]);
     if (!options.serial.empty()) {
         SerialSpec spec;
         std::string error;
         ParseSerialSpec(options.serial, spec, error); // checked with the options
-        source.SetSerial(spec, options.serialFile, options.force);
+        source.SetSerial(spec, options.serialFile, options.force, &abort);
     }
     CProductionLogPort logPort(shown,
                                ProductionContext{options.log, VELTRO_VERSION,
@@ -316,7 +327,6 @@ int RunBurn(const CliOptions& options, CConsole& console) {
 
     CRealSleeper sleeper;
     std::atomic<int32_t> running{1};
-    std::atomic<int32_t> abort{0};
     std::vector<uint8_t> readBack(BURN_BUFFER_SIZE);
     BurnJob job;
     job.readBack = readBack.data();

@@ -21,6 +21,7 @@ public:
     void Row(RowKind kind, const std::string& text) override;
     void Progress(int done, int total) override;
     void CycleStarted(int cycle) override { m_inner.CycleStarted(cycle); }
+    void Identified(const CycleReport& report) override { m_inner.Identified(report); }
     void ChipVerified(int chipsWritten) override { m_inner.ChipVerified(chipsWritten); }
     void CycleEnded(const CycleReport& report) override;
     void Ended(Ending ending) override { m_inner.Ended(ending); }

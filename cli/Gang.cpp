@@ -63,13 +63,15 @@ bool StartWorker(const CliOptions& options, CSocket& socket) {
         args.insert(args.end(), {"--chip", ChipName(options.chip)});
     if (options.force)
         args.push_back("--force");
-    args.insert(args.end(), {"burn", options.files[0], "--events", std::to_string(WORKER_EVENTS_FD)});
+    args.insert(args.end(), {"burn", "--events", std::to_string(WORKER_EVENTS_FD)});
     if (options.lockMode > 0)
         args.insert(args.end(), {"--lock", std::to_string(options.lockMode)});
     if (!options.serial.empty())
         args.insert(args.end(), {"--serial", options.serial, "--serial-file", options.serialFile});
     if (!options.log.empty())
         args.insert(args.end(), {"--log", options.log});
+    // Last, after "--": a file named like an option is still the file.
+    args.insert(args.end(), {"--", options.files[0]});
     std::vector<char*> argv;
     for (std::string& arg : args)
         argv.push_back(arg.data());

@@ -107,7 +107,7 @@ private:
             if (!m_job.source->PrepareChip(chip, m_report, m_port, image, lastAddress)) {
                 if (m_report.failure.empty())
                     m_report.failure = "image not prepared";
-                status = ChipStatus::Failed;
+                status = AbortRequested() ? ChipStatus::Aborted : ChipStatus::Failed;
             } else {
                 SetImage(image, lastAddress);
             }
@@ -187,10 +187,15 @@ private:
     }
 
     // The chip was verified before, so it stays counted as written when a mode fails.
+    // A chip left unlocked is no chip as asked for: its cycle reports the failed mode, though the
+    // chip stays counted as written.
     void Lock() {
         Info(ROW_AUTO_LOCK);
-        if (!m_session.WriteLockModes(m_job.lockLevel, m_report))
+        if (!m_session.WriteLockModes(m_job.lockLevel, m_report)) {
             ++m_result.lockFailures;
+            m_report.outcome = CycleOutcome::Failed;
+            m_report.failure = FormatText(ROW_LOCK_FAILED, m_report.lockMode + 1);
+        }
     }
 
     BurnResult EndFailure() {

@@ -21,6 +21,9 @@ public:
 
     ChipResult Run() {
         m_result.status = Steps();
+        // The rows of an abort are the burn dialog's, with nobody else to add them here.
+        if (m_result.status == ChipStatus::Aborted)
+            m_session.Error(ROW_ABORTED);
         if (!m_session.PowerOff(m_result.status == ChipStatus::Failed) && m_result.status == ChipStatus::Done)
             m_result.status = ChipStatus::Failed;
         m_port.Ended(m_result.status == ChipStatus::Done      ? Ending::Done

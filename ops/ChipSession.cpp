@@ -97,6 +97,13 @@ ChipStatus CChipSession::Start(CycleReport& report) {
 }
 
 ChipStatus CChipSession::CheckIdentity(const ChipExpectation& expect, CycleReport& report, int& chip) {
+    const ChipStatus status = Identity(expect, report, chip);
+    if (status == ChipStatus::Done)
+        m_port.Identified(report);
+    return status;
+}
+
+ChipStatus CChipSession::Identity(const ChipExpectation& expect, CycleReport& report, int& chip) {
     chip = -1;
     if (!expect.check)
         return ChipStatus::Done;

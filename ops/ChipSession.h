@@ -50,7 +50,7 @@ public:
 
     // The chip to use by the expectation: Done with chip set to the catalogue index (for a
     // check-less expectation, -1), or UnknownChip / WrongChip with an error row, before anything
-    // was written. A catalogue chip is named in an information row.
+    // was written. A catalogue chip is named in an information row. Done reports Identified.
     ChipStatus CheckIdentity(const ChipExpectation& expect, CycleReport& report, int& chip);
 
     // "Erasing Chip ...", the erase, 500 ms, "Chip Erased". A failed erase: the not-responding rows;
@@ -79,6 +79,8 @@ public:
     ChipStatus Fail(ChipStatus status, const std::string& reason, CycleReport& report);
 
 private:
+    ChipStatus Identity(const ChipExpectation& expect, CycleReport& report, int& chip);
+
     IOperationPort& m_port;
     ISleeper& m_sleeper;
     const std::atomic<int32_t>* m_abort;

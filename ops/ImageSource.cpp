@@ -55,7 +55,7 @@ bool CFileImageSource::PrepareChip(int chip, CycleReport& report, IOperationPort
     std::string error;
     uint64_t number = 0;
     m_numbered = m_buffer;
-    if (!SerialFieldFits(error) || !TakeSerialNumber(m_serialPath, m_serialSpec, number, error) ||
+    if (!SerialFieldFits(error) || !TakeSerialNumber(m_serialPath, m_serialSpec, number, error, m_abort) ||
         !PutSerial(m_serialSpec, number, m_numbered.m_image.data(), size, error)) {
         const std::string row = FormatText(ROW_SERIAL_FAILED, error.c_str());
         port.Row(RowKind::Error, row);
@@ -68,8 +68,10 @@ bool CFileImageSource::PrepareChip(int chip, CycleReport& report, IOperationPort
     return true;
 }
 
-void CFileImageSource::SetSerial(const SerialSpec& spec, const std::string& path, bool force) {
+void CFileImageSource::SetSerial(const SerialSpec& spec, const std::string& path, bool force,
+                                 const std::atomic<int32_t>* abort) {
     m_serial = true;
+    m_abort = abort;
     m_serialSpec = spec;
     m_serialPath = path;
     m_serialForce = force;

@@ -27,8 +27,9 @@ public:
     bool LoadForChip(int chip, IOperationPort& port);
 
     // Every chip from now on gets a number of the serial file at path. force: the field may cover
-    // bytes of the file that are not 0xFF.
-    void SetSerial(const SerialSpec& spec, const std::string& path, bool force);
+    // bytes of the file that are not 0xFF. abort (when given) ends a wait for the serial file's lock.
+    void SetSerial(const SerialSpec& spec, const std::string& path, bool force,
+                   const std::atomic<int32_t>* abort = nullptr);
     // Whether the serial field fits the loaded image (its flash size, and the file's data unless
     // forced); false with the reason in error.
     bool SerialFieldFits(std::string& error) const;
@@ -58,5 +59,6 @@ private:
     SerialSpec m_serialSpec;
     std::string m_serialPath;
     bool m_serialForce = false;
+    const std::atomic<int32_t>* m_abort = nullptr;
     FirmwareBuffer m_numbered; // the image with this chip's number in it
 };

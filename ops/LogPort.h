@@ -26,6 +26,7 @@ public:
     void Row(RowKind kind, const std::string& text) override { m_inner.Row(kind, text); }
     void Progress(int done, int total) override { m_inner.Progress(done, total); }
     void CycleStarted(int cycle) override;
+    void Identified(const CycleReport& report) override { m_inner.Identified(report); }
     void ChipVerified(int chipsWritten) override { m_inner.ChipVerified(chipsWritten); }
     void CycleEnded(const CycleReport& report) override;
     void Ended(Ending ending) override { m_inner.Ended(ending); }

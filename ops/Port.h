@@ -75,6 +75,8 @@ public:
     virtual void Progress(int /*done*/, int /*total*/) {}
     // A burn's chip cycle starts (cycle 1, 2, ...) and ends; the elapsed time runs in between.
     virtual void CycleStarted(int /*cycle*/) {}
+    // The chip in the socket is known and is the one to work on (after its rows, before the work).
+    virtual void Identified(const CycleReport&) {}
     // The chip of the running cycle was verified; chipsWritten counts the verified chips so far.
     virtual void ChipVerified(int /*chipsWritten*/) {}
     virtual void CycleEnded(const CycleReport&) {}

@@ -155,14 +155,26 @@ std::string ProductionLogLine(const ProductionRecord& r) {
     line += ",\"chip_requested\":" + StringOrNull(r.chipRequested);
     line += ",\"file\":" + StringOrNull(r.filePath);
     line += ",\"file_sha256\":" + StringOrNull(r.fileSha256);
-    line += ",\"file_crc32\":\"" + Hex(r.fileCrc32, 8) + "\"";
-    line += ",\"file_sum16\":\"" + Hex(r.fileSum16, 4) + "\"";
+    // The checksums are the image's only when it was loaded (its SHA-256 is there); zeros would lie.
+    const bool image = !r.fileSha256.empty();
+    line += ",\"file_crc32\":" + (image ? "\"" + Hex(r.fileCrc32, 8) + "\"" : std::string("null"));
+    line += ",\"file_sum16\":" + (image ? "\"" + Hex(r.fileSum16, 4) + "\"" : std::string("null"));
     line += ",\"serial\":" + (r.hasSerial ? std::to_string(r.serial) : std::string("null"));
     line += ",\"lock_mode\":" + (r.lockMode > 0 ? std::to_string(r.lockMode) : std::string("null"));
     line += ",\"outcome\":\"" + std::string(s_outcomes[static_cast<int>(r.outcome)]) + "\"";
     line += ",\"failure\":" + StringOrNull(r.failure);
     line += ",\"duration_ms\":" + std::to_string(r.durationMs) + "}";
     return line;
+}
+
+bool ProductionLogWritable(const std::string& path, std::string& error) {
+    errno = 0;
+    CFileDescriptor file(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666));
+    if (!file.IsOpen()) {
+        error = "cannot open the log " + path + SystemReason();
+        return false;
+    }
+    return true;
 }
 
 bool AppendProductionLog(const std::string& path, const std::string& line, std::string& error) {

@@ -11,7 +11,7 @@
 // - time: UTC, ISO 8601 with milliseconds, when the cycle ended.
 // - signature: the three bytes as read, hexadecimal, blank-separated.
 // - file_*: of the image within the chip's flash size, before a serial number was put into it;
-//   lowercase hexadecimal (sha256 64 digits, crc32 8, sum16 4).
+//   lowercase hexadecimal (sha256 64 digits, crc32 8, sum16 4); all three null when no image was loaded.
 // - serial: the number given to this chip. With an outcome other than verified the number is spent
 //   all the same: no chip holds it and it is never given again.
 // - lock_mode: the highest lock mode written (null: none).
@@ -58,6 +58,10 @@ std::string JsonString(const std::string& text);
 
 // The record as one line of JSON, without a newline.
 std::string ProductionLogLine(const ProductionRecord& record);
+
+// Whether the log at path can be opened for appending (made when missing, as the first line would
+// make it); false with a reason. A full disk is found only by the first line.
+bool ProductionLogWritable(const std::string& path, std::string& error);
 
 // Appends line and a newline to the log at path (made 0666 less the umask when missing) with one
 // write, flushed to the disk before it returns. Safe with several processes appending to one file:

@@ -259,7 +259,10 @@ bool ParseSerialFile(const std::string& text, uint64_t& next) {
     return true;
 }
 
-bool TakeSerialNumber(const std::string& path, const SerialSpec& spec, uint64_t& number, std::string& error) {
+constexpr useconds_t LOCK_RETRY_US = 2000;
+
+bool TakeSerialNumber(const std::string& path, const SerialSpec& spec, uint64_t& number, std::string& error,
+                      const std::atomic<int32_t>* abort) {
     std::string resolved = path;
     if (path.empty() || !ResolveSymbolicLinks(resolved)) {
         error = "cannot follow the serial file's name " + path;
@@ -269,11 +272,22 @@ bool TakeSerialNumber(const std::string& path, const SerialSpec& spec, uint64_t&
     const std::string lockPath = resolved + ".lock";
     errno = 0;
     CFileDescriptor lock(::open(lockPath.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666));
+    // Tried again every few milliseconds rather than waited for, so that an abort ends the wait.
     int locked = -1;
-    while (lock.IsOpen() && (locked = ::flock(lock.Get(), LOCK_EX)) != 0 && errno == EINTR) {
+    while (lock.IsOpen() && (locked = ::flock(lock.Get(), LOCK_EX | LOCK_NB)) != 0 &&
+           (errno == EINTR || errno == EWOULDBLOCK)) {
+        if (abort != nullptr && abort->load() != 0) {
+            error = "not taken: aborted";
+            return false;
+        }
+        ::usleep(LOCK_RETRY_US);
     }
     if (locked != 0) {
         error = "cannot lock " + lockPath + SystemReason();
+        return false;
+    }
+    if (abort != nullptr && abort->load() != 0) {
+        error = "not taken: aborted";
         return false;
     }
 

@@ -21,6 +21,7 @@
 // would be lost with its old inode. Processes on one host only (a folder shared over the network is
 // not supported).
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -73,8 +74,10 @@ bool PutSerial(const SerialSpec& spec, uint64_t number, uint8_t* image, int32_t 
 // spec.start), stores number + spec.step durably through the safe replace, and only then returns it.
 // False, with nothing taken, when the lock cannot be had, the file cannot be read or understood, the
 // number does not fit the format (the numbers are used up) or the file cannot be replaced durably.
-// Blocks while another process holds the lock (a few milliseconds per number).
-bool TakeSerialNumber(const std::string& path, const SerialSpec& spec, uint64_t& number, std::string& error);
+// Waits while another process holds the lock (a few milliseconds per number, or as long as a person
+// editing the file holds it); abort (when given) ends the wait, and no number is taken once it is set.
+bool TakeSerialNumber(const std::string& path, const SerialSpec& spec, uint64_t& number, std::string& error,
+                      const std::atomic<int32_t>* abort = nullptr);
 
 // The serial file's contents for a next number (what TakeSerialNumber writes).
 std::string SerialFileText(uint64_t next);

@@ -20,6 +20,7 @@
 #include <poll.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -715,6 +716,38 @@ TEST_F(CliTest, ABenchNamesWhatFailed) {
         named += line.find("verified") != std::string::npos &&
                  line.find("Production Log Not Written") != std::string::npos;
     EXPECT_EQ(named, 2) << full.out;
+}
+
+// A person holding the serial file's lock (to set the next number) keeps the burn waiting before the
+// erase; Ctrl+C then ends the wait, takes no number and leaves the chip as it was.
+TEST_F(CliTest, CtrlCWhileTheSerialFileIsLockedTakesNoNumber) {
+    ASSERT_EQ(Cli({"--chip", "AT89S52"}, {"list"}).status, 0);
+    const std::string old = FirmwareImage(8192);
+    sim::CSimBus(m_tree).SetFlash(0, std::vector<uint8_t>(old.begin(), old.end()));
+    WriteFile(Path("firmware.bin"), std::string(16, '\x42'));
+    WriteFile(Path("serial.txt"), "next=7\n");
+    const int lock = open((Path("serial.txt") + ".lock").c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
+    ASSERT_GE(lock, 0);
+    ASSERT_EQ(flock(lock, LOCK_EX), 0);
+    const Watcher ctrlC = [](pid_t group, const std::string& out, const std::string&) {
+        if (out.find("CRC-32") == std::string::npos)
+            return false;
+        usleep(300 * 1000); // waiting for the lock by now
+        kill(-group, SIGINT);
+        return true;
+    };
+    const RunResult burn =
+        Cli({}, {"burn", Path("firmware.bin"), "--serial", "0x1FF0", "--serial-file", Path("serial.txt")}, "",
+            ctrlC);
+    close(lock);
+    EXPECT_EQ(burn.status, 1);
+    EXPECT_NE(burn.err.find("Aborted By User"), std::string::npos) << burn.err;
+    EXPECT_EQ(burn.err.find("Cannot End Burner Thread"), std::string::npos) << burn.err;
+    EXPECT_EQ(ReadFile(Path("serial.txt")), "next=7\n") << "no number taken";
+    sim::CSimBus tree(m_tree);
+    EXPECT_EQ(Erases(tree), 0);
+    const std::vector<uint8_t> flash = tree.State(0).flash;
+    EXPECT_EQ(std::string(flash.begin(), flash.end()), old);
 }
 
 // A number field outside the chip's flash, or over the file's data, is refused before anything is

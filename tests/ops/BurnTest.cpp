@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "ops/Burn.h"
+#include "ops/Format.h"
 #include "link/Programmer.h"
 #include "ops/Texts.h"
 #include "OpsTestUtil.h"
@@ -446,8 +447,10 @@ TEST(Burn, FailedLockModeStopsTheLocking) {
         EXPECT_EQ(rig.result.lockFailures, 1);
         const Rows log = rig.ui.Log();
         EXPECT_NE(std::find(log.begin(), log.end(), "verified 1"), log.end());
-        EXPECT_EQ(Tail(log, 3), (Rows{"cycle end verified", "ask", "ended done"}));
+        // Counted as written, but the cycle is no chip as asked for: its report says which mode failed.
+        EXPECT_EQ(Tail(log, 3), (Rows{"cycle end failed", "ask", "ended done"}));
         EXPECT_TRUE(rig.ui.Reports().back().lockFailed);
+        EXPECT_EQ(rig.ui.Reports().back().failure, FormatText(ROW_LOCK_FAILED, c.failingMode));
         EXPECT_EQ(rig.ui.Reports().back().lockMode, c.failingMode - 1);
     }
 }
