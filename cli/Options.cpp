@@ -71,7 +71,7 @@ bool NormaliseLocation(const std::string& text, std::string& location) {
     auto pad = [](std::string part) {
         int number = 0;
         if (ParseNumber(part, number) && number < 1000) {
-            char padded[8];
+            char padded[12]; // room for any int: the compiler cannot see that it is below 1000
             std::snprintf(padded, sizeof padded, "%03d", number);
             return std::string(padded);
         }
