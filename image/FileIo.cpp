@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 
 #include <fcntl.h>
 #include <sys/random.h>
@@ -191,4 +192,8 @@ bool ReplaceFileContents(const std::string& path, std::string_view data, unsigne
 
 bool ReplaceFileContentsDurably(const std::string& path, std::string_view data, unsigned newMode) {
     return Replace(path, data, newMode, true);
+}
+
+std::string SystemReason() {
+    return errno != 0 ? std::string(": ") + std::strerror(errno) : std::string();
 }

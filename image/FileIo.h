@@ -31,6 +31,10 @@ int OpenForReading(const std::string& path, bool regularOnly);
 // size only at the end of the file), or -1 on a read error.
 long ReadFully(int fd, void* data, unsigned long size);
 
+// Writes all of data, going on after signals and short writes. False on a failure (errno tells it)
+// or a write that took nothing.
+bool WriteAll(int fd, std::string_view data);
+
 // Replaces the file at path with data: writes a temporary file in the same folder, flushes it to the
 // disk, closes it and renames it over path. False on any failure, with the earlier file as it was
 // and no temporary left.
@@ -43,10 +47,6 @@ long ReadFully(int fd, void* data, unsigned long size);
 // - A hard link is not written through: the name given gets the new file, and the file's other
 //   names keep the earlier contents. Keeping them would mean writing in place, and a failure
 //   half-way would then leave a half-written file.
-// Writes all of data, going on after signals and short writes. False on a failure (errno tells it)
-// or a write that took nothing.
-bool WriteAll(int fd, std::string_view data);
-
 // On failure errno tells the reason, as the call that failed set it.
 bool ReplaceFileContents(const std::string& path, std::string_view data, unsigned newMode = 0666);
 
@@ -59,3 +59,7 @@ bool ReplaceFileContentsDurably(const std::string& path, std::string_view data, 
 // replace writes). False for a chain that does not end (more than the system's 40 links) or a link
 // that cannot be read.
 bool ResolveSymbolicLinks(std::string& path);
+
+// ": " and the system's text for errno, or "" when errno is 0: the tail of a message that tells why
+// a file call failed.
+std::string SystemReason();

@@ -186,9 +186,8 @@ private:
         return CycleEnd::Asked;
     }
 
-    // The chip was verified before, so it stays counted as written when a mode fails.
     // A chip left unlocked is no chip as asked for: its cycle reports the failed mode, though the
-    // chip stays counted as written.
+    // chip, verified before, stays counted as written.
     void Lock() {
         Info(ROW_AUTO_LOCK);
         if (!m_session.WriteLockModes(m_job.lockLevel, m_report)) {

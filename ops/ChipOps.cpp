@@ -9,9 +9,9 @@
 
 namespace {
 
-bool Reads(ChipAction action) {
-    return action == ChipAction::Read || action == ChipAction::Verify || action == ChipAction::BlankCheck ||
-           action == ChipAction::Erase;
+// The actions that want the chip's flash as it is: a locked chip has none to give.
+bool ReadsAsItIs(ChipAction action) {
+    return action == ChipAction::Read || action == ChipAction::Verify || action == ChipAction::BlankCheck;
 }
 
 class CChipOperation {
@@ -54,7 +54,7 @@ private:
         if (m_result.chip >= 0)
             m_result.length = g_chipCatalogue[static_cast<size_t>(m_result.chip)].flashSize;
 
-        if (Reads(m_job.action) && m_job.action != ChipAction::Erase) {
+        if (ReadsAsItIs(m_job.action)) {
             status = CheckReadable();
             if (status != ChipStatus::Done)
                 return status;

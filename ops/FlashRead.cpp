@@ -95,12 +95,14 @@ bool HandReadToImage(bool succeeded, const uint8_t* staging, FirmwareBuffer& buf
         return false;
     }
     const int size = std::clamp(buffer.m_imageSize, 0, std::min(IMAGE_CAPACITY, READ_BUFFER_SIZE));
+    // The view says so before it copies; a keeper says so only once the image was kept.
     if (!keep)
         port.Message(MSG_READ_SUCCESS, MsgIcon::Information);
     std::copy_n(staging, size, buffer.m_image.begin());
-    if (keep && !keep(buffer))
+    if (!keep)
+        return true;
+    if (!keep(buffer))
         return false;
-    if (keep)
-        port.Message(MSG_READ_SUCCESS, MsgIcon::Information);
+    port.Message(MSG_READ_SUCCESS, MsgIcon::Information);
     return true;
 }

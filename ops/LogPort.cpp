@@ -33,10 +33,8 @@ void CProductionLogPort::CycleEnded(const CycleReport& report) {
     record.hasSerial = report.serial >= 0;
     record.serial = record.hasSerial ? static_cast<uint64_t>(report.serial) : 0;
     record.lockMode = report.lockMode;
-    record.outcome = report.outcome == CycleOutcome::Verified  ? ChipOutcome::Verified
-                     : report.outcome == CycleOutcome::Aborted ? ChipOutcome::Aborted
-                                                               : ChipOutcome::Failed;
-    if (record.outcome == ChipOutcome::Failed)
+    record.outcome = report.outcome;
+    if (record.outcome == CycleOutcome::Failed)
         record.failure = report.failure;
     record.durationMs =
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - m_cycleStart)

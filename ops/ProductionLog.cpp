@@ -60,10 +60,6 @@ std::string StringOrNull(const std::string& text) {
     return text.empty() ? std::string("null") : JsonString(text);
 }
 
-std::string SystemReason() {
-    return errno != 0 ? std::string(": ") + std::strerror(errno) : std::string();
-}
-
 } // namespace
 
 std::string HostName() {
@@ -141,7 +137,6 @@ std::string JsonString(const std::string& text) {
 }
 
 std::string ProductionLogLine(const ProductionRecord& r) {
-    static const char* const s_outcomes[] = {"verified", "failed", "aborted"};
     char signature[16];
     std::snprintf(signature, sizeof signature, "%02X %02X %02X", r.signature[0], r.signature[1],
                   r.signature[2]);
@@ -161,7 +156,7 @@ std::string ProductionLogLine(const ProductionRecord& r) {
     line += ",\"file_sum16\":" + (image ? "\"" + Hex(r.fileSum16, 4) + "\"" : std::string("null"));
     line += ",\"serial\":" + (r.hasSerial ? std::to_string(r.serial) : std::string("null"));
     line += ",\"lock_mode\":" + (r.lockMode > 0 ? std::to_string(r.lockMode) : std::string("null"));
-    line += ",\"outcome\":\"" + std::string(s_outcomes[static_cast<int>(r.outcome)]) + "\"";
+    line += ",\"outcome\":\"" + std::string(CycleOutcomeName(r.outcome)) + "\"";
     line += ",\"failure\":" + StringOrNull(r.failure);
     line += ",\"duration_ms\":" + std::to_string(r.durationMs) + "}";
     return line;

@@ -15,14 +15,14 @@
 // - serial: the number given to this chip. With an outcome other than verified the number is spent
 //   all the same: no chip holds it and it is never given again.
 // - lock_mode: the highest lock mode written (null: none).
-// - outcome: "verified", "failed" (failure: the failing row's text) or "aborted".
+// - outcome: "verified", "failed" (failure: the failing row's text) or "aborted" (CycleOutcomeName).
 // Strings are JSON-escaped; bytes that are not UTF-8 (a file name may hold any) become U+FFFD.
 
 #include <chrono>
 #include <cstdint>
 #include <string>
 
-enum class ChipOutcome { Verified, Failed, Aborted };
+#include "ops/Port.h"
 
 struct ProductionRecord {
     std::chrono::system_clock::time_point time; // the cycle's end
@@ -41,7 +41,7 @@ struct ProductionRecord {
     bool hasSerial = false;
     uint64_t serial = 0;
     int lockMode = 0; // 0: none written
-    ChipOutcome outcome = ChipOutcome::Failed;
+    CycleOutcome outcome = CycleOutcome::Failed;
     std::string failure; // the failing row's text (failed only); empty: null
     int64_t durationMs = 0;
 };

@@ -97,10 +97,6 @@ std::string Hex(uint64_t value, int digits) {
     return text;
 }
 
-std::string SystemReason() {
-    return errno != 0 ? std::string(": ") + std::strerror(errno) : std::string();
-}
-
 std::string Trim(const std::string& text) {
     size_t begin = 0;
     size_t end = text.size();
