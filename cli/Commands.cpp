@@ -131,18 +131,15 @@ class CConsolePort : public IOperationPort, public IWorkerWait {
 public:
     // quiet: only failures (error rows and messages), the messages of a result, and one line of
     // result per chip cycle.
-    CConsolePort(CConsole& console, bool askMore, bool quiet = false)
-        : m_console(console), m_askMore(askMore), m_quiet(quiet) {}
+    CConsolePort(CConsole& console, bool askMore, bool quiet)
+        : m_console(console), m_messages(console, !quiet), m_askMore(askMore), m_quiet(quiet) {}
 
     void Row(RowKind kind, const std::string& text) override {
         // Quiet: an operation on a chip shows what it found once the chip is known (its result
         // rows); a burn only its failures and a line per chip.
         if (m_quiet && kind != RowKind::Error && (m_cycles || !m_identified))
             return;
-        const char* mark = kind == RowKind::Error     ? MARK_ERROR
-                           : kind == RowKind::Success ? MARK_SUCCESS
-                                                      : MARK_INFO;
-        const std::string line = RowTimeText(std::time(nullptr)) + " " + mark + " " + text;
+        const std::string line = RowTimeText(std::time(nullptr)) + " " + RowMark(kind) + " " + text;
         if (kind == RowKind::Error)
             m_console.Err(line);
         else
@@ -175,12 +172,7 @@ public:
         StopClock();
         m_console.EndProgress();
     }
-    void Message(const std::string& text, MsgIcon icon) override {
-        if (icon == MsgIcon::Error)
-            m_console.Err(text);
-        else if (!m_quiet)
-            m_console.Out(text);
-    }
+    void Message(const std::string& text, MsgIcon icon) override { m_messages.Message(text, icon); }
     bool Ask(Question question) override {
         if (question != Question::WriteMore || !m_askMore)
             return false;
@@ -204,11 +196,7 @@ public:
     void SetDonePipe(const CWakePipe* done) { m_done = done; }
 
     // Whole seconds while chip cycles ran, as the dialog's label counts them.
-    std::string ElapsedText() const {
-        const auto seconds =
-            static_cast<int>(std::chrono::duration_cast<std::chrono::seconds>(m_elapsed).count());
-        return FormatText(LABEL_TIME_ELAPSED, seconds / 3600, seconds / 60 % 60, seconds % 60);
-    }
+    std::string ElapsedText() const { return ElapsedLabel(m_elapsed); }
 
 private:
     void StartClock() {
@@ -223,6 +211,7 @@ private:
     }
 
     CConsole& m_console;
+    CConsoleSink m_messages;
     const bool m_askMore;
     const bool m_quiet;
     bool m_cycles = false;
@@ -284,10 +273,8 @@ bool InputsFit(const CliOptions& options, const std::string& path, IOperationPor
     }
     if (options.serial.empty() || options.chip < 0)
         return true;
-    SerialSpec spec;
+    trial.SetSerial(options.serialSpec, options.serialFile, options.force);
     std::string error;
-    ParseSerialSpec(options.serial, spec, error); // checked with the options
-    trial.SetSerial(spec, options.serialFile, options.force);
     if (trial.SerialFieldFits(error))
         return true;
     port.Message(FormatText(ROW_SERIAL_FAILED, error.c_str()), MsgIcon::Error);
@@ -314,12 +301,8 @@ int RunBurn(const CliOptions& options, CConsole& console) {
 
     std::atomic<int32_t> abort{0};
     CFileImageSource source(options.files[0]);
-    if (!options.serial.empty()) {
-        SerialSpec spec;
-        std::string error;
-        ParseSerialSpec(options.serial, spec, error); // checked with the options
-        source.SetSerial(spec, options.serialFile, options.force, &abort);
-    }
+    if (!options.serial.empty())
+        source.SetSerial(options.serialSpec, options.serialFile, options.force, &abort);
     CProductionLogPort logPort(shown,
                                ProductionContext{options.log, VELTRO_VERSION,
                                                  options.chip >= 0 ? ChipName(options.chip) : "", &source});
@@ -327,9 +310,7 @@ int RunBurn(const CliOptions& options, CConsole& console) {
 
     CRealSleeper sleeper;
     std::atomic<int32_t> running{1};
-    std::vector<uint8_t> readBack(BURN_BUFFER_SIZE);
     BurnJob job;
-    job.readBack = readBack.data();
     job.autoLock = options.lockMode > 0;
     job.lockLevel = options.lockMode > 0 ? options.lockMode : 1;
     job.running = &running;
@@ -343,7 +324,10 @@ int RunBurn(const CliOptions& options, CConsole& console) {
     RunInterruptible([&] { result = BurnThreadProc(job, port, sleeper); },
                      [&](const CWakePipe& done) {
                          // At "Write More Chips ?" the signal is a No: nothing is running to abort.
+                         // The abort is set all the same: if the user's Yes came first, it stops
+                         // the next chip before that reaches the programmer.
                          if (consolePort.Asking()) {
+                             abort.store(1);
                              consolePort.AnswerNo();
                              return;
                          }
@@ -496,6 +480,15 @@ int RunDump(const CliOptions& options, CConsole& console) {
 }
 
 } // namespace
+
+const char* RowMark(RowKind kind) {
+    return kind == RowKind::Error ? MARK_ERROR : kind == RowKind::Success ? MARK_SUCCESS : MARK_INFO;
+}
+
+std::string ElapsedLabel(std::chrono::steady_clock::duration elapsed) {
+    const auto seconds = static_cast<int>(std::chrono::duration_cast<std::chrono::seconds>(elapsed).count());
+    return FormatText(LABEL_TIME_ELAPSED, seconds / 3600, seconds / 60 % 60, seconds % 60);
+}
 
 int RunCommand(const CliOptions& options, CConsole& console) {
     switch (options.command) {

@@ -33,8 +33,12 @@ void CEventWriterPort::Row(RowKind kind, const std::string& text) {
     m_inner.Row(kind, text);
 }
 
+// A line per block would be thousands of writes per chip; the bench shows no more than the percentage.
 void CEventWriterPort::Progress(int done, int total) {
-    Put("P\t" + std::to_string(done) + "\t" + std::to_string(total));
+    std::string percent = PercentText(done, total);
+    if (done == 0 || percent != m_lastPercent)
+        Put("P\t" + std::to_string(done) + "\t" + std::to_string(total));
+    m_lastPercent = std::move(percent);
     m_inner.Progress(done, total);
 }
 
@@ -50,6 +54,10 @@ void CEventWriterPort::CycleEnded(const CycleReport& report) {
 void CEventWriterPort::Message(const std::string& text, MsgIcon icon) {
     Put(std::string("R\t") + (icon == MsgIcon::Error ? "E" : "I") + "\t" + Clean(text));
     m_inner.Message(text, icon);
+}
+
+RowKind RowKindOfLetter(const std::string& letter) {
+    return letter == "E" ? RowKind::Error : letter == "S" ? RowKind::Success : RowKind::Information;
 }
 
 bool ParseWorkerEvent(const std::string& line, WorkerEvent& event) {

@@ -32,6 +32,7 @@ private:
     void Put(const std::string& line);
     IOperationPort& m_inner;
     int m_fd;
+    std::string m_lastPercent; // of the last P line
 };
 
 // One event line, split.
@@ -40,3 +41,5 @@ struct WorkerEvent {
     std::vector<std::string> fields;
 };
 bool ParseWorkerEvent(const std::string& line, WorkerEvent& event);
+// The kind of an R event's row, from its first field.
+RowKind RowKindOfLetter(const std::string& letter);

@@ -51,6 +51,9 @@ struct CSocket {
     std::string serial = "-";
     std::string failure;
     int status = -1; // the worker's exit status
+
+    // Verified, and the worker found nothing else wrong (a log line, a PowerOff).
+    bool Clean() const { return outcome == CycleOutcomeName(CycleOutcome::Verified) && status == EXIT_DONE; }
 };
 
 // Starts this program on one programmer for one chip; its events come on the pipe it returns.
@@ -120,7 +123,6 @@ public:
 
     // One round: every socket burns one chip. False when the user aborted it.
     bool RunRound(CInterruptGuard& guard) {
-        const std::string verifiedName = CycleOutcomeName(CycleOutcome::Verified);
         for (CSocket& socket : m_sockets) {
             const std::string location = socket.location;
             socket = CSocket{};
@@ -131,7 +133,7 @@ public:
             }
         }
         m_drawn = 0;
-        Draw(true);
+        Draw();
         int signals = 0;
         auto lastDraw = std::chrono::steady_clock::now();
         for (;;) {
@@ -159,7 +161,7 @@ public:
                 if ((fds[k].revents & (POLLIN | POLLHUP | POLLERR)) != 0)
                     ReadEvents(*owners[k]);
             if (std::chrono::steady_clock::now() - lastDraw >= REDRAW_EVERY) {
-                Draw(false);
+                Draw();
                 lastDraw = std::chrono::steady_clock::now();
             }
         }
@@ -173,11 +175,11 @@ public:
             if (!socket.cycleEnded)
                 socket.failure = socket.lastError.empty() ? "the worker ended early" : socket.lastError;
         }
-        Draw(true);
+        Draw();
         Summary();
         for (const CSocket& socket : m_sockets) {
             ++m_chips;
-            if (socket.outcome == verifiedName && socket.status == EXIT_DONE)
+            if (socket.Clean())
                 ++m_verified;
             else
                 m_failures.push_back(socket.status > 0 ? socket.status : EXIT_FAILED);
@@ -187,11 +189,8 @@ public:
     }
 
     void Total(std::chrono::steady_clock::duration elapsed) {
-        const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(elapsed).count();
         const double hours = std::chrono::duration<double>(elapsed).count() / 3600.0;
-        const std::string time =
-            FormatText(LABEL_TIME_ELAPSED, static_cast<int>(seconds / 3600),
-                       static_cast<int>(seconds / 60 % 60), static_cast<int>(seconds % 60));
+        const std::string time = ElapsedLabel(elapsed);
         m_console.Out(
             FormatText(LINE_TOTAL, m_verified, m_chips, time.c_str(), hours > 0 ? m_verified / hours : 0.0));
     }
@@ -234,19 +233,16 @@ private:
 
     void Take(CSocket& socket, const WorkerEvent& event) {
         if (event.type == 'R') {
+            const RowKind kind = RowKindOfLetter(event.fields[0]);
             const std::string& text = event.fields[1];
             socket.phase = text;
-            if (event.fields[0] == "E")
+            if (kind == RowKind::Error)
                 socket.lastError = text;
             // Without a terminal to redraw, the rows themselves are the bench's lines; quiet keeps
             // only the failures.
-            if (!m_tty && (!m_options.quiet || event.fields[0] == "E")) {
-                const std::string line = socket.location + "  " +
-                                         (event.fields[0] == "E"   ? MARK_ERROR
-                                          : event.fields[0] == "S" ? MARK_SUCCESS
-                                                                   : MARK_INFO) +
-                                         " " + text;
-                if (event.fields[0] == "E")
+            if (!m_tty && (!m_options.quiet || kind == RowKind::Error)) {
+                const std::string line = socket.location + "  " + RowMark(kind) + " " + text;
+                if (kind == RowKind::Error)
                     m_console.Err(line);
                 else
                     m_console.Out(line);
@@ -259,12 +255,12 @@ private:
             socket.outcome = event.fields[0];
             socket.chip = event.fields[1];
             socket.serial = event.fields[2];
-            socket.failure = event.fields.size() > 3 ? event.fields[3] : "";
+            socket.failure = event.fields[3]; // a C event has its four fields
         }
     }
 
     // The bench as one line per socket, redrawn in place on a terminal.
-    void Draw(bool force) {
+    void Draw() {
         if (!m_tty)
             return;
         std::string text;
@@ -278,7 +274,6 @@ private:
                           phase.c_str(), percent.c_str());
             text += line;
         }
-        (void)force;
         std::fputs(text.c_str(), stdout);
         std::fflush(stdout);
         m_drawn = static_cast<int>(m_sockets.size());
@@ -294,9 +289,7 @@ private:
             // Whatever kept a socket from a clean end: the cycle's failure, or its last error row (a
             // production log not written, a PowerOff that failed, a file).
             std::string all = line;
-            const bool clean =
-                socket.outcome == CycleOutcomeName(CycleOutcome::Verified) && socket.status == EXIT_DONE;
-            if (!clean) {
+            if (!socket.Clean()) {
                 const std::string& reason = !socket.failure.empty() ? socket.failure : socket.lastError;
                 if (!reason.empty())
                     all += " " + reason;

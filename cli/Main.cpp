@@ -34,10 +34,11 @@ int main(int argc, char** argv) {
         return EXIT_DONE;
     }
 
-    // Without --chip, the chip the desktop application stored, so that the two agree.
+    // convert and dump touch no chip: without --chip they take the chip the desktop application
+    // stored, so that the two agree. The other commands go by --chip and the socket.
     if (options.chip >= 0) {
         g_selectedChip = options.chip;
-    } else {
+    } else if (options.command == CliCommand::Convert || options.command == CliCommand::Dump) {
         CIniSettingsStore store(CIniSettingsStore::DefaultPath());
         LoadSelectedChip(store);
     }

@@ -81,10 +81,6 @@ bool NormaliseLocation(const std::string& text, std::string& location) {
     return true;
 }
 
-std::string ChipNames() {
-    return CatalogueNames();
-}
-
 std::string Quoted(const std::string& text) {
     return "'" + text + "'";
 }
@@ -168,7 +164,7 @@ bool ParseCommandLine(int argc, const char* const* argv, CliOptions& options, st
         if (name == "--chip") {
             options.chip = FindChipByName(value);
             if (options.chip < 0) {
-                error = "unknown chip " + Quoted(value) + " (" + ChipNames() + ")";
+                error = "unknown chip " + Quoted(value) + " (" + CatalogueNames() + ")";
                 return false;
             }
         } else if (name == "--programmer") {
@@ -204,9 +200,8 @@ bool ParseCommandLine(int argc, const char* const* argv, CliOptions& options, st
                                  : options.all) = true;
             commandOptions.push_back(name);
         } else if (name == "--serial") {
-            SerialSpec spec;
             std::string reason;
-            if (!ParseSerialSpec(value, spec, reason)) {
+            if (!ParseSerialSpec(value, options.serialSpec, reason)) {
                 error = "--serial " + Quoted(value) + ": " + reason;
                 return false;
             }
@@ -318,7 +313,7 @@ Commands:
 Options:
   --chip NAME                the chip that must be in the socket, in any case:
                              )" +
-           ChipNames() + R"(;
+           CatalogueNames() + R"(;
                              without it the signature decides. convert and dump take it as the
                              image bound, else the chip last chosen in the desktop program
   --force                    go on with another catalogue chip than --chip names (with --chip's

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "ops/Serial.h"
+
 constexpr int EXIT_DONE = 0;          // everything asked for succeeded
 constexpr int EXIT_FAILED = 1;        // the operation failed: a request, a mismatch, a chip not blank, a file
 constexpr int EXIT_USAGE = 2;         // bad usage: nothing was done
@@ -37,7 +39,8 @@ struct CliOptions {
 
     // burn's production line: a serial number in every chip, a line of the log per chip cycle, every
     // attached programmer at once.
-    std::string serial;     // --serial ADDR[,START[,STEP[,FORMAT]]], as given (checked)
+    std::string serial;     // --serial ADDR[,START[,STEP[,FORMAT]]], as given (a gang's workers get it)
+    SerialSpec serialSpec;  // and as parsed
     std::string serialFile; // --serial-file PATH
     std::string log;        // --log PATH
     bool all = false;       // --all
