@@ -25,12 +25,13 @@ int OpenForReading(const std::string& path, bool regularOnly) {
     if (fd < 0)
         return -1;
     struct stat st {};
-    const bool usable =
-        ::fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode) && (!regularOnly || S_ISREG(st.st_mode));
+    const bool stated = ::fstat(fd, &st) == 0;
+    const int statError = errno;
+    const bool usable = stated && !S_ISDIR(st.st_mode) && (!regularOnly || S_ISREG(st.st_mode));
     const int flags = usable ? ::fcntl(fd, F_GETFL) : -1;
     if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) < 0) {
         // The reason a caller can name: a folder, or something that is no regular file.
-        const int reason = !usable ? (S_ISDIR(st.st_mode) ? EISDIR : EINVAL) : errno;
+        const int reason = !stated ? statError : !usable ? (S_ISDIR(st.st_mode) ? EISDIR : EINVAL) : errno;
         ::close(fd);
         errno = reason;
         return -1;
@@ -107,8 +108,11 @@ bool ResolveSymbolicLinks(std::string& path) {
         std::string target(static_cast<size_t>(st.st_size > 0 ? st.st_size : 256) + 1, '\0');
         for (;;) {
             const ssize_t size = ::readlink(path.c_str(), target.data(), target.size());
-            if (size <= 0)
+            if (size <= 0) {
+                if (size == 0)
+                    errno = ENOENT; // an empty link names nothing
                 return false;
+            }
             if (static_cast<size_t>(size) < target.size()) {
                 target.resize(static_cast<size_t>(size));
                 break;
@@ -119,15 +123,22 @@ bool ResolveSymbolicLinks(std::string& path) {
         path =
             target.front() == '/' || slash == std::string::npos ? target : path.substr(0, slash + 1) + target;
     }
+    errno = ELOOP; // as the system says of a chain it will not follow
     return false;
 }
 
 namespace {
 
 bool Replace(const std::string& requested, std::string_view data, unsigned newMode, bool durableName) {
+    // A name that is no file's is refused with the system's word for it.
+    auto namesNoFile = [](const std::string& name) {
+        if (!name.empty() && name.back() != '/')
+            return false;
+        errno = name.empty() ? ENOENT : EISDIR;
+        return true;
+    };
     std::string path = requested;
-    if (path.empty() || path.back() == '/' || !ResolveSymbolicLinks(path) || path.empty() ||
-        path.back() == '/')
+    if (namesNoFile(path) || !ResolveSymbolicLinks(path) || namesNoFile(path))
         return false;
     const auto slash = path.rfind('/');
     const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);

@@ -227,6 +227,8 @@ TEST(SaveCommand, WritesThroughLinksAndRefusesWhatItMayNotReplace) {
              EXPECT_TRUE(isLink(d / "a.hex", "b.hex"));
              EXPECT_TRUE(isLink(d / "b.hex", "a.hex"));
          }},
+        {"a name that ends in a slash", [](const CTempDir& d) { return std::string(d / "none.hex") + "/"; },
+         false, false, [&](const CTempDir&, const std::string&) {}},
         {"a read-only file",
          [](const CTempDir& d) {
              WriteFile(d / "old.hex", OLD);
@@ -295,13 +297,17 @@ TEST(SaveCommand, WritesThroughLinksAndRefusesWhatItMayNotReplace) {
             continue;
         const auto before = dir.List();
         CRecorder messages;
-        bool saved = !c.saves;
-        auto save = [&] { saved = SaveFirmwareFile(target, buffer, messages).ok; };
+        FileResult result;
+        auto save = [&] { result = SaveFirmwareFile(target, buffer, messages); };
         if (c.unprivileged)
             WithoutPrivileges(save);
         else
             save();
-        EXPECT_EQ(saved, c.saves);
+        EXPECT_EQ(result.ok, c.saves);
+        // The command line names the reason after the message.
+        if (!c.saves) {
+            EXPECT_NE(result.systemError, 0) << "no reason told";
+        }
         EXPECT_EQ(messages.m_events,
                   c.saves ? std::vector<std::string>{}
                           : std::vector<std::string>{std::string("error: ") + MSG_CANNOT_WRITE});
