@@ -84,7 +84,7 @@ public:
             // An abort leaves the bar at its end; the percentage keeps what it read.
             if (ending == Ending::Aborted) {
                 dlg->m_bar.SetPos(2 * g_burnLastAddress);
-                dlg->m_progress->SetValue(std::clamp(dlg->m_bar.Pos(), 0, dlg->m_progress->GetRange()));
+                dlg->ShowBarPosition();
             }
         });
     }
@@ -182,11 +182,7 @@ void CBurnDlg::OnInitDialog(wxInitDialogEvent&) {
     m_progress->SetValue(0);
     m_closeButton->Disable();
 
-    wxAnimation clip = m_animation->CreateAnimation();
-    if (LoadResourceAnimation(IDR_BURN_ANIMATION, clip)) {
-        m_animation->SetAnimation(clip);
-        m_animation->Play(true);
-    }
+    PlayResourceAnimation(m_animation, IDR_BURN_ANIMATION);
 
     g_burnAbort = 0;
     g_burnRunning = 1;
@@ -202,10 +198,14 @@ void CBurnDlg::OnInitDialog(wxInitDialogEvent&) {
 
 void CBurnDlg::StepProgress() {
     m_bar.StepIt();
-    m_progress->SetValue(std::clamp(m_bar.Pos(), 0, m_progress->GetRange()));
+    ShowBarPosition();
     const wxString percent = wxString::FromUTF8(m_bar.PercentText());
     if (m_percentLabel->GetLabel() != percent)
         m_percentLabel->SetLabel(percent);
+}
+
+void CBurnDlg::ShowBarPosition() {
+    m_progress->SetValue(std::clamp(m_bar.Pos(), 0, m_progress->GetRange()));
 }
 
 void CBurnDlg::LoadRowIcons() {

@@ -85,6 +85,8 @@ private:
     // The bar after one more block, as the native bar steps: past its end it starts over, so that a
     // further chip's progress begins again near 0.
     void StepProgress();
+    // The bar at the model's position.
+    void ShowBarPosition();
 
     // The worker's operation port: posts each event to the UI thread.
     class CWorkerLink;

@@ -2,11 +2,14 @@
 
 #include <algorithm>
 
+#include <wx/animate.h>
 #include <wx/app.h>
 #include <wx/dialog.h>
 #include <wx/display.h>
+#include <wx/generic/animate.h>
 
 #include "res/DialogUnits.h"
+#include "res/Resources.h"
 
 namespace {
 ISleeper* g_testSleeper = nullptr;
@@ -49,4 +52,12 @@ ISleeper* SetDeviceDialogSleeper(ISleeper* sleeper) {
 
 ISleeper& DeviceDialogSleeper(ISleeper& fallback) {
     return g_testSleeper ? *g_testSleeper : fallback;
+}
+
+void PlayResourceAnimation(wxGenericAnimationCtrl* control, int id) {
+    wxAnimation clip = control->CreateAnimation();
+    if (LoadResourceAnimation(id, clip)) {
+        control->SetAnimation(clip);
+        control->Play(true);
+    }
 }

@@ -7,6 +7,7 @@
 #include "ops/Sleeper.h"
 
 class wxDialog;
+class wxGenericAnimationCtrl;
 class wxWindow;
 
 // Gives the dialog the templates' font and a client area of w x h dialog units. Call before adding
@@ -21,6 +22,10 @@ template <class T> T* PlaceDlu(T* control, int x, int y, int w, int h) {
     PlaceControlDlu(control, x, y, w, h);
     return control;
 }
+
+// Plays the embedded animation id in control, over and over; without the picture the control stays
+// empty.
+void PlayResourceAnimation(wxGenericAnimationCtrl* control, int id);
 
 // A modal dialog made without a parent belongs to the application's main window: centre it over
 // that window, kept on the screen.

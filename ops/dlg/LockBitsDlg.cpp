@@ -77,13 +77,14 @@ void CLockBitsDlg::OnLb3(wxCommandEvent&) {
 void CLockBitsDlg::OnWriteLockBits(wxCommandEvent&) {
     TransferDataFromWindow();
     CAppMessagePort messages(this);
-    WriteLockBitsToChip(LockJob{*this, {}}, messages, m_sleeper);
+    WriteLockBitsToChip(LockJob{*this, {}}, messages, DeviceDialogSleeper(m_sleeper));
 }
 
 void CLockBitsDlg::OnReadLockBits(wxCommandEvent&) {
     TransferDataFromWindow();
     CAppMessagePort messages(this);
-    static_cast<LockBoxes&>(*this) = ReadLockBitsFromChip(LockJob{*this, {}}, messages, m_sleeper).boxes;
+    static_cast<LockBoxes&>(*this) =
+        ReadLockBitsFromChip(LockJob{*this, {}}, messages, DeviceDialogSleeper(m_sleeper)).boxes;
     TransferDataToWindow();
 }
 

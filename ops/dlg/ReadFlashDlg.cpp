@@ -14,7 +14,6 @@
 #include "res/AppMessages.h"
 #include "res/GtkLook.h"
 #include "res/Ids.h"
-#include "res/Resources.h"
 
 // Runs on the worker thread: every event becomes a post to the UI thread.
 class CReadFlashDlg::CWorkerLink : public IOperationPort {
@@ -85,11 +84,7 @@ void CReadFlashDlg::OnInitDialog(wxInitDialogEvent&) {
     m_initialised = true;
     TransferDataToWindow();
 
-    wxAnimation clip = m_animation->CreateAnimation();
-    if (LoadResourceAnimation(IDR_READ_ANIMATION, clip)) {
-        m_animation->SetAnimation(clip);
-        m_animation->Play(true);
-    }
+    PlayResourceAnimation(m_animation, IDR_READ_ANIMATION);
     m_progress->SetRange(std::clamp(g_readLength, 1, READ_BUFFER_SIZE));
     m_progress->SetValue(0);
     // Neither may be pressed until the worker says so: Abort once the blocks start, Close at the end.

@@ -58,7 +58,6 @@ protected:
     // The Abort handler's frame: runs wait (which may wait for the worker) with the close gate shut;
     // a second press while one waits does nothing.
     void RunAbort(const std::function<void()>& wait);
-    bool InAbort() const { return m_inAbort; }
     // Close may end the dialog: Close is enabled and no Abort is waiting.
     bool CloseAllowed() const;
     // Close's work once the gate lets it through: the derived dialog ends itself.
