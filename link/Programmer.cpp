@@ -93,6 +93,43 @@ int ReadProductString(usb_dev_handle* handle, char* buffer, int size) {
     return result;
 }
 
+// One device with the programmer's ids, as Open and List look at it: claimed, opened and asked for
+// its product string. Nothing is sent to a device that another program holds.
+struct Probe {
+    Claim claim = Claim::Unavailable;
+    bool denied = false;              // the device file, the open or the string request was refused
+    usb_dev_handle* handle = nullptr; // open, with lock held, when the claim was Held and usb_open worked
+    int lock = -1;
+    bool productRead = false; // product holds the string
+};
+
+Probe ProbeDevice(struct usb_device* device, const std::string& path, char* product, int size) {
+    Probe probe;
+    probe.claim = ClaimDevice(path, probe.lock);
+    probe.denied = probe.claim == Claim::Denied;
+    if (probe.claim != Claim::Held)
+        return probe;
+    errno = 0;
+    probe.handle = usb_open(device);
+    if (probe.handle == nullptr) {
+        probe.denied = IsPermissionError(errno);
+        ReleaseClaim(probe.lock);
+        return probe;
+    }
+    const int result = ReadProductString(probe.handle, product, size);
+    probe.productRead = result >= 0;
+    probe.denied = result < 0 && IsPermissionError(-result);
+    return probe;
+}
+
+// Lets go of what a probe holds (after the library's descriptor, the lock).
+void ReleaseProbe(Probe& probe) {
+    if (probe.handle != nullptr)
+        usb_close(probe.handle);
+    probe.handle = nullptr;
+    ReleaseClaim(probe.lock);
+}
+
 // Whether the bytes received are judged a success by the request's rule. NoTest requests succeed
 // when the byte they return arrived.
 bool Judge(const RequestSpec& spec, int result, int length) {
@@ -133,29 +170,16 @@ bool CProgrammer::Open() {
             if (!m_location.empty() && m_location != place)
                 continue;
             // Locked before the library opens it: nothing at all is sent to a programmer in use.
-            int lock = -1;
-            const Claim claim = ClaimDevice(root + "/" + place, lock);
-            busy = busy || claim == Claim::Busy;
-            denied = denied || claim == Claim::Denied;
-            if (claim != Claim::Held)
-                continue;
-            errno = 0;
-            usb_dev_handle* handle = usb_open(device);
-            if (handle == nullptr) {
-                denied = denied || IsPermissionError(errno);
-                ReleaseClaim(lock);
-                continue;
-            }
-            const int result = ReadProductString(handle, m_productString, sizeof m_productString);
-            if (result >= 0 && std::strcmp(m_productString, ISP_PRODUCT_STRING) == 0) {
-                m_hDevice = handle;
-                m_lockFd = lock;
+            Probe probe = ProbeDevice(device, root + "/" + place, m_productString, sizeof m_productString);
+            busy = busy || probe.claim == Claim::Busy;
+            denied = denied || probe.denied;
+            if (probe.productRead && std::strcmp(m_productString, ISP_PRODUCT_STRING) == 0) {
+                m_hDevice = probe.handle;
+                m_lockFd = probe.lock;
                 m_heldLocation = place;
                 return true;
             }
-            denied = denied || (result < 0 && IsPermissionError(-result));
-            usb_close(handle);
-            ReleaseClaim(lock);
+            ReleaseProbe(probe);
         }
     }
     m_productString[0] = '\0';
@@ -272,26 +296,14 @@ std::vector<ProgrammerLocation> CProgrammer::List() {
                 continue;
             ProgrammerLocation location{bus->dirname, device->filename, {}};
             // Held for the string request only: a programmer another program uses is not asked.
-            int lock = -1;
-            const Claim claim = ClaimDevice(root + "/" + location.bus + "/" + location.device, lock);
-            location.busy = claim == Claim::Busy;
-            location.accessDenied = claim == Claim::Denied;
-            if (claim != Claim::Held) {
-                found.push_back(std::move(location));
-                continue;
-            }
-            errno = 0;
-            if (usb_dev_handle* handle = usb_open(device)) {
-                char product[255];
-                const int result = ReadProductString(handle, product, sizeof product);
-                if (result >= 0)
-                    location.product = product;
-                location.accessDenied = result < 0 && IsPermissionError(-result);
-                usb_close(handle);
-            } else {
-                location.accessDenied = IsPermissionError(errno);
-            }
-            ReleaseClaim(lock);
+            char product[255];
+            Probe probe = ProbeDevice(device, root + "/" + location.bus + "/" + location.device, product,
+                                      sizeof product);
+            location.busy = probe.claim == Claim::Busy;
+            location.accessDenied = probe.denied;
+            if (probe.productRead)
+                location.product = product;
+            ReleaseProbe(probe);
             found.push_back(std::move(location));
         }
     }
