@@ -15,7 +15,7 @@
 #include "image/Checksum.h"
 #include "image/FirmwareBuffer.h"
 #include "image/HexDump.h"
-#include "link/Programmer.h"
+#include "link/ProgrammerModels.h"
 #include "ops/Burn.h"
 #include "ops/ChipOps.h"
 #include "ops/FileCommands.h"
@@ -283,6 +283,11 @@ bool InputsFit(const CliOptions& options, const std::string& path, IOperationPor
     return false;
 }
 
+// The link a command's sequence works on.
+std::unique_ptr<IProgrammer> LinkFor(const CliOptions&) {
+    return MakeProgrammer();
+}
+
 ChipExpectation ExpectationOf(const CliOptions& options) {
     return ChipExpectation{true, options.chip, options.force};
 }
@@ -321,7 +326,8 @@ int RunBurn(const CliOptions& options, CConsole& console) {
 
     bool aborted = false;
     BurnResult result;
-    RunInterruptible([&] { result = BurnThreadProc(job, port, sleeper); },
+    const std::unique_ptr<IProgrammer> link = LinkFor(options);
+    RunInterruptible([&] { result = BurnThreadProc(*link, job, port, sleeper); },
                      [&](const CWakePipe& done) {
                          // At "Write More Chips ?" the signal is a No: nothing is running to abort.
                          // The abort is set all the same: if the user's Yes came first, it stops
@@ -362,7 +368,8 @@ ChipResult RunChip(ChipJob job, const CliOptions& options, CConsolePort& port, s
     job.location = options.programmer;
     CRealSleeper sleeper;
     ChipResult result;
-    RunInterruptible([&] { result = RunChipJob(job, port, sleeper); },
+    const std::unique_ptr<IProgrammer> link = LinkFor(options);
+    RunInterruptible([&] { result = RunChipJob(*link, job, port, sleeper); },
                      [&](const CWakePipe&) { abort.store(1); });
     return result;
 }
@@ -408,7 +415,7 @@ int RunChipCommand(ChipAction action, const CliOptions& options, CConsole& conso
 // ---- list, speed ----
 
 int RunList(CConsole& console) {
-    const std::vector<ProgrammerLocation> found = CProgrammer::List();
+    const std::vector<ProgrammerLocation> found = ListProgrammers();
     if (found.empty()) {
         console.Err(MSG_NO_PROGRAMMER);
         return EXIT_NO_PROGRAMMER;
@@ -430,17 +437,21 @@ int RunSpeed(const CliOptions& options, CConsole& console) {
     CRealSleeper sleeper;
     SpeedJob job;
     job.location = options.programmer;
+    const std::unique_ptr<IProgrammer> link = LinkFor(options);
+    // A target that may still be powered is a failure, whatever else was done.
     if (options.speedKhz > 0) {
         job.position = SpeedPositionFromKhz(options.speedKhz);
-        const SpeedResult result = ConfirmSpeed(job, port, sleeper);
-        return result.changed ? EXIT_DONE : result.noProgrammer ? EXIT_NO_PROGRAMMER : EXIT_FAILED;
+        const SpeedResult result = ConfirmSpeed(*link, job, port, sleeper);
+        if (result.noProgrammer)
+            return EXIT_NO_PROGRAMMER;
+        return result.changed && !result.powerOffFailed ? EXIT_DONE : EXIT_FAILED;
     }
-    const SpeedOpening opening = OpenSpeed(job, port, sleeper);
+    const SpeedOpening opening = OpenSpeed(*link, job, port, sleeper);
     if (!opening.stayOpen)
         return opening.noProgrammer ? EXIT_NO_PROGRAMMER : EXIT_FAILED;
     // The dialog's slider stays at its left end for a code it does not know; here the code is told.
     console.Out(SpeedCodeText(opening.code));
-    return EXIT_DONE;
+    return opening.powerOffFailed ? EXIT_FAILED : EXIT_DONE;
 }
 
 // ---- convert, dump: files only, within the chip the desktop application stored or --chip ----

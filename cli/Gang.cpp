@@ -17,7 +17,7 @@
 #include "chips/ChipCatalogue.h"
 #include "cli/Commands.h"
 #include "cli/Events.h"
-#include "link/Programmer.h"
+#include "link/ProgrammerModels.h"
 #include "ops/ChipSession.h"
 #include "ops/Format.h"
 #include "ops/Port.h"
@@ -313,7 +313,7 @@ private:
 
 int RunGang(const CliOptions& options, CConsole& console) {
     std::vector<CSocket> sockets;
-    for (const ProgrammerLocation& location : CProgrammer::List()) {
+    for (const ProgrammerLocation& location : ListProgrammers()) {
         if (!location.Usable())
             continue;
         CSocket socket;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "link/IProgrammer.h"
 #include "link/Requests.h"
 
 struct usb_dev_handle;
@@ -24,46 +25,46 @@ struct ProgrammerLocation {
     bool Usable() const { return !busy && !accessDenied && product == ISP_PRODUCT_STRING; }
 };
 
-class CProgrammer {
+class CProgrammer : public IProgrammer {
 public:
     CProgrammer();
-    ~CProgrammer(); // closes a held device
+    ~CProgrammer() override; // closes a held device
     CProgrammer(const CProgrammer&) = delete;
     CProgrammer& operator=(const CProgrammer&) = delete;
 
     // Walks buses and devices in list order and keeps the first device with the programmer's ids whose
     // string descriptor 2 is exactly ISP_PRODUCT_STRING and that no one else holds (it is locked
     // before anything is sent to it). Releases a device already held first.
-    bool Open();
-    void Close();
-    bool IsOpen() const { return m_hDevice != nullptr; }
+    bool Open() override;
+    void Close() override;
+    bool IsOpen() const override { return m_hDevice != nullptr; }
 
-    bool PowerOn();
-    bool PowerOff();
-    bool ReadBlock(uint16_t address, uint8_t* buffer); // 8 bytes
-    bool WriteBlock(uint16_t address, const uint8_t* data, int length);
-    bool ReadSignature();
-    bool EraseChip();
-    bool TestHardware();
-    bool WriteLockMode(int mode); // 1..4; anything else fails without a transfer
+    bool PowerOn() override;
+    bool PowerOff() override;
+    bool ReadBlock(uint16_t address, uint8_t* buffer) override; // 8 bytes
+    bool WriteBlock(uint16_t address, const uint8_t* data, int length) override;
+    bool ReadSignature() override;
+    bool EraseChip() override;
+    bool TestHardware() override;
+    bool WriteLockMode(int mode) override; // 1..4; anything else fails without a transfer
     // 0 when the request fails, as a received 0 would read; ok (when given) tells the two apart.
-    uint8_t ReadLockBits(bool* ok = nullptr);
-    bool SetSpeed(uint8_t code);
-    uint8_t GetSpeed(bool* ok = nullptr);
+    uint8_t ReadLockBits(bool* ok = nullptr) override;
+    bool SetSpeed(uint8_t code) override;
+    uint8_t GetSpeed(bool* ok = nullptr) override;
 
-    const uint8_t* GetSignature() const { return m_signature; }
-    const char* GetProductString() const; // null while no device is held
+    const uint8_t* GetSignature() const override { return m_signature; }
+    const char* GetProductString() const override; // null while no device is held
 
     // Restricts Open to the device at "BUS/DEVICE" (the names of ProgrammerLocation); empty: any.
-    void SetLocation(const std::string& busSlashDevice) { m_location = busSlashDevice; }
+    void SetLocation(const std::string& busSlashDevice) override { m_location = busSlashDevice; }
     // "BUS/DEVICE" of the device the last Open that succeeded took; empty after a failed one.
-    const std::string& HeldLocation() const { return m_heldLocation; }
+    const std::string& HeldLocation() const override { return m_heldLocation; }
     // After a failed Open: a device with the programmer's ids was found that this user may not open
     // or whose string could not be read for lack of permission.
-    bool AccessDenied() const { return m_accessDenied; }
+    bool AccessDenied() const override { return m_accessDenied; }
     // After a failed Open: a device with the programmer's ids was passed over because another program
     // (or another connection of this one) holds it.
-    bool Busy() const { return m_busy; }
+    bool Busy() const override { return m_busy; }
 
     // Every attached device with the programmer's ids, in walk order.
     static std::vector<ProgrammerLocation> List();

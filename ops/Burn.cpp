@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "chips/ChipCatalogue.h"
-#include "link/Programmer.h"
 #include "ops/ChipSession.h"
 #include "ops/Format.h"
 #include "ops/Texts.h"
@@ -16,7 +15,6 @@ std::atomic<int32_t> g_burnAbort{0};
 
 namespace {
 
-constexpr int BLOCK = 8;
 constexpr int WAIT_AFTER_WRITE_MS = 300;
 constexpr int WAIT_ABORT_END_MS = 500;
 
@@ -24,8 +22,9 @@ enum class CycleEnd { Asked, Failure, Abort };
 
 class CBurnWorker {
 public:
-    CBurnWorker(const BurnJob& job, IOperationPort& port, ISleeper& sleeper)
-        : m_job(job), m_port(port), m_sleeper(sleeper), m_session(port, sleeper, job.abort, job.location) {
+    CBurnWorker(IProgrammer& link, const BurnJob& job, IOperationPort& port, ISleeper& sleeper)
+        : m_job(job), m_port(port), m_sleeper(sleeper),
+          m_session(link, port, sleeper, job.abort, job.location) {
         SetImage(job.image, job.lastAddress);
     }
 
@@ -54,7 +53,7 @@ private:
     void Success(const std::string& text) { m_session.Success(text); }
     void Wait(int ms) { m_sleeper.Sleep(ms); }
     bool AbortRequested() const { return m_session.AbortRequested(); }
-    CProgrammer& Programmer() { return m_session.Programmer(); }
+    IProgrammer& Programmer() { return m_session.Programmer(); }
 
     // Every block of both buffers must lie inside them, whatever the caller passed.
     void SetImage(const uint8_t* image, int32_t lastAddress) {
@@ -128,9 +127,9 @@ private:
 
         const uint8_t* image = m_image;
         m_port.Progress(0, 2 * m_blocks);
-        for (int a = 0; a < m_lastAddress; a += BLOCK) {
+        for (int a = 0; a < m_lastAddress; a += PROGRAMMER_BLOCK) {
             if (!IsBlankBlock(image + a)) {
-                if (!Programmer().WriteBlock(static_cast<uint16_t>(a), image + a, BLOCK)) {
+                if (!Programmer().WriteBlock(static_cast<uint16_t>(a), image + a, PROGRAMMER_BLOCK)) {
                     m_session.Fail(ChipStatus::Failed, ROW_BURN_FAILED, m_report);
                     Error(ROW_NOT_RESPONDING);
                     Info(ROW_RECONNECT_UPPER);
@@ -161,18 +160,17 @@ private:
             return Failed(ChipStatus::Failed);
         }
 
-        for (int i = 0; i <= m_lastAddress; ++i) {
-            if (readBack[i] != image[i]) {
-                const std::string difference = DifferenceRow(i, readBack[i], image[i]);
-                Error(ROW_MISMATCH);
-                Error(difference);
-                Error(ROW_TASK_FAILED);
-                Info(ROW_TRY_AGAIN);
-                m_report.outcome = CycleOutcome::Failed;
-                m_report.failure = MismatchFailure(difference);
-                ++m_result.chipsFailed;
-                return CycleEnd::Asked;
-            }
+        const int first = CompareFlash(readBack, image, m_lastAddress + 1).first;
+        if (first >= 0) {
+            const std::string difference = DifferenceRow(first, readBack[first], image[first]);
+            Error(ROW_MISMATCH);
+            Error(difference);
+            Error(ROW_TASK_FAILED);
+            Info(ROW_TRY_AGAIN);
+            m_report.outcome = CycleOutcome::Failed;
+            m_report.failure = MismatchFailure(difference);
+            ++m_result.chipsFailed;
+            return CycleEnd::Asked;
         }
 
         Success(ROW_VERIFY_OK);
@@ -243,14 +241,14 @@ private:
 } // namespace
 
 bool IsBlankBlock(const uint8_t* block) {
-    for (int i = 0; i < BLOCK; ++i)
+    for (int i = 0; i < PROGRAMMER_BLOCK; ++i)
         if (block[i] != 0xFF)
             return false;
     return true;
 }
 
-BurnResult BurnThreadProc(const BurnJob& job, IOperationPort& port, ISleeper& sleeper) {
-    CBurnWorker worker(job, port, sleeper);
+BurnResult BurnThreadProc(IProgrammer& link, const BurnJob& job, IOperationPort& port, ISleeper& sleeper) {
+    CBurnWorker worker(link, job, port, sleeper);
     return worker.Run();
 }
 

@@ -75,10 +75,11 @@ struct BurnResult {
 // The worker's whole life: chip cycles until an ending, reported through port (rows, progress of
 // both phases of a cycle together, the cycle's start, verification and end, "Write More Chips ?" at
 // the end of every cycle, then the ending). Sets *job.running to 0 on every ending, before its
-// Ended event, and sends PowerOff before the connection is released.
-BurnResult BurnThreadProc(const BurnJob& job, IOperationPort& port, ISleeper& sleeper);
+// Ended event, and sends PowerOff before the connection is released. Works on link, which it opens
+// and closes.
+BurnResult BurnThreadProc(IProgrammer& link, const BurnJob& job, IOperationPort& port, ISleeper& sleeper);
 
-// True when the 8 bytes at block are all 0xFF: such a block is not written, only read back.
+// True when the PROGRAMMER_BLOCK bytes at block are all 0xFF: such a block is not written, only read back.
 bool IsBlankBlock(const uint8_t* block);
 
 // The time column of a row: "%I:%M:%S %p" of the local time t.

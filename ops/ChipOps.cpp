@@ -16,8 +16,8 @@ bool ReadsAsItIs(ChipAction action) {
 
 class CChipOperation {
 public:
-    CChipOperation(const ChipJob& job, IOperationPort& port, ISleeper& sleeper)
-        : m_job(job), m_port(port), m_session(port, sleeper, job.abort, job.location) {}
+    CChipOperation(IProgrammer& link, const ChipJob& job, IOperationPort& port, ISleeper& sleeper)
+        : m_job(job), m_port(port), m_session(link, port, sleeper, job.abort, job.location) {}
 
     ChipResult Run() {
         m_result.status = Steps();
@@ -34,7 +34,7 @@ public:
     }
 
 private:
-    CProgrammer& Programmer() { return m_session.Programmer(); }
+    IProgrammer& Programmer() { return m_session.Programmer(); }
     ChipStatus Fail(ChipStatus status, const std::string& reason) {
         return m_session.Fail(status, reason, m_result.identity);
     }
@@ -154,14 +154,9 @@ private:
                                       unsigned{Sum16(flash, static_cast<size_t>(length))}, length));
             return ChipStatus::Done;
         }
-        for (int i = 0; i < length; ++i) {
-            const uint8_t expected = image != nullptr ? image[i] : 0xFF;
-            if (flash[i] != expected) {
-                if (m_result.firstDifference < 0)
-                    m_result.firstDifference = i;
-                ++m_result.differences;
-            }
-        }
+        const FlashComparison comparison = CompareFlash(flash, image, length);
+        m_result.firstDifference = comparison.first;
+        m_result.differences = comparison.differences;
         const int first = m_result.firstDifference;
         if (image != nullptr) {
             if (first < 0) {
@@ -213,7 +208,7 @@ private:
 
 } // namespace
 
-ChipResult RunChipJob(const ChipJob& job, IOperationPort& port, ISleeper& sleeper) {
-    CChipOperation operation(job, port, sleeper);
+ChipResult RunChipJob(IProgrammer& link, const ChipJob& job, IOperationPort& port, ISleeper& sleeper) {
+    CChipOperation operation(link, job, port, sleeper);
     return operation.Run();
 }

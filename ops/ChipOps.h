@@ -47,4 +47,4 @@ struct ChipResult {
     int firstDifference = -1; // their first address
 };
 
-ChipResult RunChipJob(const ChipJob& job, IOperationPort& port, ISleeper& sleeper);
+ChipResult RunChipJob(IProgrammer& link, const ChipJob& job, IOperationPort& port, ISleeper& sleeper);

@@ -15,7 +15,6 @@ constexpr int WAIT_POWER_STEP_MS = 250;
 constexpr int WAIT_SIGNATURE_MS = 1000;
 constexpr int WAIT_LOCK_MODE_MS = 500;
 constexpr int WAIT_ERASE_MS = 500;
-constexpr int BLOCK = 8;
 
 } // namespace
 
@@ -23,9 +22,9 @@ const char* ChipName(int chip) {
     return chip >= 0 && chip < CHIP_COUNT ? g_chipCatalogue[static_cast<size_t>(chip)].name : "";
 }
 
-CChipSession::CChipSession(IOperationPort& port, ISleeper& sleeper, const std::atomic<int32_t>* abort,
-                           const std::string& location)
-    : m_port(port), m_sleeper(sleeper), m_abort(abort) {
+CChipSession::CChipSession(IProgrammer& link, IOperationPort& port, ISleeper& sleeper,
+                           const std::atomic<int32_t>* abort, const std::string& location)
+    : m_port(port), m_sleeper(sleeper), m_abort(abort), m_programmer(link) {
     m_programmer.SetLocation(location);
 }
 
@@ -96,6 +95,39 @@ ChipStatus CChipSession::Start(CycleReport& report) {
     return ChipStatus::Done;
 }
 
+ChipStatus CChipSession::OpenSteps(const OpeningStep* steps, size_t count, const char* failureRow) {
+    auto fail = [&](ChipStatus status, const std::string& message) {
+        m_port.Message(message, MsgIcon::Error);
+        if (failureRow != nullptr)
+            Error(failureRow);
+        return status;
+    };
+    for (size_t i = 0; i < count; ++i) {
+        const OpeningStep& step = steps[i];
+        switch (step.kind) {
+        case OpeningStep::Status:
+            Info(step.row);
+            break;
+        case OpeningStep::Wait:
+            m_sleeper.Sleep(step.ms);
+            break;
+        case OpeningStep::Open:
+            if (!m_programmer.Open())
+                return fail(ChipStatus::NoProgrammer, NoProgrammerMessage(m_programmer));
+            break;
+        case OpeningStep::Test:
+            if (!m_programmer.TestHardware())
+                return fail(ChipStatus::Failed, MSG_BAD_ANSWER);
+            break;
+        case OpeningStep::PowerOn:
+            if (!m_programmer.PowerOn())
+                return fail(ChipStatus::Failed, MSG_NOT_RESPONDING);
+            break;
+        }
+    }
+    return ChipStatus::Done;
+}
+
 ChipStatus CChipSession::CheckIdentity(const ChipExpectation& expect, CycleReport& report, int& chip) {
     const ChipStatus status = Identity(expect, report, chip);
     if (status == ChipStatus::Done)
@@ -132,19 +164,31 @@ ChipStatus CChipSession::Identity(const ChipExpectation& expect, CycleReport& re
 }
 
 int BlocksOf(int length) {
-    return length > 0 ? (length + BLOCK - 1) / BLOCK : 0;
+    return length > 0 ? (length + PROGRAMMER_BLOCK - 1) / PROGRAMMER_BLOCK : 0;
 }
 
-ChipStatus ReadFlashBlocks(CProgrammer& programmer, uint8_t* buffer, int blocks,
+ChipStatus ReadFlashBlocks(IProgrammer& programmer, uint8_t* buffer, int blocks,
                            const std::function<bool()>& after) {
     for (int block = 0; block < blocks; ++block) {
-        const int address = block * BLOCK;
+        const int address = block * PROGRAMMER_BLOCK;
         if (!programmer.ReadBlock(static_cast<uint16_t>(address), buffer + address))
             return ChipStatus::Failed;
         if (!after())
             return ChipStatus::Aborted;
     }
     return ChipStatus::Done;
+}
+
+FlashComparison CompareFlash(const uint8_t* flash, const uint8_t* image, int length) {
+    FlashComparison comparison;
+    for (int i = 0; i < length; ++i) {
+        if (flash[i] != (image != nullptr ? image[i] : 0xFF)) {
+            if (comparison.first < 0)
+                comparison.first = i;
+            ++comparison.differences;
+        }
+    }
+    return comparison;
 }
 
 std::string DifferenceRow(int address, uint8_t chip, uint8_t image) {
@@ -169,14 +213,29 @@ bool CChipSession::Erase(CycleReport& report) {
 }
 
 bool CChipSession::WriteLockModes(int top, CycleReport& report) {
-    top = std::min(top, 4);
-    for (int mode = 1; mode <= top; ++mode) {
+    std::vector<int> modes;
+    for (int mode = 1; mode <= std::min(top, 4); ++mode)
+        modes.push_back(mode);
+    return WriteLockModes(modes, LockReport::Rows, report);
+}
+
+bool CChipSession::WriteLockModes(const std::vector<int>& modes, LockReport how, CycleReport& report) {
+    const bool rows = how == LockReport::Rows;
+    for (const int mode : modes) {
         const bool written = m_programmer.WriteLockMode(mode);
-        if (!written)
-            Error(FormatText(ROW_LOCK_FAILED, mode));
-        else if (mode > 1)
-            Success(FormatText(ROW_LOCK_ACTIVATED, mode));
-        m_sleeper.Sleep(WAIT_LOCK_MODE_MS);
+        if (!written) {
+            if (rows)
+                Error(FormatText(ROW_LOCK_FAILED, mode));
+            else
+                m_port.Message(MSG_NOT_RESPONDING, MsgIcon::Error);
+        } else if (mode > 1) {
+            if (rows)
+                Success(FormatText(ROW_LOCK_ACTIVATED, mode));
+            else
+                m_port.Message(FormatText(MSG_DEVICE_LOCKED, mode), MsgIcon::Information);
+        }
+        if (rows)
+            m_sleeper.Sleep(WAIT_LOCK_MODE_MS);
         if (!written) {
             report.lockFailed = true;
             return false;
@@ -194,4 +253,12 @@ bool CChipSession::PowerOff(bool quiet) {
     Error(ROW_POWER_OFF_FAILED);
     Info(ROW_DISCONNECT_FIRST);
     return false;
+}
+
+bool CChipSession::Release() {
+    const bool off = !m_programmer.IsOpen() || m_programmer.PowerOff();
+    if (!off)
+        m_port.Message(MSG_POWER_OFF_FAILED, MsgIcon::Error);
+    m_programmer.Close();
+    return off;
 }

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "link/Programmer.h"
 #include "ops/ChipSession.h"
 #include "ops/Format.h"
 #include "ops/Texts.h"
@@ -16,75 +15,69 @@ namespace {
 
 constexpr int WAIT_STEP_MS = 500;
 
+constexpr OpeningStep OPENING[] = {
+    {OpeningStep::Status, 0, STATUS_INITIALIZING},
+    {OpeningStep::Wait, WAIT_STEP_MS},
+    {OpeningStep::Status, 0, STATUS_DETECTING},
+    {OpeningStep::Wait, WAIT_STEP_MS},
+    {OpeningStep::Open},
+    {OpeningStep::Status, 0, STATUS_TESTING},
+    {OpeningStep::Wait, WAIT_STEP_MS},
+    {OpeningStep::Test},
+    {OpeningStep::Status, 0, STATUS_HARDWARE_OK},
+    {OpeningStep::Wait, WAIT_STEP_MS},
+    {OpeningStep::PowerOn},
+};
+
 // Reads until done, aborted or failed. Returns with the device held or not; the caller releases it.
 // poweredOff tells whether PowerOff was already sent.
-Ending ReadBlocks(const ReadJob& job, IOperationPort& port, ISleeper& sleeper, CProgrammer& programmer,
-                  bool& poweredOff) {
-    auto status = [&port](const char* text) { port.Row(RowKind::Information, text); };
-    auto fail = [&port](const std::string& message) {
-        port.Message(message, MsgIcon::Error);
-        port.Row(RowKind::Error, STATUS_ERROR);
+Ending ReadBlocks(const ReadJob& job, IOperationPort& port, CChipSession& session, bool& poweredOff) {
+    if (session.OpenSteps(OPENING, STATUS_ERROR) != ChipStatus::Done)
         return Ending::Failed;
-    };
 
-    status(STATUS_INITIALIZING);
-    sleeper.Sleep(WAIT_STEP_MS);
-    status(STATUS_DETECTING);
-    sleeper.Sleep(WAIT_STEP_MS);
-    if (!programmer.Open())
-        return fail(NoProgrammerMessage(programmer));
-
-    status(STATUS_TESTING);
-    sleeper.Sleep(WAIT_STEP_MS);
-    if (!programmer.TestHardware())
-        return fail(MSG_BAD_ANSWER);
-
-    status(STATUS_HARDWARE_OK);
-    sleeper.Sleep(WAIT_STEP_MS);
-    if (!programmer.PowerOn())
-        return fail(MSG_NOT_RESPONDING);
-
-    status(STATUS_READING);
+    session.Info(STATUS_READING);
     // Every block must lie inside the buffer, whatever length the caller passed.
     const int length = job.length < READ_BUFFER_SIZE ? job.length : READ_BUFFER_SIZE;
     const int blocks = BlocksOf(length);
     port.Progress(0, blocks);
     int done = 0;
     // The abort is looked at only after a block was read, so the block in flight always completes.
-    const ChipStatus read = ReadFlashBlocks(programmer, job.buffer, blocks, [&] {
+    const ChipStatus read = ReadFlashBlocks(session.Programmer(), job.buffer, blocks, [&] {
         if (job.abort->load() != 0)
             return false;
         port.Progress(++done, blocks);
         return true;
     });
-    if (read == ChipStatus::Failed)
-        return fail(MSG_NOT_RESPONDING);
+    if (read == ChipStatus::Failed) {
+        port.Message(MSG_NOT_RESPONDING, MsgIcon::Error);
+        session.Error(STATUS_ERROR);
+        return Ending::Failed;
+    }
     if (read == ChipStatus::Aborted) {
-        programmer.PowerOff();
+        session.PowerOff(true);
         poweredOff = true;
-        status(STATUS_ABORTED);
+        session.Info(STATUS_ABORTED);
         return Ending::Aborted;
     }
     job.succeeded->store(1);
-    status(STATUS_SUCCESS);
-    programmer.PowerOff();
+    session.Info(STATUS_SUCCESS);
+    session.PowerOff(true);
     poweredOff = true;
     return Ending::Done;
 }
 
 } // namespace
 
-ReadResult ReadFlashThread(const ReadJob& job, IOperationPort& port, ISleeper& sleeper) {
-    CProgrammer programmer;
-    programmer.SetLocation(job.location);
+ReadResult ReadFlashThread(IProgrammer& link, const ReadJob& job, IOperationPort& port, ISleeper& sleeper) {
+    CChipSession session(link, port, sleeper, nullptr, job.location);
     bool poweredOff = false;
     ReadResult result;
-    result.ending = ReadBlocks(job, port, sleeper, programmer, poweredOff);
+    result.ending = ReadBlocks(job, port, session, poweredOff);
     // A failure after Open would leave the target powered otherwise.
-    if (programmer.IsOpen() && !poweredOff)
-        programmer.PowerOff();
+    if (!poweredOff)
+        session.PowerOff(true);
     port.Ended(result.ending);
-    programmer.Close();
+    session.Close();
     return result;
 }
 

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "image/FirmwareBuffer.h"
+#include "link/IProgrammer.h"
 #include "ops/Port.h"
 #include "ops/Sleeper.h"
 
@@ -43,8 +44,9 @@ struct ReadResult {
 // The worker. Its status texts are rows (the status "Error" an error row, the others information),
 // its failures message boxes (Message, which may block); Progress(0, blocks) when the block phase
 // starts, from which on an abort is looked at, then one step per block read; Ended last. PowerOff
-// before the connection is released whenever a device was held.
-ReadResult ReadFlashThread(const ReadJob& job, IOperationPort& port, ISleeper& sleeper);
+// before the connection is released whenever a device was held. Works on link, which it opens and
+// closes.
+ReadResult ReadFlashThread(IProgrammer& link, const ReadJob& job, IOperationPort& port, ISleeper& sleeper);
 
 // Hands a finished read to the image. When every block was read: "Flash Read Success", then the
 // staging buffer's first m_imageSize bytes into the image; true. Otherwise "Error : No Data Read !!!"

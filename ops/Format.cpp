@@ -3,7 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "link/Programmer.h"
+#include "link/IProgrammer.h"
 #include "ops/Texts.h"
 
 std::string FormatText(const char* format, ...) {
@@ -15,7 +15,7 @@ std::string FormatText(const char* format, ...) {
     return text;
 }
 
-std::vector<std::string> NoProgrammerReasons(const CProgrammer& programmer) {
+std::vector<std::string> NoProgrammerReasons(const IProgrammer& programmer) {
     std::vector<std::string> reasons;
     if (programmer.AccessDenied())
         reasons.push_back(MSG_ACCESS_DENIED);
@@ -24,15 +24,9 @@ std::vector<std::string> NoProgrammerReasons(const CProgrammer& programmer) {
     return reasons;
 }
 
-std::string NoProgrammerMessage(const CProgrammer& programmer) {
+std::string NoProgrammerMessage(const IProgrammer& programmer) {
     std::string text = MSG_NO_PROGRAMMER;
     for (const std::string& reason : NoProgrammerReasons(programmer))
         text += "\n" + reason;
     return text;
-}
-
-void ReleaseProgrammer(CProgrammer& programmer) {
-    if (programmer.IsOpen())
-        programmer.PowerOff();
-    programmer.Close();
 }

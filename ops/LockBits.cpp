@@ -1,6 +1,8 @@
 #include "ops/LockBits.h"
 
-#include "link/Programmer.h"
+#include <vector>
+
+#include "ops/ChipSession.h"
 #include "ops/Format.h"
 #include "ops/Texts.h"
 
@@ -56,60 +58,40 @@ int ModeFromBoxes(const LockBoxes& boxes) {
 
 namespace {
 
-// Open, TestHardware, PowerOn with their messages. False when the button's work cannot go on; the
-// device (if held) is then still to be powered off and released by the caller.
-bool Prepare(CProgrammer& programmer, IOperationPort& port, const std::string& location) {
-    programmer.SetLocation(location);
-    if (!programmer.Open()) {
-        port.Message(NoProgrammerMessage(programmer), MsgIcon::Error);
-        return false;
-    }
-    if (!programmer.TestHardware()) {
-        port.Message(MSG_BAD_ANSWER, MsgIcon::Error);
-        return false;
-    }
-    if (!programmer.PowerOn()) {
-        port.Message(MSG_NOT_RESPONDING, MsgIcon::Error);
-        return false;
-    }
-    return true;
-}
+// Open, TestHardware, PowerOn with their messages, no waits.
+constexpr OpeningStep OPENING[] = {{OpeningStep::Open}, {OpeningStep::Test}, {OpeningStep::PowerOn}};
 
 } // namespace
 
-LockResult WriteLockBitsToChip(const LockJob& job, IOperationPort& port, ISleeper&) {
+LockResult WriteLockBitsToChip(IProgrammer& link, const LockJob& job, IOperationPort& port,
+                               ISleeper& sleeper) {
     LockResult result;
     result.boxes = job.boxes;
-    CProgrammer programmer;
-    bool ok = Prepare(programmer, port, job.location);
-    if (ok && !programmer.WriteLockMode(1)) {
-        port.Message(MSG_NOT_RESPONDING, MsgIcon::Error);
-        ok = false;
+    CChipSession session(link, port, sleeper, nullptr, job.location);
+    bool ok = session.OpenSteps(OPENING) == ChipStatus::Done;
+    if (ok) {
+        // Mode 1, then one more per ticked box, lowest first.
+        std::vector<int> modes = {1};
+        const int ticked[3] = {job.boxes.m_lb1, job.boxes.m_lb2, job.boxes.m_lb3};
+        for (int k = 0; k < 3; ++k)
+            if (ticked[k])
+                modes.push_back(k + 2);
+        CycleReport report;
+        ok = session.WriteLockModes(modes, LockReport::Messages, report);
     }
-    const int ticked[3] = {job.boxes.m_lb1, job.boxes.m_lb2, job.boxes.m_lb3};
-    for (int k = 0; ok && k < 3; ++k) {
-        if (!ticked[k])
-            continue;
-        const int mode = k + 2;
-        if (!programmer.WriteLockMode(mode)) {
-            port.Message(MSG_NOT_RESPONDING, MsgIcon::Error);
-            ok = false;
-        } else {
-            port.Message(FormatText(MSG_DEVICE_LOCKED, mode), MsgIcon::Information);
-        }
-    }
-    ReleaseProgrammer(programmer);
+    result.powerOffFailed = !session.Release();
     result.ok = ok;
     return result;
 }
 
-LockResult ReadLockBitsFromChip(const LockJob& job, IOperationPort& port, ISleeper&) {
+LockResult ReadLockBitsFromChip(IProgrammer& link, const LockJob& job, IOperationPort& port,
+                                ISleeper& sleeper) {
     LockResult result;
     result.boxes = job.boxes;
-    CProgrammer programmer;
-    bool ok = Prepare(programmer, port, job.location);
+    CChipSession session(link, port, sleeper, nullptr, job.location);
+    bool ok = session.OpenSteps(OPENING) == ChipStatus::Done;
     if (ok) {
-        const uint8_t value = programmer.ReadLockBits(&ok);
+        const uint8_t value = session.Programmer().ReadLockBits(&ok);
         if (!ok) {
             // A failed request is no news about the chip: the boxes stay as they are.
             port.Message(MSG_NOT_RESPONDING, MsgIcon::Error);
@@ -123,7 +105,7 @@ LockResult ReadLockBitsFromChip(const LockJob& job, IOperationPort& port, ISleep
             }
         }
     }
-    ReleaseProgrammer(programmer);
+    result.powerOffFailed = !session.Release();
     result.ok = ok;
     return result;
 }

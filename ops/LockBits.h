@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "link/IProgrammer.h"
 #include "ops/Port.h"
 #include "ops/Sleeper.h"
 
@@ -47,18 +48,22 @@ struct LockJob {
 };
 
 struct LockResult {
-    bool ok = false;    // every mode asked for was written, or the status byte was read
-    uint8_t status = 0; // Read: the status byte as received, unmasked
-    LockBoxes boxes;    // Read: the job's boxes with the lock-bit boxes set by the status
+    bool ok = false;             // every mode asked for was written, or the status byte was read
+    uint8_t status = 0;          // Read: the status byte as received, unmasked
+    LockBoxes boxes;             // Read: the job's boxes with the lock-bit boxes set by the status
+    bool powerOffFailed = false; // the PowerOff at the end failed (its message was shown)
 };
 
 // Write: Open, TestHardware, PowerOn, then lock modes 1 and one more per ticked box, lowest first,
 // with "Device Locked - Lock Mode = %d" after each of modes 2..4. A failed mode shows
 // "Error : Programmer Not Responding, Please Remove and Reconnect Again" and no higher mode is sent.
-// There are no waits; the sleeper is there for the sequences' one shape.
-LockResult WriteLockBitsToChip(const LockJob& job, IOperationPort& port, ISleeper& sleeper);
+// There are no waits; the sleeper is there for the sequences' one shape. Both buttons end with
+// PowerOff; one that fails shows that the target may still be powered.
+LockResult WriteLockBitsToChip(IProgrammer& link, const LockJob& job, IOperationPort& port,
+                               ISleeper& sleeper);
 
 // Read: Open, TestHardware, PowerOn, ReadLockBits; shows the table's message and sets the three
 // lock-bit boxes by it. A failed request shows the not-responding error and leaves the boxes as they
 // were.
-LockResult ReadLockBitsFromChip(const LockJob& job, IOperationPort& port, ISleeper& sleeper);
+LockResult ReadLockBitsFromChip(IProgrammer& link, const LockJob& job, IOperationPort& port,
+                                ISleeper& sleeper);

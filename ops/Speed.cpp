@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "link/Programmer.h"
+#include "ops/ChipSession.h"
 #include "ops/Format.h"
 #include "ops/Texts.h"
 
@@ -14,20 +14,14 @@ constexpr int WAIT_BEFORE_READ_MS = 100;
 constexpr int WAIT_BEFORE_SET_MS = 250;
 constexpr int WAIT_AFTER_SET_MS = 100;
 
-// Open, then TestHardware after its wait, each failure with its message. False when the dialog's
-// work cannot go on; the device (if held) is still to be released by the caller.
-bool Reach(CProgrammer& programmer, IOperationPort& port, ISleeper& sleeper, bool& noProgrammer) {
-    if (!programmer.Open()) {
-        port.Message(NoProgrammerMessage(programmer), MsgIcon::Error);
-        noProgrammer = true;
-        return false;
-    }
-    sleeper.Sleep(WAIT_BEFORE_TEST_MS);
-    if (!programmer.TestHardware()) {
-        port.Message(MSG_BAD_ANSWER, MsgIcon::Error);
-        return false;
-    }
-    return true;
+// Open, then TestHardware after its wait, each failure with its message.
+constexpr OpeningStep REACH[] = {
+    {OpeningStep::Open}, {OpeningStep::Wait, WAIT_BEFORE_TEST_MS}, {OpeningStep::Test}};
+
+bool Reach(CChipSession& session, bool& noProgrammer) {
+    const ChipStatus status = session.OpenSteps(REACH);
+    noProgrammer = status == ChipStatus::NoProgrammer;
+    return status == ChipStatus::Done;
 }
 
 } // namespace
@@ -62,12 +56,12 @@ int SpeedPositionFromKhz(int khz) {
     return -1;
 }
 
-SpeedOpening OpenSpeed(const SpeedJob& job, IOperationPort& port, ISleeper& sleeper) {
+SpeedOpening OpenSpeed(IProgrammer& link, const SpeedJob& job, IOperationPort& port, ISleeper& sleeper) {
     SpeedOpening opening;
-    CProgrammer programmer;
-    programmer.SetLocation(job.location);
+    CChipSession session(link, port, sleeper, nullptr, job.location);
+    IProgrammer& programmer = session.Programmer();
     sleeper.Sleep(WAIT_BEFORE_OPEN_MS);
-    if (Reach(programmer, port, sleeper, opening.noProgrammer)) {
+    if (Reach(session, opening.noProgrammer)) {
         sleeper.Sleep(WAIT_BEFORE_READ_MS);
         bool ok = false;
         const uint8_t code = programmer.GetSpeed(&ok);
@@ -82,16 +76,16 @@ SpeedOpening OpenSpeed(const SpeedJob& job, IOperationPort& port, ISleeper& slee
                 opening.position = position;
         }
     }
-    ReleaseProgrammer(programmer);
+    opening.powerOffFailed = !session.Release();
     return opening;
 }
 
-SpeedResult ConfirmSpeed(const SpeedJob& job, IOperationPort& port, ISleeper& sleeper) {
+SpeedResult ConfirmSpeed(IProgrammer& link, const SpeedJob& job, IOperationPort& port, ISleeper& sleeper) {
     const int position = std::clamp(job.position, 0, SPEED_SLIDER_MAX);
     SpeedResult result;
-    CProgrammer programmer;
-    programmer.SetLocation(job.location);
-    if (Reach(programmer, port, sleeper, result.noProgrammer)) {
+    CChipSession session(link, port, sleeper, nullptr, job.location);
+    IProgrammer& programmer = session.Programmer();
+    if (Reach(session, result.noProgrammer)) {
         sleeper.Sleep(WAIT_BEFORE_SET_MS);
         const int code = SpeedCodeFromPosition(position);
         programmer.SetSpeed(static_cast<uint8_t>(code)); // the read-back alone decides
@@ -104,6 +98,6 @@ SpeedResult ConfirmSpeed(const SpeedJob& job, IOperationPort& port, ISleeper& sl
         else
             port.Message(MSG_SPEED_NOT_CHANGED, MsgIcon::Error);
     }
-    ReleaseProgrammer(programmer);
+    result.powerOffFailed = !session.Release();
     return result;
 }

@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "link/IProgrammer.h"
 #include "ops/Port.h"
 #include "ops/Sleeper.h"
 
@@ -29,23 +30,26 @@ struct SpeedJob {
 };
 
 struct SpeedOpening {
-    bool stayOpen = false;     // false: a message was shown and the dialog ends with Cancel
-    int position = 0;          // where the slider stands (0 unless a code 0..3 was read)
-    int code = -1;             // the byte GetSpeed returned, -1 when none was read
-    bool noProgrammer = false; // no programmer could be used (the first message says so)
+    bool stayOpen = false;       // false: a message was shown and the dialog ends with Cancel
+    int position = 0;            // where the slider stands (0 unless a code 0..3 was read)
+    int code = -1;               // the byte GetSpeed returned, -1 when none was read
+    bool noProgrammer = false;   // no programmer could be used (the first message says so)
+    bool powerOffFailed = false; // the PowerOff at the end failed (its message was shown)
 };
 
 // The dialog's opening: waits 100 ms, Open, 250 ms, TestHardware, 100 ms, GetSpeed; each failure
 // shows its message (a failed GetSpeed: "Error : Programmer Not Responding, Please Remove and
-// Reconnect Again") and closes the dialog. PowerOff before the device is released.
-SpeedOpening OpenSpeed(const SpeedJob& job, IOperationPort& port, ISleeper& sleeper);
+// Reconnect Again") and closes the dialog. PowerOff before the device is released; one that fails
+// shows that the target may still be powered.
+SpeedOpening OpenSpeed(IProgrammer& link, const SpeedJob& job, IOperationPort& port, ISleeper& sleeper);
 
 struct SpeedResult {
-    bool changed = false;      // the read-back equals the code written
-    bool noProgrammer = false; // no programmer could be used (the first message says so)
+    bool changed = false;        // the read-back equals the code written
+    bool noProgrammer = false;   // no programmer could be used (the first message says so)
+    bool powerOffFailed = false; // the PowerOff at the end failed (its message was shown)
 };
 
 // OK: Open, 250 ms, TestHardware, 250 ms, SetSpeed(3 - position), 100 ms, GetSpeed; "Programming
 // Speed Changed Successfuly !" only when the read-back succeeded and equals the code written.
 // PowerOff before the device is released. The dialog ends afterwards in every case.
-SpeedResult ConfirmSpeed(const SpeedJob& job, IOperationPort& port, ISleeper& sleeper);
+SpeedResult ConfirmSpeed(IProgrammer& link, const SpeedJob& job, IOperationPort& port, ISleeper& sleeper);

@@ -104,6 +104,9 @@ constexpr const char* MSG_SPEED_NOT_CHANGED = "Error: Cannot Change Programming 
 constexpr const char* ROW_POWER_OFF_FAILED = "Power Off Failed : the Target May Still be Powered"; // [error]
 constexpr const char* ROW_DISCONNECT_FIRST =
     "Disconnect the Programmer Before Removing the Chip"; // [info], after it
+// The message-box operations' form of the two rows above, after a PowerOff that failed.
+constexpr const char* MSG_POWER_OFF_FAILED = "Power Off Failed : the Target May Still be Powered\n"
+                                             "Disconnect the Programmer Before Removing the Chip";
 
 // ---- Identity of the chip, where the caller asks for it (the command line) ----
 constexpr const char* ROW_CATALOGUE_CHIP = "Catalogue Chip : %s"; // [info], the catalogue name

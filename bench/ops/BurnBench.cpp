@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "chips/ChipCatalogue.h"
+#include "link/Programmer.h"
 #include "ops/Burn.h"
 #include "ops/Sleeper.h"
 #include "sim/SimApi.h"
@@ -104,7 +105,8 @@ Figures BurnOnce(int chip, double delayMs) {
     g_transferCount = 0;
     const double cpu0 = CpuSeconds();
     const auto t0 = std::chrono::steady_clock::now();
-    const BurnResult result = BurnThreadProc(job, ui, sleeper);
+    CProgrammer link;
+    const BurnResult result = BurnThreadProc(link, job, ui, sleeper);
     const auto t1 = std::chrono::steady_clock::now();
     const double cpu1 = CpuSeconds();
 

@@ -13,6 +13,7 @@
 #include <wx/statbox.h>
 #include <wx/stattext.h>
 
+#include "link/ProgrammerModels.h"
 #include "ops/Format.h"
 #include "ops/Texts.h"
 #include "ops/dlg/DialogSupport.h"
@@ -192,8 +193,9 @@ void CBurnDlg::OnInitDialog(wxInitDialogEvent&) {
     m_job.lastAddress = g_burnLastAddress;
     m_job.autoLock = m_autoLock;
     m_job.lockLevel = m_lockLevel;
+    m_link = MakeProgrammer();
     ISleeper& sleeper = DeviceDialogSleeper(m_sleeper);
-    StartWorker([this, &sleeper] { BurnThreadProc(m_job, *m_workerPort, sleeper); });
+    StartWorker([this, &sleeper] { BurnThreadProc(*m_link, m_job, *m_workerPort, sleeper); });
 }
 
 void CBurnDlg::StepProgress() {

@@ -108,6 +108,7 @@ private:
     wxTimer m_timer;
     CProgressModel m_bar; // what the bar and the percentage label show
     std::unique_ptr<IOperationPort> m_workerPort;
+    std::unique_ptr<IProgrammer> m_link; // the worker's, made when it starts
     BurnJob m_job;
     CRealSleeper m_sleeper;
     bool m_initialised = false;

@@ -5,6 +5,7 @@
 #include <wx/statbox.h>
 #include <wx/stattext.h>
 
+#include "link/ProgrammerModels.h"
 #include "ops/dlg/DialogSupport.h"
 #include "ops/dlg/DialogTexts.h"
 #include "res/AppMessages.h"
@@ -77,14 +78,15 @@ void CLockBitsDlg::OnLb3(wxCommandEvent&) {
 void CLockBitsDlg::OnWriteLockBits(wxCommandEvent&) {
     TransferDataFromWindow();
     CAppMessagePort messages(this);
-    WriteLockBitsToChip(LockJob{*this, {}}, messages, DeviceDialogSleeper(m_sleeper));
+    WriteLockBitsToChip(*MakeProgrammer(), LockJob{*this, {}}, messages, DeviceDialogSleeper(m_sleeper));
 }
 
 void CLockBitsDlg::OnReadLockBits(wxCommandEvent&) {
     TransferDataFromWindow();
     CAppMessagePort messages(this);
     static_cast<LockBoxes&>(*this) =
-        ReadLockBitsFromChip(LockJob{*this, {}}, messages, DeviceDialogSleeper(m_sleeper)).boxes;
+        ReadLockBitsFromChip(*MakeProgrammer(), LockJob{*this, {}}, messages, DeviceDialogSleeper(m_sleeper))
+            .boxes;
     TransferDataToWindow();
 }
 

@@ -9,6 +9,7 @@
 #include <wx/statbox.h>
 #include <wx/stattext.h>
 
+#include "link/ProgrammerModels.h"
 #include "ops/dlg/DialogSupport.h"
 #include "ops/dlg/DialogTexts.h"
 #include "res/AppMessages.h"
@@ -93,8 +94,9 @@ void CReadFlashDlg::OnInitDialog(wxInitDialogEvent&) {
 
     m_job = ReadJob{};
     m_job.length = g_readLength;
+    m_link = MakeProgrammer();
     ISleeper& sleeper = DeviceDialogSleeper(m_sleeper);
-    StartWorker([this, &sleeper] { ReadFlashThread(m_job, *m_workerPort, sleeper); });
+    StartWorker([this, &sleeper] { ReadFlashThread(*m_link, m_job, *m_workerPort, sleeper); });
 }
 
 void CReadFlashDlg::OnAbort(wxCommandEvent&) {

@@ -45,6 +45,7 @@ private:
     wxGenericAnimationCtrl* m_animation = nullptr;
 
     std::unique_ptr<IOperationPort> m_workerPort;
+    std::unique_ptr<IProgrammer> m_link; // the worker's, made when it starts
     ReadJob m_job;
     CRealSleeper m_sleeper;
     bool m_initialised = false;

@@ -5,6 +5,7 @@
 #include <wx/statbox.h>
 #include <wx/stattext.h>
 
+#include "link/ProgrammerModels.h"
 #include "ops/Speed.h"
 #include "ops/dlg/DialogSupport.h"
 #include "ops/dlg/DialogTexts.h"
@@ -54,7 +55,8 @@ bool CSpeedDlg::OnInitDialog() {
     m_slider->SetTick(1);
     // The dialog is not on the screen yet: its messages belong to the main window.
     CAppMessagePort messages(nullptr);
-    const SpeedOpening opening = OpenSpeed(SpeedJob{}, messages, DeviceDialogSleeper(m_sleeper));
+    const SpeedOpening opening =
+        OpenSpeed(*MakeProgrammer(), SpeedJob{}, messages, DeviceDialogSleeper(m_sleeper));
     if (!opening.stayOpen)
         return false;
     m_slider->SetValue(opening.position);
@@ -73,7 +75,8 @@ void CSpeedDlg::OnHScroll(wxCommandEvent& event) {
 
 void CSpeedDlg::OnOK(wxCommandEvent&) {
     CAppMessagePort messages(this);
-    ConfirmSpeed(SpeedJob{m_slider->GetValue(), {}}, messages, DeviceDialogSleeper(m_sleeper));
+    ConfirmSpeed(*MakeProgrammer(), SpeedJob{m_slider->GetValue(), {}}, messages,
+                 DeviceDialogSleeper(m_sleeper));
     // The dialog ends after OK whether the speed changed or not.
     EndModal(wxID_OK);
 }

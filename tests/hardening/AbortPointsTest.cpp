@@ -17,6 +17,7 @@
 #include "HardeningSupport.h"
 #include "OpsTestUtil.h"
 #include "image/FirmwareBuffer.h"
+#include "link/Programmer.h"
 #include "ops/Burn.h"
 #include "ops/FlashRead.h"
 #include "ops/Texts.h"
@@ -122,7 +123,8 @@ TEST(AbortPoints, BurnAbortedAtRandomPointsEndsCleanly) {
         CAbortUi abortUi;
         BurnResult result;
         std::thread worker([&] {
-            result = BurnThreadProc(job, ui, sleeper);
+            CProgrammer link;
+            result = BurnThreadProc(link, job, ui, sleeper);
             reached.Reach();
             abortUi.WorkerEnded();
         });
@@ -203,7 +205,8 @@ TEST(AbortPoints, BurnAbortedBeforeTheEraseKeepsTheChip) {
         CAbortUi abortUi;
         BurnResult result;
         std::thread worker([&] {
-            result = BurnThreadProc(job, ui, sleeper);
+            CProgrammer link;
+            result = BurnThreadProc(link, job, ui, sleeper);
             abortUi.WorkerEnded();
         });
         reached.Wait();
@@ -257,7 +260,8 @@ TEST(AbortPoints, FlashReadAbortedAtRandomPointsLeavesTheImageAlone) {
                 reached.Reach();
         };
         std::thread worker([&] {
-            ReadFlashThread(job, ui, sleeper);
+            CProgrammer link;
+            ReadFlashThread(link, job, ui, sleeper);
             reached.Reach();
         });
         if (point > 0)

@@ -93,7 +93,8 @@ struct CBurnRig {
     std::vector<uint8_t> readBack = std::vector<uint8_t>(BURN_BUFFER_SIZE, 0x00);
     BurnResult result;
 
-    void Run(const BurnJob& job) { result = BurnThreadProc(job, ui, sleeper); }
+    CProgrammer link;
+    void Run(const BurnJob& job) { result = BurnThreadProc(link, job, ui, sleeper); }
 
     // The job for data (the rest of the buffer 0xFF), burned as a chip of flashSize bytes.
     BurnJob Job(const std::vector<uint8_t>& data, int flashSize) {

@@ -55,7 +55,8 @@ TEST(FlashRead, WholeChipIntoTheStagingBuffer) {
     ReadJob job; // the process-wide buffer and flags
     job.length = 8192;
 
-    EXPECT_EQ(ReadFlashThread(job, ui, sleeper).ending, Ending::Done);
+    CProgrammer link;
+    EXPECT_EQ(ReadFlashThread(link, job, ui, sleeper).ending, Ending::Done);
 
     EXPECT_EQ(ui.Log(), Join({START, READING, {"I Success !", "ended done"}}));
     EXPECT_EQ(ui.PhaseStarts(), 1) << "the blocks, and with them Abort, start once";
@@ -133,7 +134,8 @@ TEST(FlashRead, Failures) {
         std::vector<uint8_t> buffer(READ_BUFFER_SIZE);
         std::atomic<int32_t> succeeded{0}, abort{0};
         ReadJob job{8192, buffer.data(), &succeeded, &abort, ""};
-        ReadFlashThread(job, ui, sleeper);
+        CProgrammer link;
+        ReadFlashThread(link, job, ui, sleeper);
         EXPECT_EQ(ui.Log(), c.log) << c.what;
         EXPECT_EQ(VendorRequests(bus), c.requests) << c.what;
         EXPECT_EQ(succeeded.load(), 0) << c.what;
@@ -154,7 +156,8 @@ TEST(FlashRead, UnpluggedMidRead) {
     std::vector<uint8_t> buffer(READ_BUFFER_SIZE);
     std::atomic<int32_t> succeeded{0}, abort{0};
     ReadJob job{12288, buffer.data(), &succeeded, &abort, ""};
-    ReadFlashThread(job, ui, sleeper);
+    CProgrammer link;
+    ReadFlashThread(link, job, ui, sleeper);
     EXPECT_EQ(ui.Log(), Join({START, READING, {std::string("error: ") + MSG_NOT_RESPONDING}, FAILED}));
     EXPECT_EQ(ui.Progress().size(), 497u);
     EXPECT_EQ(succeeded.load(), 0);
@@ -181,7 +184,8 @@ TEST(FlashRead, AbortOnARealThread) {
     };
     std::promise<void> ended;
     std::thread worker([&] {
-        ReadFlashThread(job, ui, sleeper);
+        CProgrammer link;
+        ReadFlashThread(link, job, ui, sleeper);
         ended.set_value();
     });
     atGate.get_future().wait();

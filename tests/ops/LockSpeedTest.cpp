@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
+#include "link/Programmer.h"
 #include "ops/LockBits.h"
 #include "ops/Speed.h"
 #include "ops/Texts.h"
@@ -130,7 +133,8 @@ TEST(LockBits, Write) {
         PrepareBus(bus, c.rig, Device(c.failAt));
         CEventRecorder messages;
         CRecordingSleeper sleeper;
-        EXPECT_EQ(WriteLockBitsToChip(LockJob{c.boxes, ""}, messages, sleeper).ok, c.ok) << c.what;
+        CProgrammer link;
+        EXPECT_EQ(WriteLockBitsToChip(link, LockJob{c.boxes, ""}, messages, sleeper).ok, c.ok) << c.what;
         EXPECT_TRUE(sleeper.Waits().empty()) << c.what;
         EXPECT_EQ(messages.Log(), c.shown) << c.what;
         EXPECT_EQ(VendorRequests(bus), c.requests) << c.what;
@@ -215,7 +219,8 @@ TEST(LockBits, Read) {
             bus.SetLockMode(0, 3);
         CEventRecorder messages;
         CRecordingSleeper sleeper;
-        const LockResult result = ReadLockBitsFromChip(LockJob{before, ""}, messages, sleeper);
+        CProgrammer link;
+        const LockResult result = ReadLockBitsFromChip(link, LockJob{before, ""}, messages, sleeper);
         const LockBoxes& boxes = result.boxes;
         const uint8_t status = result.ok ? result.status : 0xAA;
         EXPECT_EQ(result.ok, c.ok) << c.what;
@@ -301,7 +306,8 @@ TEST(ProgrammingSpeed, Opening) {
         PrepareBus(bus, c.rig, Device(c.failAt, c.stored));
         CEventRecorder messages;
         CRecordingSleeper sleeper;
-        const SpeedOpening opening = OpenSpeed(SpeedJob{}, messages, sleeper);
+        CProgrammer link;
+        const SpeedOpening opening = OpenSpeed(link, SpeedJob{}, messages, sleeper);
         EXPECT_EQ(opening.stayOpen, c.stayOpen) << c.what;
         EXPECT_EQ(opening.position, c.position) << c.what;
         EXPECT_EQ(opening.code, c.stayOpen ? c.stored : -1) << c.what;
@@ -387,12 +393,68 @@ TEST(ProgrammingSpeed, Confirming) {
         PrepareBus(bus, c.rig, Device(c.failAt, 2));
         CEventRecorder messages;
         CRecordingSleeper sleeper;
-        EXPECT_EQ(ConfirmSpeed(SpeedJob{c.position, ""}, messages, sleeper).changed, c.ok) << c.what;
+        CProgrammer link;
+        EXPECT_EQ(ConfirmSpeed(link, SpeedJob{c.position, ""}, messages, sleeper).changed, c.ok) << c.what;
         EXPECT_EQ(messages.Log(), c.shown) << c.what;
         EXPECT_EQ(VendorRequests(bus), c.requests) << c.what;
         EXPECT_EQ(sleeper.Waits(), c.waits) << c.what;
         if (c.storedAfter >= 0) {
             EXPECT_EQ(bus.State(0).speedCode, c.storedAfter) << c.what;
         }
+    }
+}
+
+// A PowerOff that fails at the end is told after what the operation found, as the burn tells it:
+// the target may still be powered. The result of the operation itself stands.
+TEST(LockBitsAndSpeed, FailedPowerOffIsTold) {
+    const std::string powerOff = std::string("error: ") + MSG_POWER_OFF_FAILED;
+    const struct Case {
+        const char* what;
+        int failAt;                                                        // the PowerOff
+        std::function<bool(IProgrammer&, IOperationPort&, ISleeper&)> run; // true: the result stands
+        Shown shown;
+    } cases[] = {
+        {"Write Lock Bits",
+         7,
+         [](IProgrammer& link, IOperationPort& port, ISleeper& sleeper) {
+             const LockResult r = WriteLockBitsToChip(link, LockJob{{1, 1, 1, 0}, ""}, port, sleeper);
+             return r.ok && r.powerOffFailed;
+         },
+         {"info: Device Locked - Lock Mode = 2", "info: Device Locked - Lock Mode = 3",
+          "info: Device Locked - Lock Mode = 4", powerOff}},
+        {"Read Lock Bits",
+         4,
+         [](IProgrammer& link, IOperationPort& port, ISleeper& sleeper) {
+             const LockResult r = ReadLockBitsFromChip(link, LockJob{}, port, sleeper);
+             return r.ok && r.powerOffFailed;
+         },
+         {"info: Device is NOT locked !!!", powerOff}},
+        {"Programming Speed opening",
+         3,
+         [](IProgrammer& link, IOperationPort& port, ISleeper& sleeper) {
+             const SpeedOpening r = OpenSpeed(link, SpeedJob{}, port, sleeper);
+             return r.stayOpen && r.powerOffFailed;
+         },
+         {powerOff}},
+        {"Programming Speed OK",
+         4,
+         [](IProgrammer& link, IOperationPort& port, ISleeper& sleeper) {
+             const SpeedResult r = ConfirmSpeed(link, SpeedJob{3, ""}, port, sleeper);
+             return r.changed && r.powerOffFailed;
+         },
+         {std::string("info: ") + MSG_SPEED_CHANGED, powerOff}},
+    };
+    for (const Case& c : cases) {
+        sim::CSimBus bus;
+        PrepareBus(bus, Rig::Good, Device(c.failAt));
+        CEventRecorder messages;
+        CRecordingSleeper sleeper;
+        CProgrammer link;
+        EXPECT_TRUE(c.run(link, messages, sleeper)) << c.what;
+        EXPECT_EQ(messages.Log(), c.shown) << c.what;
+        const std::vector<Req> requests = VendorRequests(bus);
+        ASSERT_FALSE(requests.empty()) << c.what;
+        EXPECT_EQ(requests.back().request, R_POWER_OFF) << c.what;
+        EXPECT_EQ(static_cast<int>(requests.size()), c.failAt) << c.what;
     }
 }
