@@ -11,11 +11,13 @@
 #include "Version.h"
 #include "chips/ChipCatalogue.h"
 #include "cli/Events.h"
+#include "cli/ExitStatus.h"
 #include "cli/Gang.h"
 #include "image/Checksum.h"
 #include "image/FirmwareBuffer.h"
 #include "image/HexDump.h"
 #include "link/ProgrammerModels.h"
+#include "link/TracingProgrammer.h"
 #include "ops/Burn.h"
 #include "ops/ChipOps.h"
 #include "ops/FileCommands.h"
@@ -31,36 +33,15 @@
 
 namespace {
 
-// What a script hears of a chip operation.
-int ExitFor(ChipStatus status) {
-    switch (status) {
-    case ChipStatus::Done:
-        return EXIT_DONE;
-    case ChipStatus::NoProgrammer:
-        return EXIT_NO_PROGRAMMER;
-    case ChipStatus::NoChip:
-    case ChipStatus::UnknownChip:
-    case ChipStatus::WrongChip:
-    case ChipStatus::Locked:
-        return EXIT_CHIP;
-    case ChipStatus::Failed:
-    case ChipStatus::Mismatch:
-    case ChipStatus::NotBlank:
-    case ChipStatus::Aborted:
-        break;
-    }
-    return EXIT_FAILED;
-}
-
 // The command line's own hints after a refusal: what to give it to go on. Through the port, so that
 // a gang's worker hands them on too.
-void PrintHint(ChipStatus status, IOperationPort& port) {
-    if (status == ChipStatus::UnknownChip)
+void PrintHint(Result status, IOperationPort& port) {
+    if (status == Result::UnknownChip)
         port.Message("Name the chip with --chip NAME to program it as that chip.", MsgIcon::Error);
-    else if (status == ChipStatus::WrongChip)
+    else if (status == Result::WrongChip)
         port.Message("Put the chip asked for into the socket, or give --force to go on with --chip's size.",
                      MsgIcon::Error);
-    else if (status == ChipStatus::Locked)
+    else if (status == Result::Locked)
         port.Message("Give --force to read the chip all the same (it answers with a pattern, not its flash).",
                      MsgIcon::Error);
 }
@@ -116,7 +97,7 @@ std::string CycleResultLine(const CycleReport& report) {
         line += std::string("  ") + ChipName(report.chip);
     if (report.serial >= 0)
         line += "  serial " + std::to_string(report.serial);
-    if (report.outcome == CycleOutcome::Failed && !report.failure.empty())
+    if (report.outcome == Result::Failed && !report.failure.empty())
         line += "  " + report.failure;
     if (report.powerOffFailed)
         line += std::string("  ") + ROW_POWER_OFF_FAILED;
@@ -168,7 +149,7 @@ public:
         if (m_quiet)
             m_console.Out(CycleResultLine(report));
     }
-    void Ended(Ending) override {
+    void Ended(Result) override {
         StopClock();
         m_console.EndProgress();
     }
@@ -283,10 +264,21 @@ bool InputsFit(const CliOptions& options, const std::string& path, IOperationPor
     return false;
 }
 
-// The link a command's sequence works on.
-std::unique_ptr<IProgrammer> LinkFor(const CliOptions&) {
-    return MakeProgrammer();
-}
+// The link a command's sequence works on: the programmer, behind a tracer that tells every request
+// on standard error with --verbose.
+class CCommandLink {
+public:
+    CCommandLink(const CliOptions& options, CConsole& console) : m_programmer(MakeProgrammer()) {
+        if (options.verbose)
+            m_tracer = std::make_unique<CTracingProgrammer>(
+                *m_programmer, [&console](const std::string& line) { console.Err("usb: " + line); });
+    }
+    IProgrammer& operator*() { return m_tracer ? *m_tracer : *m_programmer; }
+
+private:
+    std::unique_ptr<IProgrammer> m_programmer;
+    std::unique_ptr<IProgrammer> m_tracer;
+};
 
 ChipExpectation ExpectationOf(const CliOptions& options) {
     return ChipExpectation{true, options.chip, options.force};
@@ -326,7 +318,7 @@ int RunBurn(const CliOptions& options, CConsole& console) {
 
     bool aborted = false;
     BurnResult result;
-    const std::unique_ptr<IProgrammer> link = LinkFor(options);
+    CCommandLink link(options, console);
     RunInterruptible([&] { result = BurnThreadProc(*link, job, port, sleeper); },
                      [&](const CWakePipe& done) {
                          // At "Write More Chips ?" the signal is a No: nothing is running to abort.
@@ -339,19 +331,18 @@ int RunBurn(const CliOptions& options, CConsole& console) {
                          }
                          CConsoleAbortPort abortPort(port);
                          consolePort.SetDonePipe(&done);
-                         aborted =
-                             AbortBurn(abortPort, consolePort, running, abort) != AbortOutcome::NotRunning;
+                         aborted = AbortBurn(abortPort, consolePort, running, abort) != Result::NotRunning;
                      });
     console.EndProgress();
     console.Out(consolePort.ElapsedText());
 
-    if (aborted || result.ending == BurnEnding::Abort)
+    if (aborted || result.ending == Result::Aborted)
         return EXIT_FAILED;
-    if (result.ending == BurnEnding::Failure) {
+    if (result.ending == Result::Failed) {
         PrintHint(result.status, shown);
         if (!source.Loaded())
             PrintReason(source.Path(), source.SystemError(), shown);
-        return result.chipsWritten == 0 ? ExitFor(result.status) : EXIT_FAILED;
+        return result.chipsWritten == 0 ? ExitStatusOf(result.status) : EXIT_FAILED;
     }
     const bool allWritten = result.chipsWritten > 0 && result.chipsFailed == 0 && result.lockFailures == 0 &&
                             result.powerOffFailures == 0 && !logPort.Failed();
@@ -361,14 +352,15 @@ int RunBurn(const CliOptions& options, CConsole& console) {
 // ---- the chip operations: info, read, verify, blank, erase, lock ----
 
 // Runs job, Ctrl+C aborting it after the block in transfer or before its next step.
-ChipResult RunChip(ChipJob job, const CliOptions& options, CConsolePort& port, std::atomic<int32_t>& abort) {
+ChipResult RunChip(ChipJob job, const CliOptions& options, CConsole& console, CConsolePort& port,
+                   std::atomic<int32_t>& abort) {
     job.expect = ExpectationOf(options);
     job.readLocked = options.force;
     job.abort = &abort;
     job.location = options.programmer;
     CRealSleeper sleeper;
     ChipResult result;
-    const std::unique_ptr<IProgrammer> link = LinkFor(options);
+    CCommandLink link(options, console);
     RunInterruptible([&] { result = RunChipJob(*link, job, port, sleeper); },
                      [&](const CWakePipe&) { abort.store(1); });
     return result;
@@ -389,11 +381,11 @@ int RunChipCommand(ChipAction action, const CliOptions& options, CConsole& conso
         source = std::make_unique<CFileImageSource>(options.files[0]);
         job.source = source.get();
     }
-    const ChipResult result = RunChip(job, options, port, abort);
+    const ChipResult result = RunChip(job, options, console, port, abort);
     console.EndProgress();
     PrintHint(result.status, port);
-    if (result.status != ChipStatus::Done || action != ChipAction::Read)
-        return ExitFor(result.status);
+    if (result.status != Result::Done || action != ChipAction::Read)
+        return ExitStatusOf(result.status);
 
     // The file first: "Flash Read Success" only once it holds the chip's flash; quiet or not, that is
     // the result.
@@ -437,7 +429,7 @@ int RunSpeed(const CliOptions& options, CConsole& console) {
     CRealSleeper sleeper;
     SpeedJob job;
     job.location = options.programmer;
-    const std::unique_ptr<IProgrammer> link = LinkFor(options);
+    CCommandLink link(options, console);
     // A target that may still be powered is a failure, whatever else was done.
     if (options.speedKhz > 0) {
         job.position = SpeedPositionFromKhz(options.speedKhz);

@@ -53,7 +53,7 @@ struct CSocket {
     int status = -1; // the worker's exit status
 
     // Verified, and the worker found nothing else wrong (a log line, a PowerOff).
-    bool Clean() const { return outcome == CycleOutcomeName(CycleOutcome::Verified) && status == EXIT_DONE; }
+    bool Clean() const { return outcome == CycleOutcomeName(Result::Done) && status == EXIT_DONE; }
 };
 
 // Starts this program on one programmer for one chip; its events come on the pipe it returns.

@@ -143,8 +143,8 @@ bool ParseCommandLine(int argc, const char* const* argv, CliOptions& options, st
         const bool takesValue = name == "--chip" || name == "--programmer" || name == "--lock" ||
                                 name == "--write" || name == "--set" || name == "--serial" ||
                                 name == "--serial-file" || name == "--log" || name == "--events";
-        const bool isFlag =
-            name == "--more" || name == "--force" || name == "--sum" || name == "--quiet" || name == "--all";
+        const bool isFlag = name == "--more" || name == "--force" || name == "--sum" || name == "--quiet" ||
+                            name == "--all" || name == "--verbose";
         if (!takesValue && !isFlag) {
             error = "unknown option " + Quoted(name);
             return false;
@@ -191,6 +191,8 @@ bool ParseCommandLine(int argc, const char* const* argv, CliOptions& options, st
             }
             options.speedKhz = khz;
             commandOptions.push_back(name);
+        } else if (name == "--verbose") {
+            options.verbose = true;
         } else if (name == "--more" || name == "--force" || name == "--sum" || name == "--quiet" ||
                    name == "--all") {
             (name == "--more"    ? options.more
@@ -322,6 +324,7 @@ Options:
   --programmer BUS/DEVICE    the programmer at this place, as 'list' prints it;
                              default: the first one found that no other program is using
   --quiet                    only results and failures
+  --verbose                  every vendor request with its result and time, on standard error
   --help                     print this help
   --version                  print the version
 

@@ -30,12 +30,13 @@ struct CliOptions {
     std::string
         programmer; // "BUS/DEVICE", numbers padded to three digits as the bus names them; empty: first found
 
-    int lockMode = 0;   // burn --lock: lock modes 1..lockMode after each verified chip; 0: no lock
-    bool more = false;  // burn --more: ask "Write More Chips ?" after each chip
-    int writeMode = 0;  // lock --write: lock modes 1..writeMode; 0: read the lock bits
-    int speedKhz = 0;   // speed --set: 3000, 750, 188 or 94; 0: read the speed
-    bool sum = false;   // dump --sum: the checksums instead of the rows
-    bool quiet = false; // only results and failures
+    int lockMode = 0;     // burn --lock: lock modes 1..lockMode after each verified chip; 0: no lock
+    bool more = false;    // burn --more: ask "Write More Chips ?" after each chip
+    int writeMode = 0;    // lock --write: lock modes 1..writeMode; 0: read the lock bits
+    int speedKhz = 0;     // speed --set: 3000, 750, 188 or 94; 0: read the speed
+    bool sum = false;     // dump --sum: the checksums instead of the rows
+    bool quiet = false;   // only results and failures
+    bool verbose = false; // every vendor request, its result and time, on standard error
 
     // burn's production line: a serial number in every chip, a line of the log per chip cycle, every
     // attached programmer at once.

@@ -18,8 +18,6 @@ namespace {
 constexpr int WAIT_AFTER_WRITE_MS = 300;
 constexpr int WAIT_ABORT_END_MS = 500;
 
-enum class CycleEnd { Asked, Failure, Abort };
-
 class CBurnWorker {
 public:
     CBurnWorker(IProgrammer& link, const BurnJob& job, IOperationPort& port, ISleeper& sleeper)
@@ -30,20 +28,20 @@ public:
 
     BurnResult Run() {
         for (;;) {
-            const CycleEnd end = Cycle();
-            if (end == CycleEnd::Failure)
+            const Result end = Cycle();
+            if (end == Result::Failed)
                 return EndFailure();
-            if (end == CycleEnd::Abort)
+            if (end == Result::Aborted)
                 return EndAbort();
             // A socket that may still be powered is no place to change the chip: no question then.
             if (!PowerOff()) {
-                m_result.status = ChipStatus::Failed;
+                m_result.status = Result::Failed;
                 m_port.CycleEnded(m_report);
-                return EndAfterPowerOff(BurnEnding::Failure, Ending::Failed);
+                return EndAfterPowerOff(Result::Failed);
             }
             m_port.CycleEnded(m_report);
             if (!m_port.Ask(Question::WriteMore))
-                return EndAfterPowerOff(BurnEnding::NoMore, Ending::Done);
+                return EndAfterPowerOff(Result::Done);
         }
     }
 
@@ -65,30 +63,30 @@ private:
     void Step() { m_port.Progress(++m_stepsDone, 2 * m_blocks); }
 
     bool PowerOff() {
-        if (m_session.PowerOff(m_result.status == ChipStatus::Failed))
+        if (m_session.PowerOff(m_result.status == Result::Failed))
             return true;
         m_report.powerOffFailed = true;
-        if (m_report.failure.empty() && m_report.outcome != CycleOutcome::Verified)
+        if (m_report.failure.empty() && m_report.outcome != Result::Done)
             m_report.failure = ROW_POWER_OFF_FAILED;
         ++m_result.powerOffFailures;
         return false;
     }
 
     // The cycle failed with status; its rows are out.
-    CycleEnd Failed(ChipStatus status) {
-        m_report.outcome = CycleOutcome::Failed;
+    Result Failed(Result status) {
+        m_report.outcome = Result::Failed;
         m_result.status = status;
         ++m_result.chipsFailed;
-        return CycleEnd::Failure;
+        return Result::Failed;
     }
 
-    CycleEnd Aborted() {
-        m_report.outcome = CycleOutcome::Aborted;
-        m_result.status = ChipStatus::Aborted;
-        return CycleEnd::Abort;
+    Result Aborted() {
+        m_report.outcome = Result::Aborted;
+        m_result.status = Result::Aborted;
+        return Result::Aborted;
     }
 
-    CycleEnd Cycle() {
+    Result Cycle() {
         m_report = CycleReport{};
         m_report.cycle = ++m_cycles;
         m_stepsDone = 0;
@@ -96,30 +94,30 @@ private:
         if (m_result.chipsWritten > 0)
             Info(FormatText(ROW_CHIP_START, m_result.chipsWritten + 1));
 
-        ChipStatus status = m_session.Start(m_report);
+        Result status = m_session.Start(m_report);
         int chip = -1;
-        if (status == ChipStatus::Done)
+        if (status == Result::Done)
             status = m_session.CheckIdentity(m_job.expect, m_report, chip);
-        if (status == ChipStatus::Done && m_job.source != nullptr) {
+        if (status == Result::Done && m_job.source != nullptr) {
             const uint8_t* image = nullptr;
             int32_t lastAddress = 0;
             if (!m_job.source->PrepareChip(chip, m_report, m_port, image, lastAddress)) {
                 if (m_report.failure.empty())
                     m_report.failure = "image not prepared";
-                status = AbortRequested() ? ChipStatus::Aborted : ChipStatus::Failed;
+                status = AbortRequested() ? Result::Aborted : Result::Failed;
             } else {
                 SetImage(image, lastAddress);
             }
         }
-        if (status == ChipStatus::Done && AbortRequested())
-            status = ChipStatus::Aborted;
-        if (status == ChipStatus::Aborted)
+        if (status == Result::Done && AbortRequested())
+            status = Result::Aborted;
+        if (status == Result::Aborted)
             return Aborted();
-        if (status != ChipStatus::Done)
+        if (status != Result::Done)
             return Failed(status);
 
         if (!m_session.Erase(m_report))
-            return Failed(ChipStatus::Failed);
+            return Failed(Result::Failed);
 
         // A failed read gives 0, the 3000 kHz line.
         const char* speedLine = ROW_SPEED[Programmer().GetSpeed() & 3];
@@ -130,10 +128,10 @@ private:
         for (int a = 0; a < m_lastAddress; a += PROGRAMMER_BLOCK) {
             if (!IsBlankBlock(image + a)) {
                 if (!Programmer().WriteBlock(static_cast<uint16_t>(a), image + a, PROGRAMMER_BLOCK)) {
-                    m_session.Fail(ChipStatus::Failed, ROW_BURN_FAILED, m_report);
+                    m_session.Fail(Result::Failed, ROW_BURN_FAILED, m_report);
                     Error(ROW_NOT_RESPONDING);
                     Info(ROW_RECONNECT_UPPER);
-                    return Failed(ChipStatus::Failed);
+                    return Failed(Result::Failed);
                 }
                 if (AbortRequested())
                     return Aborted();
@@ -145,19 +143,19 @@ private:
         Info(speedLine);
 
         uint8_t* readBack = m_job.readBack;
-        const ChipStatus read = ReadFlashBlocks(Programmer(), readBack, m_blocks, [this] {
+        const Result read = ReadFlashBlocks(Programmer(), readBack, m_blocks, [this] {
             if (AbortRequested())
                 return false;
             Step();
             return true;
         });
-        if (read == ChipStatus::Aborted)
+        if (read == Result::Aborted)
             return Aborted();
-        if (read != ChipStatus::Done) {
-            m_session.Fail(ChipStatus::Failed, ROW_VERIFY_FAILED, m_report);
+        if (read != Result::Done) {
+            m_session.Fail(Result::Failed, ROW_VERIFY_FAILED, m_report);
             Error(ROW_NOT_RESPONDING);
             Info(ROW_RECONNECT_UPPER);
-            return Failed(ChipStatus::Failed);
+            return Failed(Result::Failed);
         }
 
         const int first = CompareFlash(readBack, image, m_lastAddress + 1).first;
@@ -167,21 +165,21 @@ private:
             Error(difference);
             Error(ROW_TASK_FAILED);
             Info(ROW_TRY_AGAIN);
-            m_report.outcome = CycleOutcome::Failed;
+            m_report.outcome = Result::Failed;
             m_report.failure = MismatchFailure(difference);
             ++m_result.chipsFailed;
-            return CycleEnd::Asked;
+            return Result::Done;
         }
 
         Success(ROW_VERIFY_OK);
         Success(ROW_BURN_COMPLETED);
         Info(ROW_THANKYOU);
         ++m_result.chipsWritten;
-        m_report.outcome = CycleOutcome::Verified;
+        m_report.outcome = Result::Done;
         m_port.ChipVerified(m_result.chipsWritten);
         if (m_job.autoLock)
             Lock();
-        return CycleEnd::Asked;
+        return Result::Done;
     }
 
     // A chip left unlocked is no chip as asked for: its cycle reports the failed mode, though the
@@ -190,7 +188,7 @@ private:
         Info(ROW_AUTO_LOCK);
         if (!m_session.WriteLockModes(m_job.lockLevel, m_report)) {
             ++m_result.lockFailures;
-            m_report.outcome = CycleOutcome::Failed;
+            m_report.outcome = Result::Failed;
             m_report.failure = FormatText(ROW_LOCK_FAILED, m_report.lockMode + 1);
         }
     }
@@ -199,8 +197,8 @@ private:
         PowerOff();
         m_port.CycleEnded(m_report);
         m_job.running->store(0);
-        m_result.ending = BurnEnding::Failure;
-        m_port.Ended(Ending::Failed);
+        m_result.ending = Result::Failed;
+        m_port.Ended(Result::Failed);
         m_session.Close();
         return m_result;
     }
@@ -209,18 +207,18 @@ private:
         PowerOff();
         m_port.CycleEnded(m_report);
         m_job.running->store(0);
-        m_result.ending = BurnEnding::Abort;
-        m_port.Ended(Ending::Aborted);
+        m_result.ending = Result::Aborted;
+        m_port.Ended(Result::Aborted);
         Wait(WAIT_ABORT_END_MS);
         m_session.Close();
         return m_result;
     }
 
     // PowerOff was sent at the end of the cycle.
-    BurnResult EndAfterPowerOff(BurnEnding ending, Ending event) {
+    BurnResult EndAfterPowerOff(Result ending) {
         m_job.running->store(0);
         m_result.ending = ending;
-        m_port.Ended(event);
+        m_port.Ended(ending);
         m_session.Close();
         return m_result;
     }
@@ -261,19 +259,19 @@ std::string RowTimeText(std::time_t t) {
     return text;
 }
 
-AbortOutcome AbortBurn(IOperationPort& port, IWorkerWait& worker, std::atomic<int32_t>& running,
-                       std::atomic<int32_t>& abort) {
+Result AbortBurn(IOperationPort& port, IWorkerWait& worker, std::atomic<int32_t>& running,
+                 std::atomic<int32_t>& abort) {
     if (!port.Ask(Question::AbortBurn))
-        return AbortOutcome::Declined;
+        return Result::Declined;
     if (running.load() == 0)
-        return AbortOutcome::NotRunning;
+        return Result::NotRunning;
     port.Row(RowKind::Error, ROW_ABORTING);
     abort.store(1);
     if (worker.WaitForWorker(BURN_ABORT_WAIT_MS)) {
         port.Row(RowKind::Error, ROW_ABORTED);
-        port.Ended(Ending::Aborted);
-        return AbortOutcome::Ended;
+        port.Ended(Result::Aborted);
+        return Result::Aborted;
     }
     port.Message(MSG_CANNOT_END_BURNER, MsgIcon::Error);
-    return AbortOutcome::TimedOut;
+    return Result::TimedOut;
 }

@@ -28,12 +28,6 @@ extern std::atomic<int32_t> g_burnRunning;
 // by the worker. The worker looks at it only after a block it wrote or read.
 extern std::atomic<int32_t> g_burnAbort;
 
-enum class BurnEnding {
-    Failure, // a chip cycle failed before its question (no programmer, no chip, a failed request)
-    Abort,   // the user's abort took effect after a block
-    NoMore,  // the user answered No to "Write More Chips ?"
-};
-
 // Gives each chip cycle its image once the chip in the socket is known: the command line loads its
 // file then, within that chip's flash size, and writes a serial number into it. Runs on the worker
 // before the erase. chip is the catalogue chip to use (-1 when the burn does not check the chip).
@@ -64,12 +58,13 @@ struct BurnJob {
 
 // What it came to.
 struct BurnResult {
-    BurnEnding ending = BurnEnding::Failure;
-    int chipsWritten = 0;                 // verified chips (a failed lock does not undo the count)
-    int chipsFailed = 0;                  // cycles that failed or did not verify
-    int lockFailures = 0;                 // chips whose lock modes were not all written
-    int powerOffFailures = 0;             // cycles whose PowerOff failed: the target may have stayed powered
-    ChipStatus status = ChipStatus::Done; // why the last failed cycle failed
+    Result ending = Result::Failed; // Done: the user wanted no further chip; Failed: a cycle failed
+                                    // before its question; Aborted
+    int chipsWritten = 0;           // verified chips (a failed lock does not undo the count)
+    int chipsFailed = 0;            // cycles that failed or did not verify
+    int lockFailures = 0;           // chips whose lock modes were not all written
+    int powerOffFailures = 0;       // cycles whose PowerOff failed: the target may have stayed powered
+    Result status = Result::Done;   // why the last failed cycle failed
 };
 
 // The worker's whole life: chip cycles until an ending, reported through port (rows, progress of
@@ -94,18 +89,11 @@ public:
     virtual bool WaitForWorker(int ms) = 0;
 };
 
-enum class AbortOutcome {
-    Declined,   // the user answered No
-    NotRunning, // the worker had already ended: nothing done
-    Ended,      // the worker ended within the wait; "Aborted By User" added
-    TimedOut,   // "Cannot End Burner Thread" shown; the worker enables Close itself when it ends
-};
-
 constexpr int BURN_ABORT_WAIT_MS = 10000;
 
 // The Abort button, on the user-interface thread: asks "Burn in Progress. Are you sure want to
 // Abort ?"; then, while the worker runs, the error row "Aborting ...", sets abort, waits for the worker
 // up to 10000 ms, and reports the error row "Aborted By User" and Ended(Aborted), or shows "Cannot
-// End Burner Thread".
-AbortOutcome AbortBurn(IOperationPort& port, IWorkerWait& worker, std::atomic<int32_t>& running,
-                       std::atomic<int32_t>& abort);
+// End Burner Thread". Declined, NotRunning, Aborted (the worker ended within the wait) or TimedOut.
+Result AbortBurn(IOperationPort& port, IWorkerWait& worker, std::atomic<int32_t>& running,
+                 std::atomic<int32_t>& abort);

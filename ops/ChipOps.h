@@ -35,7 +35,7 @@ struct ChipJob {
 };
 
 struct ChipResult {
-    ChipStatus status = ChipStatus::Failed;
+    Result status = Result::Failed;
     CycleReport identity; // product, signature, catalogue chip, failure, lock mode written
     int chip = -1;        // the chip used
     int32_t length = 0;   // bytes read: the chip's flash size

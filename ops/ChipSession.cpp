@@ -28,23 +28,23 @@ CChipSession::CChipSession(IProgrammer& link, IOperationPort& port, ISleeper& sl
     m_programmer.SetLocation(location);
 }
 
-ChipStatus CChipSession::Fail(ChipStatus status, const std::string& reason, CycleReport& report) {
+Result CChipSession::Fail(Result status, const std::string& reason, CycleReport& report) {
     Error(reason);
     if (report.failure.empty())
         report.failure = reason;
     return status;
 }
 
-ChipStatus CChipSession::Start(CycleReport& report) {
+Result CChipSession::Start(CycleReport& report) {
     Info(ROW_INITIALIZING);
     m_sleeper.Sleep(WAIT_INITIALIZING_MS);
 
     // An abort is honoured before every step, so that nothing reaches the chip after it.
     if (AbortRequested())
-        return ChipStatus::Aborted;
+        return Result::Aborted;
     Info(ROW_DETECTING);
     if (!m_programmer.Open()) {
-        const ChipStatus status = Fail(ChipStatus::NoProgrammer, ROW_NO_PROGRAMMER, report);
+        const Result status = Fail(Result::NoProgrammer, ROW_NO_PROGRAMMER, report);
         for (const std::string& reason : NoProgrammerReasons(m_programmer))
             Error(reason);
         return status;
@@ -58,9 +58,9 @@ ChipStatus CChipSession::Start(CycleReport& report) {
     Info(ROW_TESTING);
     m_sleeper.Sleep(WAIT_TEST_MS);
     if (AbortRequested())
-        return ChipStatus::Aborted;
+        return Result::Aborted;
     if (!m_programmer.TestHardware())
-        return Fail(ChipStatus::Failed, ROW_NOT_RESPONDING, report);
+        return Fail(Result::Failed, ROW_NOT_RESPONDING, report);
     Success(ROW_HARDWARE_OK);
 
     Info(ROW_POWERING_ON);
@@ -75,9 +75,9 @@ ChipStatus CChipSession::Start(CycleReport& report) {
     Info(ROW_AUTO_DETECTING);
     m_sleeper.Sleep(WAIT_SIGNATURE_MS);
     if (AbortRequested())
-        return ChipStatus::Aborted;
+        return Result::Aborted;
     if (!m_programmer.ReadSignature()) {
-        const ChipStatus status = Fail(ChipStatus::Failed, ROW_NOT_RESPONDING, report);
+        const Result status = Fail(Result::Failed, ROW_NOT_RESPONDING, report);
         Info(ROW_RECONNECT_LOWER);
         return status;
     }
@@ -85,18 +85,18 @@ ChipStatus CChipSession::Start(CycleReport& report) {
     report.signatureRead = true;
     std::copy(signature, signature + 3, report.signature);
     if (signature[0] == 0xFF && signature[1] == 0xFF && signature[2] == 0xFF) {
-        const ChipStatus status = Fail(ChipStatus::NoChip, ROW_NO_CHIP, report);
+        const Result status = Fail(Result::NoChip, ROW_NO_CHIP, report);
         Info(ROW_INSERT_CHIP);
         return status;
     }
     report.chip = FindChipBySignature(signature);
     Success(FormatText(ROW_FOUND_CHIP, ChipNameFromSignature(signature).c_str()));
     Info(FormatText(ROW_SIGNATURE, unsigned{signature[0]}, unsigned{signature[1]}, unsigned{signature[2]}));
-    return ChipStatus::Done;
+    return Result::Done;
 }
 
-ChipStatus CChipSession::OpenSteps(const OpeningStep* steps, size_t count, const char* failureRow) {
-    auto fail = [&](ChipStatus status, const std::string& message) {
+Result CChipSession::OpenSteps(const OpeningStep* steps, size_t count, const char* failureRow) {
+    auto fail = [&](Result status, const std::string& message) {
         m_port.Message(message, MsgIcon::Error);
         if (failureRow != nullptr)
             Error(failureRow);
@@ -113,70 +113,70 @@ ChipStatus CChipSession::OpenSteps(const OpeningStep* steps, size_t count, const
             break;
         case OpeningStep::Open:
             if (!m_programmer.Open())
-                return fail(ChipStatus::NoProgrammer, NoProgrammerMessage(m_programmer));
+                return fail(Result::NoProgrammer, NoProgrammerMessage(m_programmer));
             break;
         case OpeningStep::Test:
             if (!m_programmer.TestHardware())
-                return fail(ChipStatus::Failed, MSG_BAD_ANSWER);
+                return fail(Result::Failed, MSG_BAD_ANSWER);
             break;
         case OpeningStep::PowerOn:
             if (!m_programmer.PowerOn())
-                return fail(ChipStatus::Failed, MSG_NOT_RESPONDING);
+                return fail(Result::Failed, MSG_NOT_RESPONDING);
             break;
         }
     }
-    return ChipStatus::Done;
+    return Result::Done;
 }
 
-ChipStatus CChipSession::CheckIdentity(const ChipExpectation& expect, CycleReport& report, int& chip) {
-    const ChipStatus status = Identity(expect, report, chip);
-    if (status == ChipStatus::Done)
+Result CChipSession::CheckIdentity(const ChipExpectation& expect, CycleReport& report, int& chip) {
+    const Result status = Identity(expect, report, chip);
+    if (status == Result::Done)
         m_port.Identified(report);
     return status;
 }
 
-ChipStatus CChipSession::Identity(const ChipExpectation& expect, CycleReport& report, int& chip) {
+Result CChipSession::Identity(const ChipExpectation& expect, CycleReport& report, int& chip) {
     chip = -1;
     if (!expect.check)
-        return ChipStatus::Done;
+        return Result::Done;
     // The desktop's name covers two chips only; the catalogue tells the others.
     if (report.chip >= 0)
         Info(FormatText(ROW_CATALOGUE_CHIP, ChipName(report.chip)));
     if (expect.chip < 0) {
         if (report.chip < 0) {
             const uint8_t* s = report.signature;
-            return Fail(ChipStatus::UnknownChip,
+            return Fail(Result::UnknownChip,
                         FormatText(ROW_UNKNOWN_SIGNATURE, unsigned{s[0]}, unsigned{s[1]}, unsigned{s[2]}),
                         report);
         }
         chip = report.chip;
-        return ChipStatus::Done;
+        return Result::Done;
     }
     // A signature of no catalogue chip is the asked chip's business: that is what asking is for.
     if (report.chip >= 0 && report.chip != expect.chip) {
         if (!expect.force)
-            return Fail(ChipStatus::WrongChip,
+            return Fail(Result::WrongChip,
                         FormatText(ROW_WRONG_CHIP, ChipName(report.chip), ChipName(expect.chip)), report);
         Info(FormatText(ROW_FORCED_CHIP, ChipName(expect.chip)));
     }
     chip = expect.chip;
-    return ChipStatus::Done;
+    return Result::Done;
 }
 
 int BlocksOf(int length) {
     return length > 0 ? (length + PROGRAMMER_BLOCK - 1) / PROGRAMMER_BLOCK : 0;
 }
 
-ChipStatus ReadFlashBlocks(IProgrammer& programmer, uint8_t* buffer, int blocks,
-                           const std::function<bool()>& after) {
+Result ReadFlashBlocks(IProgrammer& programmer, uint8_t* buffer, int blocks,
+                       const std::function<bool()>& after) {
     for (int block = 0; block < blocks; ++block) {
         const int address = block * PROGRAMMER_BLOCK;
         if (!programmer.ReadBlock(static_cast<uint16_t>(address), buffer + address))
-            return ChipStatus::Failed;
+            return Result::Failed;
         if (!after())
-            return ChipStatus::Aborted;
+            return Result::Aborted;
     }
-    return ChipStatus::Done;
+    return Result::Done;
 }
 
 FlashComparison CompareFlash(const uint8_t* flash, const uint8_t* image, int length) {
@@ -203,7 +203,7 @@ bool CChipSession::Erase(CycleReport& report) {
     Info(ROW_ERASING);
     report.erased = true;
     if (!m_programmer.EraseChip()) {
-        Fail(ChipStatus::Failed, ROW_NOT_RESPONDING, report);
+        Fail(Result::Failed, ROW_NOT_RESPONDING, report);
         Info(ROW_RECONNECT_LOWER);
         return false;
     }

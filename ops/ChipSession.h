@@ -18,20 +18,6 @@
 #include "ops/Port.h"
 #include "ops/Sleeper.h"
 
-// How an operation on a chip came out, as a script would act on it.
-enum class ChipStatus {
-    Done,         // everything asked for was done, and found as it should be
-    Failed,       // a request failed (the rows say which), or a file could not be read or written
-    NoProgrammer, // no programmer could be used: none attached, in use, or not this user's
-    NoChip,       // the socket is empty (signature 0xFF 0xFF 0xFF)
-    UnknownChip,  // the signature is no catalogue chip's, and no chip was asked for
-    WrongChip,    // another catalogue chip than the one asked for is in the socket
-    Locked,       // lock mode 3 or 4: the flash cannot be read
-    Mismatch,     // the chip's flash differs from the image
-    NotBlank,     // a byte of the flash is not 0xFF
-    Aborted,      // the user's abort took effect
-};
-
 // What the caller knows of the chip it wants. Without a check, the signature only names the chip
 // and the caller's size is used whatever the socket holds (the desktop program's burn).
 struct ChipExpectation {
@@ -61,22 +47,21 @@ public:
     // "Initializing..." and its 500 ms, detecting, the hardware test after 500 ms, four power-on
     // steps of 250 ms, 1000 ms, the signature and the chip's name, with the burn's rows. Fills
     // report (product, signature, chip) and, when it ends otherwise than Done, report.failure.
-    ChipStatus Start(CycleReport& report);
+    Result Start(CycleReport& report);
 
     // The message-box dialogs' opening: the steps in order. A failed Open shows why no programmer
     // could be used (NoProgrammer), a failed hardware test "Error : Programer Does Not Answer
     // Properly", a failed PowerOn the not-responding message (Failed); after the message, the error
     // row failureRow when given. Done when every step went through.
-    template <size_t N>
-    ChipStatus OpenSteps(const OpeningStep (&steps)[N], const char* failureRow = nullptr) {
+    template <size_t N> Result OpenSteps(const OpeningStep (&steps)[N], const char* failureRow = nullptr) {
         return OpenSteps(steps, N, failureRow);
     }
-    ChipStatus OpenSteps(const OpeningStep* steps, size_t count, const char* failureRow);
+    Result OpenSteps(const OpeningStep* steps, size_t count, const char* failureRow);
 
     // The chip to use by the expectation: Done with chip set to the catalogue index (for a
     // check-less expectation, -1), or UnknownChip / WrongChip with an error row, before anything
     // was written. A catalogue chip is named in an information row. Done reports Identified.
-    ChipStatus CheckIdentity(const ChipExpectation& expect, CycleReport& report, int& chip);
+    Result CheckIdentity(const ChipExpectation& expect, CycleReport& report, int& chip);
 
     // "Erasing Chip ...", the erase, 500 ms, "Chip Erased". A failed erase: the not-responding rows;
     // false. report.erased is set before the request goes out.
@@ -108,10 +93,10 @@ public:
     void Error(const std::string& text) { m_port.Row(RowKind::Error, text); }
     void Success(const std::string& text) { m_port.Row(RowKind::Success, text); }
     // The error row reason, kept as the cycle's failure when it has none yet; returns status.
-    ChipStatus Fail(ChipStatus status, const std::string& reason, CycleReport& report);
+    Result Fail(Result status, const std::string& reason, CycleReport& report);
 
 private:
-    ChipStatus Identity(const ChipExpectation& expect, CycleReport& report, int& chip);
+    Result Identity(const ChipExpectation& expect, CycleReport& report, int& chip);
 
     IOperationPort& m_port;
     ISleeper& m_sleeper;
@@ -128,8 +113,8 @@ int BlocksOf(int length);
 // Reads blocks 0 .. blocks - 1 of the flash into buffer, one request each. after runs once a block
 // was read (the block in flight always completes); false from it stops the read: Aborted. A block
 // that cannot be read: Failed, with nothing reported (the caller's rows say it).
-ChipStatus ReadFlashBlocks(IProgrammer& programmer, uint8_t* buffer, int blocks,
-                           const std::function<bool()>& after);
+Result ReadFlashBlocks(IProgrammer& programmer, uint8_t* buffer, int blocks,
+                       const std::function<bool()>& after);
 
 // How length bytes of flash compare with image (null: with the blank 0xFF): the first address that
 // differs (-1 for none) and how many do.

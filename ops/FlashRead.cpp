@@ -31,9 +31,9 @@ constexpr OpeningStep OPENING[] = {
 
 // Reads until done, aborted or failed. Returns with the device held or not; the caller releases it.
 // poweredOff tells whether PowerOff was already sent.
-Ending ReadBlocks(const ReadJob& job, IOperationPort& port, CChipSession& session, bool& poweredOff) {
-    if (session.OpenSteps(OPENING, STATUS_ERROR) != ChipStatus::Done)
-        return Ending::Failed;
+Result ReadBlocks(const ReadJob& job, IOperationPort& port, CChipSession& session, bool& poweredOff) {
+    if (session.OpenSteps(OPENING, STATUS_ERROR) != Result::Done)
+        return Result::Failed;
 
     session.Info(STATUS_READING);
     // Every block must lie inside the buffer, whatever length the caller passed.
@@ -42,28 +42,28 @@ Ending ReadBlocks(const ReadJob& job, IOperationPort& port, CChipSession& sessio
     port.Progress(0, blocks);
     int done = 0;
     // The abort is looked at only after a block was read, so the block in flight always completes.
-    const ChipStatus read = ReadFlashBlocks(session.Programmer(), job.buffer, blocks, [&] {
+    const Result read = ReadFlashBlocks(session.Programmer(), job.buffer, blocks, [&] {
         if (job.abort->load() != 0)
             return false;
         port.Progress(++done, blocks);
         return true;
     });
-    if (read == ChipStatus::Failed) {
+    if (read == Result::Failed) {
         port.Message(MSG_NOT_RESPONDING, MsgIcon::Error);
         session.Error(STATUS_ERROR);
-        return Ending::Failed;
+        return Result::Failed;
     }
-    if (read == ChipStatus::Aborted) {
+    if (read == Result::Aborted) {
         session.PowerOff(true);
         poweredOff = true;
         session.Info(STATUS_ABORTED);
-        return Ending::Aborted;
+        return Result::Aborted;
     }
     job.succeeded->store(1);
     session.Info(STATUS_SUCCESS);
     session.PowerOff(true);
     poweredOff = true;
-    return Ending::Done;
+    return Result::Done;
 }
 
 } // namespace

@@ -38,7 +38,7 @@ struct ReadJob {
 };
 
 struct ReadResult {
-    Ending ending = Ending::Failed; // Done: every block was read
+    Result ending = Result::Failed; // Done: every block was read
 };
 
 // The worker. Its status texts are rows (the status "Error" an error row, the others information),

@@ -68,7 +68,7 @@ LockResult WriteLockBitsToChip(IProgrammer& link, const LockJob& job, IOperation
     LockResult result;
     result.boxes = job.boxes;
     CChipSession session(link, port, sleeper, nullptr, job.location);
-    bool ok = session.OpenSteps(OPENING) == ChipStatus::Done;
+    bool ok = session.OpenSteps(OPENING) == Result::Done;
     if (ok) {
         // Mode 1, then one more per ticked box, lowest first.
         std::vector<int> modes = {1};
@@ -89,7 +89,7 @@ LockResult ReadLockBitsFromChip(IProgrammer& link, const LockJob& job, IOperatio
     LockResult result;
     result.boxes = job.boxes;
     CChipSession session(link, port, sleeper, nullptr, job.location);
-    bool ok = session.OpenSteps(OPENING) == ChipStatus::Done;
+    bool ok = session.OpenSteps(OPENING) == Result::Done;
     if (ok) {
         const uint8_t value = session.Programmer().ReadLockBits(&ok);
         if (!ok) {

@@ -34,7 +34,7 @@ void CProductionLogPort::CycleEnded(const CycleReport& report) {
     record.serial = record.hasSerial ? static_cast<uint64_t>(report.serial) : 0;
     record.lockMode = report.lockMode;
     record.outcome = report.outcome;
-    if (record.outcome == CycleOutcome::Failed)
+    if (record.outcome == Result::Failed)
         record.failure = report.failure;
     record.durationMs =
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - m_cycleStart)

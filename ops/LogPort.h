@@ -29,7 +29,7 @@ public:
     void Identified(const CycleReport& report) override { m_inner.Identified(report); }
     void ChipVerified(int chipsWritten) override { m_inner.ChipVerified(chipsWritten); }
     void CycleEnded(const CycleReport& report) override;
-    void Ended(Ending ending) override { m_inner.Ended(ending); }
+    void Ended(Result ending) override { m_inner.Ended(ending); }
     void Message(const std::string& text, MsgIcon icon) override { m_inner.Message(text, icon); }
     bool Ask(Question question) override;
 

@@ -21,14 +21,8 @@ std::string PercentText(int done, int total) {
     return text;
 }
 
-const char* CycleOutcomeName(CycleOutcome outcome) {
-    switch (outcome) {
-    case CycleOutcome::Verified:
+const char* CycleOutcomeName(Result outcome) {
+    if (outcome == Result::Done)
         return "verified";
-    case CycleOutcome::Aborted:
-        return "aborted";
-    case CycleOutcome::Failed:
-        break;
-    }
-    return "failed";
+    return outcome == Result::Aborted ? "aborted" : "failed";
 }

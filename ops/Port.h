@@ -14,6 +14,8 @@
 #include <cstdint>
 #include <string>
 
+#include "ops/Result.h"
+
 enum class RowKind {
     Information, // blue information sign
     Error,       // red cross
@@ -34,34 +36,20 @@ enum class Question {
 };
 const char* QuestionText(Question question);
 
-// How an operation ended.
-enum class Ending {
-    Done,    // it ran to its end (a burn: the user wanted no further chip)
-    Failed,  // a step failed; its rows or messages said which
-    Aborted, // the user's abort took effect
-};
-
-// What one chip cycle of a burn came to.
-enum class CycleOutcome {
-    Verified, // written and read back equal (a lock mode that failed is in lockFailed)
-    Failed,   // a step failed or the read-back differed; failure holds the row that says why
-    Aborted,  // the user's abort took effect during the cycle
-};
-
 struct CycleReport {
-    int cycle = 0; // 1 for the first cycle of the burn
-    CycleOutcome outcome = CycleOutcome::Failed;
-    std::string failure;         // the row that tells why the cycle failed, empty otherwise
-    bool signatureRead = false;  // signature holds the bytes the programmer returned
-    uint8_t signature[3] = {};   // in the order received
-    int chip = -1;               // the catalogue chip of that signature, -1 for none
-    std::string product;         // the programmer's product string, empty before it was found
-    std::string location;        // the programmer's "BUS/DEVICE", empty before it was found
-    int lockMode = 0;            // the highest lock mode written, 0 for none
-    bool lockFailed = false;     // a lock mode asked for was not written
-    bool erased = false;         // the chip's old content is gone (the erase was sent)
-    int64_t serial = -1;         // the serial number written into this chip's image, -1 for none
-    bool powerOffFailed = false; // the PowerOff at the end of the cycle failed
+    int cycle = 0;                   // 1 for the first cycle of the burn
+    Result outcome = Result::Failed; // Done: verified (a lock mode that failed is in lockFailed)
+    std::string failure;             // the row that tells why the cycle failed, empty otherwise
+    bool signatureRead = false;      // signature holds the bytes the programmer returned
+    uint8_t signature[3] = {};       // in the order received
+    int chip = -1;                   // the catalogue chip of that signature, -1 for none
+    std::string product;             // the programmer's product string, empty before it was found
+    std::string location;            // the programmer's "BUS/DEVICE", empty before it was found
+    int lockMode = 0;                // the highest lock mode written, 0 for none
+    bool lockFailed = false;         // a lock mode asked for was not written
+    bool erased = false;             // the chip's old content is gone (the erase was sent)
+    int64_t serial = -1;             // the serial number written into this chip's image, -1 for none
+    bool powerOffFailed = false;     // the PowerOff at the end of the cycle failed
 };
 
 class IOperationPort {
@@ -81,16 +69,13 @@ public:
     virtual void ChipVerified(int /*chipsWritten*/) {}
     virtual void CycleEnded(const CycleReport&) {}
     // The operation's last event.
-    virtual void Ended(Ending) {}
+    virtual void Ended(Result) {}
 
     // A message box with the application's caption and an OK button.
     virtual void Message(const std::string&, MsgIcon) {}
     // A Yes/No question without icon; true for Yes. A presenter that cannot ask answers No.
     virtual bool Ask(Question) { return false; }
 };
-
-// "verified", "failed" or "aborted": the outcome as the command line's lines and the log name it.
-const char* CycleOutcomeName(CycleOutcome outcome);
 
 // "%.1f" of 100 * done / total, "0.0" when total is 0 or less: every presenter's percentage.
 std::string PercentText(int done, int total);

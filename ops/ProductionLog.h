@@ -41,7 +41,7 @@ struct ProductionRecord {
     bool hasSerial = false;
     uint64_t serial = 0;
     int lockMode = 0; // 0: none written
-    CycleOutcome outcome = CycleOutcome::Failed;
+    Result outcome = Result::Failed;
     std::string failure; // the failing row's text (failed only); empty: null
     int64_t durationMs = 0;
 };

@@ -19,9 +19,9 @@ constexpr OpeningStep REACH[] = {
     {OpeningStep::Open}, {OpeningStep::Wait, WAIT_BEFORE_TEST_MS}, {OpeningStep::Test}};
 
 bool Reach(CChipSession& session, bool& noProgrammer) {
-    const ChipStatus status = session.OpenSteps(REACH);
-    noProgrammer = status == ChipStatus::NoProgrammer;
-    return status == ChipStatus::Done;
+    const Result status = session.OpenSteps(REACH);
+    noProgrammer = status == Result::NoProgrammer;
+    return status == Result::Done;
 }
 
 } // namespace

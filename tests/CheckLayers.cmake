@@ -25,6 +25,16 @@ foreach(f ${dialogs})
     endif()
 endforeach()
 
+# The sequences work on the IProgrammer they are given: none names the libusb model (so none makes
+# one), and the command line takes its link and its list from link/ProgrammerModels.h.
+file(GLOB_RECURSE users ${SOURCE_DIR}/ops/*.h ${SOURCE_DIR}/ops/*.cpp ${SOURCE_DIR}/cli/*.h ${SOURCE_DIR}/cli/*.cpp)
+foreach(f ${users})
+    file(STRINGS ${f} hits REGEX "CProgrammer|#[ \t]*include[ \t]*\"link/Programmer\.h\"")
+    if(hits)
+        set(bad "${bad}\n  names the libusb programmer instead of IProgrammer: ${f}: ${hits}")
+    endif()
+endforeach()
+
 file(GLOB cli ${SOURCE_DIR}/cli/*.h ${SOURCE_DIR}/cli/*.cpp)
 foreach(f ${cli})
     file(STRINGS ${f} hits REGEX

@@ -79,11 +79,11 @@ public:
     void CycleEnded(const CycleReport&) override {
         m_dlg.Post([dlg = &m_dlg] { dlg->m_timer.Stop(); });
     }
-    void Ended(Ending ending) override {
+    void Ended(Result ending) override {
         m_dlg.Post([dlg = &m_dlg, ending] {
             dlg->FinishTask();
             // An abort leaves the bar at its end; the percentage keeps what it read.
-            if (ending == Ending::Aborted) {
+            if (ending == Result::Aborted) {
                 dlg->m_bar.SetPos(2 * g_burnLastAddress);
                 dlg->ShowBarPosition();
             }
@@ -268,7 +268,7 @@ void CBurnDlg::OnAbortButton(wxCommandEvent&) {
         void Row(RowKind kind, const std::string& text) override {
             m_dlg.AddRowAfterPosted(kind, wxString::FromUTF8(text));
         }
-        void Ended(Ending) override {
+        void Ended(Result) override {
             m_dlg.m_closeButton->Enable();
             m_dlg.m_abortButton->Disable();
         }

@@ -34,9 +34,9 @@ public:
         });
     }
     // The animation stops after a complete or aborted read; it goes on after an error.
-    void Ended(Ending ending) override {
+    void Ended(Result ending) override {
         m_dlg.Post([dlg = &m_dlg, ending] {
-            if (ending != Ending::Failed)
+            if (ending != Result::Failed)
                 dlg->m_animation->Stop();
             dlg->m_closeButton->Enable();
             dlg->m_abortButton->Disable();

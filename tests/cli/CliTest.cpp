@@ -540,6 +540,34 @@ TEST_F(CliTest, LockBitsSpeedAndInfoRoundTrip) {
     sim::CSimBus tree(m_tree);
     EXPECT_EQ(tree.State(0).lockMode, 3);
     EXPECT_EQ(tree.State(0).speedCode, 2);
+
+    // A PowerOff that fails after the change: the change stands, but the target may be powered, and
+    // the status says so.
+    const RunResult unpowered = Cli({"--fail-at", "4"}, {"speed", "--set", "94"});
+    EXPECT_EQ(unpowered.status, 1);
+    EXPECT_NE(unpowered.err.find(MSG_POWER_OFF_FAILED), std::string::npos) << unpowered.err;
+    EXPECT_NE((unpowered.out + unpowered.err).find(MSG_SPEED_CHANGED), std::string::npos);
+}
+
+// --verbose tells every vendor request with its result and time on standard error, failures
+// included, and changes nothing else.
+TEST_F(CliTest, VerboseTellsEveryRequest) {
+    const RunResult plain = Cli({}, {"speed"});
+    const RunResult verbose = Cli({}, {"--verbose", "speed"});
+    EXPECT_EQ(verbose.status, 0);
+    EXPECT_EQ(verbose.out, plain.out);
+    const std::regex line(
+        R"(usb: (Open -> ok, 001/001|TestHardware -> ok|GetSpeed -> 0|PowerOff -> ok|Close -> ok) \((\d+\.\d) ms\))");
+    const std::vector<std::string> lines = Texts(verbose.err);
+    ASSERT_EQ(lines.size(), 5u) << verbose.err;
+    for (const std::string& text : lines)
+        EXPECT_TRUE(std::regex_match(text, line)) << text;
+    EXPECT_NE(lines[1].find("TestHardware"), std::string::npos);
+    EXPECT_NE(lines[3].find("PowerOff"), std::string::npos);
+
+    const RunResult failing = Cli({"--fail-at", "1"}, {"--verbose", "speed"});
+    EXPECT_EQ(failing.status, 1);
+    EXPECT_NE(failing.err.find("usb: TestHardware -> FAILED ("), std::string::npos) << failing.err;
 }
 
 // A script can tell the outcomes apart by the exit status alone.

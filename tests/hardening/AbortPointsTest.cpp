@@ -55,7 +55,7 @@ public:
     void Row(RowKind kind, const std::string& text) override { m_rows.push_back(RowText(kind, text)); }
     // Yes to "Burn in Progress. Are you sure want to Abort ?"
     bool Ask(Question question) override { return question == Question::AbortBurn; }
-    void Ended(Ending) override { m_finished = true; }
+    void Ended(Result) override { m_finished = true; }
     bool WaitForWorker(int ms) override {
         std::unique_lock<std::mutex> lock(m_mutex);
         return m_changed.wait_for(lock, std::chrono::milliseconds(ms), [this] { return m_ended; });
@@ -130,10 +130,10 @@ TEST(AbortPoints, BurnAbortedAtRandomPointsEndsCleanly) {
         });
         if (point > 0)
             reached.Wait();
-        const AbortOutcome outcome = AbortBurn(abortUi, abortUi, running, abort);
+        const Result outcome = AbortBurn(abortUi, abortUi, running, abort);
         worker.join();
 
-        EXPECT_TRUE(outcome == AbortOutcome::Ended || outcome == AbortOutcome::NotRunning);
+        EXPECT_TRUE(outcome == Result::Aborted || outcome == Result::NotRunning);
         EXPECT_EQ(running.load(), 0);
         const std::vector<std::string> rows = ui.Rows();
         const std::vector<std::string> log = ui.Log();
@@ -141,7 +141,7 @@ TEST(AbortPoints, BurnAbortedAtRandomPointsEndsCleanly) {
                                 [](const std::string& e) { return e.rfind("ended ", 0) == 0; }),
                   1);
         const bool verified = std::count(rows.begin(), rows.end(), "S Data Verification Success") == 1;
-        if (result.ending == BurnEnding::Abort) {
+        if (result.ending == Result::Aborted) {
             EXPECT_FALSE(verified);
             EXPECT_EQ(result.chipsWritten, 0);
             EXPECT_EQ(log.back(), "ended aborted");
@@ -149,7 +149,7 @@ TEST(AbortPoints, BurnAbortedAtRandomPointsEndsCleanly) {
             EXPECT_EQ(abortUi.m_rows, (std::vector<std::string>{"E Aborting ...", "E Aborted By User"}));
         } else {
             // Too late to stop it: the burn finished, and then it must be true.
-            EXPECT_EQ(result.ending, BurnEnding::NoMore);
+            EXPECT_EQ(result.ending, Result::Done);
             EXPECT_TRUE(verified);
             const sim::DeviceState state = bus.State(0);
             EXPECT_TRUE(std::equal(pattern.begin(), pattern.end(), state.flash.begin()));
@@ -210,11 +210,11 @@ TEST(AbortPoints, BurnAbortedBeforeTheEraseKeepsTheChip) {
             abortUi.WorkerEnded();
         });
         reached.Wait();
-        const AbortOutcome outcome = AbortBurn(abortUi, abortUi, running, abort);
+        const Result outcome = AbortBurn(abortUi, abortUi, running, abort);
         worker.join();
 
-        EXPECT_EQ(outcome, AbortOutcome::Ended);
-        EXPECT_EQ(result.ending, BurnEnding::Abort);
+        EXPECT_EQ(outcome, Result::Aborted);
+        EXPECT_EQ(result.ending, Result::Aborted);
         EXPECT_EQ(abortUi.m_rows, (std::vector<std::string>{"E Aborting ...", "E Aborted By User"}));
         const std::vector<sim::TranscriptEntry> requests = bus.VendorTranscript();
         EXPECT_TRUE(std::none_of(requests.begin(), requests.end(), [](const sim::TranscriptEntry& e) {

@@ -171,8 +171,7 @@ Scenario BurnScenario(int chip) {
         const Texts log = ui.Log();
         Expect(o, Count(log, "ended failed") + Count(log, "ended done") == 1 && running.load() == 0,
                "the worker did not end as it should");
-        Expect(o, (result.ending == BurnEnding::NoMore) == (ui.Asked() == 1),
-               "asked without ending by the answer");
+        Expect(o, (result.ending == Result::Done) == (ui.Asked() == 1), "asked without ending by the answer");
         const bool verified = Count(o.texts, "S Data Verification Success") == 1;
         Expect(o, verified == (result.chipsWritten == 1), "the chips written disagree with the rows");
         if (verified)

@@ -158,7 +158,7 @@ TEST_P(WholeBurn, OfEachChip) {
     EXPECT_EQ(progress.back(), std::make_pair(blocks, blocks));
     EXPECT_EQ(rig.ui.PhaseStarts(), 1);
 
-    EXPECT_EQ(rig.result.ending, BurnEnding::NoMore);
+    EXPECT_EQ(rig.result.ending, Result::Done);
     EXPECT_EQ(rig.result.chipsWritten, 1);
     EXPECT_EQ(rig.result.chipsFailed, 0);
     EXPECT_EQ(rig.running.load(), 0);
@@ -200,7 +200,7 @@ TEST(Burn, ChipThatIgnoresWritesReportsTheFirstDifference) {
     EXPECT_EQ(VendorRequests(rig.bus), rig.CycleRequests(2048));
     EXPECT_EQ(rig.result.chipsWritten, 0);
     EXPECT_EQ(rig.result.chipsFailed, 1);
-    EXPECT_EQ(rig.result.ending, BurnEnding::NoMore);
+    EXPECT_EQ(rig.result.ending, Result::Done);
 }
 
 TEST(Burn, NoProgrammer) {
@@ -242,7 +242,7 @@ TEST(Burn, NoProgrammer) {
         EXPECT_EQ(rig.ui.Log().back(), "ended failed") << c.what;
         EXPECT_EQ(VendorRequests(rig.bus), std::vector<Req>{}) << c.what;
         EXPECT_EQ(rig.sleeper.Waits(), std::vector<int>{500}) << c.what;
-        EXPECT_EQ(rig.result.ending, BurnEnding::Failure) << c.what;
+        EXPECT_EQ(rig.result.ending, Result::Failed) << c.what;
         EXPECT_EQ(rig.running.load(), 0) << c.what;
     }
 }
@@ -282,7 +282,7 @@ TEST(Burn, ChipProblemsBeforeWriting) {
         EXPECT_EQ(Tail(rig.ui.Rows(), c.tail.size()), c.tail) << c.what;
         EXPECT_EQ(rig.ui.Log().back(), "ended failed") << c.what;
         EXPECT_EQ(VendorRequests(rig.bus), c.requests) << c.what;
-        EXPECT_EQ(rig.result.ending, BurnEnding::Failure) << c.what;
+        EXPECT_EQ(rig.result.ending, Result::Failed) << c.what;
         EXPECT_EQ(rig.running.load(), 0) << c.what;
     }
 }
@@ -335,7 +335,7 @@ TEST(Burn, RequestFailingAtEachStage) {
 
         EXPECT_EQ(Tail(rig.ui.Rows(), c.tail.size()), c.tail) << c.what;
         EXPECT_EQ(rig.ui.Log().back(), "ended failed") << c.what;
-        EXPECT_EQ(rig.result.ending, BurnEnding::Failure) << c.what;
+        EXPECT_EQ(rig.result.ending, Result::Failed) << c.what;
         EXPECT_EQ(rig.result.chipsFailed, 1) << c.what;
         EXPECT_EQ(rig.running.load(), 0) << c.what;
 
@@ -512,7 +512,7 @@ TEST(Burn, SeveralChipsWithAFailedOneBetween) {
         EXPECT_EQ(lastBeforeAsk, (std::vector<Req>(3, {R_POWER_OFF, 0}))) << "PowerOff before each question";
         EXPECT_EQ(rig.result.chipsWritten, 2) << c.what;
         EXPECT_EQ(rig.result.chipsFailed, 1) << c.what;
-        EXPECT_EQ(rig.result.ending, BurnEnding::NoMore);
+        EXPECT_EQ(rig.result.ending, Result::Done);
         for (int k = 0; k < 3; ++k) {
             if (c.good[static_cast<size_t>(k)]) {
                 EXPECT_EQ(rig.bus.State(k).flash, data) << c.what << " chip " << k;
@@ -583,7 +583,7 @@ TEST(Burn, AbortTakesEffectAfterTheNextWrittenOrReadBlock) {
         EXPECT_EQ(Tail(rig.ui.Rows(), c.tail.size()), c.tail) << c.what;
         EXPECT_EQ(Tail(rig.ui.Log(), 2), (Rows{"cycle end aborted", "ended aborted"})) << c.what;
         EXPECT_EQ(rig.sleeper.Waits().back(), 500) << c.what;
-        EXPECT_EQ(rig.result.ending, BurnEnding::Abort) << c.what;
+        EXPECT_EQ(rig.result.ending, Result::Aborted) << c.what;
         EXPECT_EQ(rig.running.load(), 0) << c.what;
     }
 }
@@ -609,7 +609,7 @@ TEST(Burn, AbortButtonDuringWritingOnARealThread) {
         explicit CThreadAbortPort(CEventRecorder& rows) : m_rows(rows) {}
         void Row(RowKind kind, const std::string& text) override { m_rows.Row(kind, text); }
         bool Ask(Question question) override { return question == Question::AbortBurn; }
-        void Ended(Ending ending) override { m_ending = EndingText(ending); }
+        void Ended(Result ending) override { m_ending = EndingText(ending); }
         bool WaitForWorker(int ms) override {
             std::unique_lock<std::mutex> lock(m_mutex);
             return m_ended.wait_for(lock, std::chrono::milliseconds(ms), [this] { return m_done; });
@@ -631,10 +631,10 @@ TEST(Burn, AbortButtonDuringWritingOnARealThread) {
         abortPort.WorkerEnded();
     });
     atGate.get_future().wait();
-    const AbortOutcome outcome = AbortBurn(abortPort, abortPort, rig.running, rig.abort);
+    const Result outcome = AbortBurn(abortPort, abortPort, rig.running, rig.abort);
     worker.join();
 
-    EXPECT_EQ(outcome, AbortOutcome::Ended);
+    EXPECT_EQ(outcome, Result::Aborted);
     EXPECT_EQ(abortPort.m_ending, "aborted");
     EXPECT_EQ(Tail(rig.ui.Rows(), 3),
               (Rows{"I Burn Process Started at 3000KHz", "E Aborting ...", "E Aborted By User"}));
@@ -646,7 +646,7 @@ TEST(Burn, AbortButtonDuringWritingOnARealThread) {
                                                                                       {R_WRITE_BLOCK, 24},
                                                                                       {R_POWER_OFF, 0}}));
     EXPECT_EQ(rig.ui.Progress().back().first, 3);
-    EXPECT_EQ(rig.result.ending, BurnEnding::Abort);
+    EXPECT_EQ(rig.result.ending, Result::Aborted);
     EXPECT_EQ(rig.running.load(), 0);
 }
 
@@ -684,7 +684,7 @@ TEST(Burn, AbortBeforeTheEraseLeavesTheChipAlone) {
         EXPECT_EQ(VendorRequests(rig.bus), c.requests) << c.what;
         EXPECT_EQ(rig.ui.Rows().back(), c.lastRow) << c.what;
         EXPECT_EQ(Tail(rig.ui.Log(), 2), (Rows{"cycle end aborted", "ended aborted"})) << c.what;
-        EXPECT_EQ(rig.result.ending, BurnEnding::Abort) << c.what;
+        EXPECT_EQ(rig.result.ending, Result::Aborted) << c.what;
         EXPECT_FALSE(rig.ui.Reports().back().erased) << c.what;
         EXPECT_EQ(rig.bus.State(0).flash, old) << c.what << ": the chip keeps its content";
         EXPECT_FALSE(rig.bus.State(0).powered) << c.what;
@@ -704,7 +704,7 @@ TEST(Burn, FailedPowerOffEndsTheBurnWithoutTheQuestion) {
                                             std::string("I ") + ROW_DISCONNECT_FIRST}));
     EXPECT_EQ(rig.ui.Asked(), 0);
     EXPECT_EQ(rig.ui.Log().back(), "ended failed");
-    EXPECT_EQ(rig.result.ending, BurnEnding::Failure);
+    EXPECT_EQ(rig.result.ending, Result::Failed);
     EXPECT_EQ(rig.result.chipsWritten, 1) << "the chip itself was verified";
     EXPECT_EQ(rig.result.powerOffFailures, 1);
     EXPECT_TRUE(rig.ui.Reports().back().powerOffFailed);

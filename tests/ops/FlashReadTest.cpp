@@ -56,7 +56,7 @@ TEST(FlashRead, WholeChipIntoTheStagingBuffer) {
     job.length = 8192;
 
     CProgrammer link;
-    EXPECT_EQ(ReadFlashThread(link, job, ui, sleeper).ending, Ending::Done);
+    EXPECT_EQ(ReadFlashThread(link, job, ui, sleeper).ending, Result::Done);
 
     EXPECT_EQ(ui.Log(), Join({START, READING, {"I Success !", "ended done"}}));
     EXPECT_EQ(ui.PhaseStarts(), 1) << "the blocks, and with them Abort, start once";

@@ -135,26 +135,26 @@ TEST(AbortBurn, EachAnswerAndOutcome) {
         bool yes;
         int running;
         bool workerEnds;
-        AbortOutcome outcome;
+        Result outcome;
         int abortAfter;
         std::vector<std::string> log;
     };
     const std::string ask = std::string("ask: ") + ASK_ABORT_BURN;
     const Case cases[] = {
-        {"no", false, 1, true, AbortOutcome::Declined, 0, {ask}},
-        {"not running", true, 0, true, AbortOutcome::NotRunning, 0, {ask}},
+        {"no", false, 1, true, Result::Declined, 0, {ask}},
+        {"not running", true, 0, true, Result::NotRunning, 0, {ask}},
         {"ends",
          true,
          1,
          true,
-         AbortOutcome::Ended,
+         Result::Aborted,
          1,
          {ask, "E Aborting ...", "I wait 10000", "E Aborted By User", "ended aborted"}},
         {"times out",
          true,
          1,
          false,
-         AbortOutcome::TimedOut,
+         Result::TimedOut,
          1,
          {ask, "E Aborting ...", "I wait 10000", "error: Cannot End Burner Thread"}},
     };

@@ -25,14 +25,12 @@ std::string MessageText(const std::string& text, MsgIcon icon) {
     return (icon == MsgIcon::Error ? "error: " : icon == MsgIcon::Information ? "info: " : "plain: ") + text;
 }
 
-std::string EndingText(Ending ending) {
-    return ending == Ending::Done ? "done" : ending == Ending::Aborted ? "aborted" : "failed";
+std::string EndingText(Result ending) {
+    return ending == Result::Done ? "done" : ending == Result::Aborted ? "aborted" : "failed";
 }
 
-std::string OutcomeText(CycleOutcome outcome) {
-    return outcome == CycleOutcome::Verified  ? "verified"
-           : outcome == CycleOutcome::Aborted ? "aborted"
-                                              : "failed";
+std::string OutcomeText(Result outcome) {
+    return outcome == Result::Done ? "verified" : outcome == Result::Aborted ? "aborted" : "failed";
 }
 
 void CEventRecorder::Add(const std::string& entry) {
@@ -73,7 +71,7 @@ void CEventRecorder::CycleEnded(const CycleReport& report) {
     m_log.push_back("cycle end " + OutcomeText(report.outcome));
 }
 
-void CEventRecorder::Ended(Ending ending) {
+void CEventRecorder::Ended(Result ending) {
     Add("ended " + EndingText(ending));
 }
 

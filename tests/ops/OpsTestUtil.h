@@ -51,8 +51,8 @@ std::string RowText(RowKind kind, const std::string& text);
 std::string MessageText(const std::string& text, MsgIcon icon);
 
 // An ending or a cycle's outcome as a word: "done", "failed", "aborted"; "verified".
-std::string EndingText(Ending ending);
-std::string OutcomeText(CycleOutcome outcome);
+std::string EndingText(Result ending);
+std::string OutcomeText(Result outcome);
 
 // Records everything an operation reports; thread-safe. The hooks (optional) run on the operation's
 // thread. The log holds, in order: rows ("I text", "E text", "S text"), "cycle start", "verified N",
@@ -65,7 +65,7 @@ public:
     void CycleStarted(int cycle) override;
     void ChipVerified(int chipsWritten) override;
     void CycleEnded(const CycleReport& report) override;
-    void Ended(Ending ending) override;
+    void Ended(Result ending) override;
     void Message(const std::string& text, MsgIcon icon) override;
     bool Ask(Question question) override;
 

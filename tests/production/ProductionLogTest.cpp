@@ -105,19 +105,19 @@ TEST(ProductionLogTest, LinesReadByJsonWithTheImagesChecksums) {
     first.hasSerial = true;
     first.serial = 9999999999;
     first.lockMode = 2;
-    first.outcome = CycleOutcome::Verified;
+    first.outcome = Result::Done;
     first.durationMs = 4123;
 
     ProductionRecord second; // nothing known: no programmer found, aborted
     second.time = system_clock::now();
-    second.outcome = CycleOutcome::Aborted;
+    second.outcome = Result::Aborted;
 
     ProductionRecord third = second;
     third.signatureRead = true;
     third.signature[0] = third.signature[1] = third.signature[2] = 0xFF;
     third.hasSerial = true;
     third.serial = 0;
-    third.outcome = CycleOutcome::Failed;
+    third.outcome = Result::Failed;
     third.failure = "Data Verification Failed at 0x0010";
 
     const std::string log = dir / "production.log";
