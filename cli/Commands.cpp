@@ -7,6 +7,7 @@
 #include <thread>
 
 #include <poll.h>
+#include <unistd.h>
 
 #include "Version.h"
 #include "chips/ChipCatalogue.h"
@@ -14,7 +15,9 @@
 #include "cli/Gang.h"
 #include "image/Checksum.h"
 #include "image/FirmwareBuffer.h"
+#include "image/FileKind.h"
 #include "image/HexDump.h"
+#include "image/StrictHex.h"
 #include "link/Programmer.h"
 #include "ops/Burn.h"
 #include "ops/ChipOps.h"
@@ -252,6 +255,48 @@ private:
     std::vector<std::pair<std::string, MsgIcon>> m_messages;
 };
 
+// The firmware file of a command as the options ask it to be read: strictly unless --lenient, by
+// --format where its name tells nothing, and standard input (read once, before anything else) for "-".
+class CCommandImage : public CFileImageSource {
+public:
+    CCommandImage(const CliOptions& options, const std::string& path) : CFileImageSource(path) {
+        SetLenient(options.lenient);
+        if (FileKindFromPath(path) == FileKind::None || path == STDIO_NAME)
+            SetKind(options.format);
+        if (path == STDIO_NAME)
+            SetContents(StandardInput(), "standard input");
+    }
+
+    // Standard input as it was read the first time: a burn reads it for a trial load and again for
+    // the chips, and there is only one.
+    static const std::string& StandardInput() { return Read().text; }
+    // Whether it could be read whole; false with the reason told through port.
+    static bool StandardInputRead(IOperationPort& port) {
+        const StdinText& read = Read();
+        if (read.result.ok)
+            return true;
+        port.Message(read.result.Describe("standard input") +
+                         (read.result.systemError != 0 ? std::string(": ") + std::strerror(read.result.systemError)
+                                                       : std::string()),
+                     MsgIcon::Error);
+        return false;
+    }
+
+private:
+    struct StdinText {
+        std::string text;
+        HexReadResult result;
+    };
+    static const StdinText& Read() {
+        static const StdinText read = [] {
+            StdinText in;
+            in.result = ReadFirmwareText(STDIN_FILENO, in.text);
+            return in;
+        }();
+        return read;
+    }
+};
+
 // A file that cannot be loaded at all, or a serial number field that cannot be written into it, is
 // told before the programmer is touched: within --chip's size, or within the largest chip's when the
 // socket will tell the size (the field is checked again then).
@@ -264,7 +309,9 @@ bool InputsFit(const CliOptions& options, const std::string& path, IOperationPor
             return false;
         }
     }
-    CFileImageSource trial(path);
+    if (path == STDIO_NAME && !CCommandImage::StandardInputRead(port))
+        return false;
+    CCommandImage trial(options, path);
     CHeldMessages held;
     if (!trial.LoadForChip(options.chip, held)) {
         held.ShowTo(port);
@@ -300,7 +347,7 @@ int RunBurn(const CliOptions& options, CConsole& console) {
         return RunGang(options, console);
 
     std::atomic<int32_t> abort{0};
-    CFileImageSource source(options.files[0]);
+    CCommandImage source(options, options.files[0]);
     if (!options.serial.empty())
         source.SetSerial(options.serialSpec, options.serialFile, options.force, &abort);
     CProductionLogPort logPort(shown,
@@ -375,11 +422,11 @@ int RunChipCommand(ChipAction action, const CliOptions& options, CConsole& conso
     job.action = action;
     job.buffer = flash.data();
     job.lockMode = options.writeMode;
-    std::unique_ptr<CFileImageSource> source;
+    std::unique_ptr<CCommandImage> source;
     if (action == ChipAction::Verify) {
         if (!InputsFit(options, options.files[0], port))
             return EXIT_FAILED;
-        source = std::make_unique<CFileImageSource>(options.files[0]);
+        source = std::make_unique<CCommandImage>(options, options.files[0]);
         job.source = source.get();
     }
     const ChipResult result = RunChip(job, options, port, abort);
@@ -447,6 +494,8 @@ int RunSpeed(const CliOptions& options, CConsole& console) {
 
 // Loads path within the selected chip's size; false (messages and the reason shown) when it fails.
 bool LoadForSelectedChip(const std::string& path, CFileImageSource& source, IOperationPort& messages) {
+    if (path == STDIO_NAME && !CCommandImage::StandardInputRead(messages))
+        return false;
     if (source.LoadForChip(g_selectedChip, messages))
         return true;
     PrintReason(path, source.SystemError(), messages);
@@ -455,7 +504,7 @@ bool LoadForSelectedChip(const std::string& path, CFileImageSource& source, IOpe
 
 int RunConvert(const CliOptions& options, CConsole& console) {
     CConsoleSink messages(console);
-    CFileImageSource source(options.files[0]);
+    CCommandImage source(options, options.files[0]);
     if (!LoadForSelectedChip(options.files[0], source, messages))
         return EXIT_FAILED;
     const FileResult saved = SaveImageAs(options.files[1], source.Image(), messages);
@@ -467,7 +516,7 @@ int RunConvert(const CliOptions& options, CConsole& console) {
 int RunDump(const CliOptions& options, CConsole& console) {
     // Only the rows go to standard output; the load's failures still go to standard error.
     CConsoleSink messages(console, false);
-    CFileImageSource source(options.files[0]);
+    CCommandImage source(options, options.files[0]);
     if (!LoadForSelectedChip(options.files[0], source, messages))
         return EXIT_FAILED;
     if (options.sum) {

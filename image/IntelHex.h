@@ -21,6 +21,8 @@ constexpr const char* MSG_CANNOT_WRITE = "Cannot Write to file";
 // why, and the records before the failing line stay written. A directory cannot be opened; a read
 // error ends the file abnormally.
 FileResult ReadIntelHex(const std::string& path, FirmwareBuffer& buffer);
+// The same reading of a file's text already in memory (standard input).
+FileResult ReadIntelHexText(std::string_view text, FirmwareBuffer& buffer);
 
 // Value of a field of hexadecimal characters; lenient: a non-digit reads as a zero digit, a text
 // longer than 5 characters reads as 0.
