@@ -275,10 +275,8 @@ public:
         const StdinText& read = Read();
         if (read.result.ok)
             return true;
-        port.Message(read.result.Describe("standard input") +
-                         (read.result.systemError != 0 ? std::string(": ") + std::strerror(read.result.systemError)
-                                                       : std::string()),
-                     MsgIcon::Error);
+        port.Message(read.result.Describe("standard input"), MsgIcon::Error);
+        PrintReason("standard input", read.result.systemError, port);
         return false;
     }
 

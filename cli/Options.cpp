@@ -292,8 +292,10 @@ bool ParseCommandLine(int argc, const char* const* argv, CliOptions& options, st
             error = "'-' has no extension to tell its format: give --format hex or --format bin";
             return false;
         }
-        if (k < typed && options.format == FileKind::None && FileKindFromPath(operands[k]) == FileKind::None) {
-            error = Quoted(operands[k]) + " is neither Intel HEX (.hex, .ihx) nor binary (.bin); give --format";
+        if (k < typed && options.format == FileKind::None &&
+            FileKindFromPath(operands[k]) == FileKind::None) {
+            error =
+                Quoted(operands[k]) + " is neither Intel HEX (.hex, .ihx) nor binary (.bin); give --format";
             return false;
         }
     }

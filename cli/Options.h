@@ -38,11 +38,11 @@ struct CliOptions {
     int speedKhz = 0;   // speed --set: 3000, 750, 188 or 94; 0: read the speed
     bool sum = false;   // dump --sum: the checksums instead of the rows
     bool quiet = false; // only results and failures
-    bool json = false;  // --json: the result as one JSON object on standard output, the rows on standard error
+    bool json = false; // --json: the result as one JSON object on standard output, the rows on standard error
 
     // Firmware files: "-" is standard input (or output for read and convert's OUT).
-    bool lenient = false;               // --lenient: Intel HEX read as the desktop application reads it
-    FileKind format = FileKind::None;   // --format hex|bin: for "-" and names whose extension tells none
+    bool lenient = false;             // --lenient: Intel HEX read as the desktop application reads it
+    FileKind format = FileKind::None; // --format hex|bin: for "-" and names whose extension tells none
 
     // burn's production line: a serial number in every chip, a line of the log per chip cycle, every
     // attached programmer at once.

@@ -21,7 +21,8 @@ class CHexLineReader {
 public:
     explicit CHexLineReader(int fd) : m_fd(fd), m_source(m_data.data()) {}
     // The same over text in memory (standard input, read before).
-    explicit CHexLineReader(std::string_view text) : m_fd(-1), m_source(text.data()), m_textLeft(text.size()) {}
+    explicit CHexLineReader(std::string_view text)
+        : m_fd(-1), m_source(text.data()), m_textLeft(text.size()) {}
 
     // False on a read error.
     bool ReadLine(std::string& line) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "image/FileIo.h"
+#include "image/IntelHex.h"
 
 namespace {
 
@@ -54,11 +55,11 @@ HexReadResult ReadAll(int fd, std::string& text) {
     for (;;) {
         const long got = ReadFully(fd, chunk, sizeof chunk);
         if (got < 0)
-            return Fail(0, "cannot be read", errno);
+            return Fail(0, MSG_HEX_ABNORMAL_END, errno);
         text.append(chunk, static_cast<size_t>(got));
         if (text.size() > FIRMWARE_FILE_MAX)
-            return Fail(0, "is longer than " + std::to_string(FIRMWARE_FILE_MAX >> 20) +
-                               " MiB: no firmware file of these chips is");
+            return Fail(0, "longer than " + std::to_string(FIRMWARE_FILE_MAX >> 20) +
+                               " MiB, which no firmware file of these chips is");
         if (got < static_cast<long>(sizeof chunk))
             break;
     }
@@ -70,6 +71,8 @@ HexReadResult ReadAll(int fd, std::string& text) {
 } // namespace
 
 std::string HexReadResult::Describe(const std::string& name) const {
+    if (systemError != 0)
+        return message;
     return line > 0 ? name + ":" + std::to_string(line) + ": " + message : name + ": " + message;
 }
 
@@ -77,7 +80,7 @@ HexReadResult ReadFirmwareText(const std::string& path, std::string& text) {
     text.clear();
     CFileDescriptor file(OpenForReading(path, false));
     if (!file.IsOpen())
-        return Fail(0, "cannot be opened", errno);
+        return Fail(0, MSG_HEX_CANNOT_OPEN, errno);
     return ReadAll(file.Get(), text);
 }
 
@@ -125,7 +128,8 @@ HexReadResult ReadIntelHexStrict(std::string_view text, FirmwareBuffer& buffer) 
             bytes.push_back(DigitValue(line[k]) * 16 + DigitValue(line[k + 1]));
         const int count = bytes[0];
         if (static_cast<size_t>(count) + 5 != bytes.size())
-            return failed(Fail(lineNumber, "the byte count says " + std::to_string(count) + " data bytes, the record has " +
+            return failed(Fail(lineNumber, "the byte count says " + std::to_string(count) +
+                                               " data bytes, the record has " +
                                                std::to_string(static_cast<long>(bytes.size()) - 5)));
         int sum = 0;
         for (size_t k = 0; k + 1 < bytes.size(); ++k)
@@ -145,15 +149,17 @@ HexReadResult ReadIntelHexStrict(std::string_view text, FirmwareBuffer& buffer) 
         switch (type) {
         case RECORD_DATA:
             for (int i = 0; i < count; ++i) {
-                const unsigned long address =
-                    segmented ? base + ((offset + static_cast<unsigned long>(i)) & 0xFFFF)
-                              : base + offset + static_cast<unsigned long>(i);
+                const unsigned long address = segmented
+                                                  ? base + ((offset + static_cast<unsigned long>(i)) & 0xFFFF)
+                                                  : base + offset + static_cast<unsigned long>(i);
                 if (address >= static_cast<unsigned long>(bound))
-                    return failed(Fail(lineNumber, "address " + Hex(address, 4) + " lies outside the flash (" +
-                                                       std::to_string(bound) + " bytes)"));
+                    return failed(Fail(lineNumber, "address " + Hex(address, 4) +
+                                                       " lies outside the flash (" + std::to_string(bound) +
+                                                       " bytes)"));
                 int& owner = givenBy[address];
                 if (owner != 0)
-                    return failed(Fail(lineNumber, "address " + Hex(address, 4) + " was given already on line " +
+                    return failed(Fail(lineNumber, "address " + Hex(address, 4) +
+                                                       " was given already on line " +
                                                        std::to_string(owner)));
                 owner = lineNumber;
                 buffer.m_image[address] = static_cast<uint8_t>(data[i]);

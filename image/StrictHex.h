@@ -13,12 +13,13 @@
 // What a strict read came to, as a value.
 struct HexReadResult {
     bool ok = false;
-    int line = 0;          // 1-based line the failure is on; 0 when it is not a line's (the file itself)
-    std::string message;   // why, in plain words; empty on success
-    int systemError = 0;   // errno of the system call that failed; 0 when the file's content failed
+    int line = 0;        // 1-based line the failure is on; 0 when it is not a line's (the file itself)
+    std::string message; // why, in plain words; empty on success
+    int systemError = 0; // errno of the system call that failed; 0 when the file's content failed
 
     explicit operator bool() const { return ok; }
-    // "NAME:LINE: message", or "NAME: message" for a failure of the file itself.
+    // "NAME:LINE: message", "NAME: message" for a failure of the file's content as a whole, and the
+    // message alone for one of the system (its reason, with the name, is told after it).
     std::string Describe(const std::string& name) const;
 };
 
@@ -26,7 +27,8 @@ struct HexReadResult {
 constexpr size_t FIRMWARE_FILE_MAX = 4u << 20;
 
 // Reads the whole file at path (a regular file, a FIFO or a device such as /dev/stdin) into text, at
-// most FIRMWARE_FILE_MAX bytes. A failure names no line.
+// most FIRMWARE_FILE_MAX bytes. A failure names no line; one of the system has the reader's
+// messages ("Cannot open hex file", "Abnormal end of file") and its errno.
 HexReadResult ReadFirmwareText(const std::string& path, std::string& text);
 // The same for a descriptor that is already open (standard input), read to its end.
 HexReadResult ReadFirmwareText(int fd, std::string& text);

@@ -31,13 +31,15 @@ bool CFileImageSource::LoadOwn(IOperationPort& port) {
             m_systemError = result.systemError;
             if (result.message != nullptr)
                 port.Message(result.message, MsgIcon::Error);
-        } else if (m_contents.size() > static_cast<size_t>(std::clamp(m_buffer.m_imageSize, 0, IMAGE_CAPACITY))) {
+        } else if (m_contents.size() >
+                   static_cast<size_t>(std::clamp(m_buffer.m_imageSize, 0, IMAGE_CAPACITY))) {
             port.Message(MSG_FILE_TOO_LARGE, MsgIcon::Error);
         } else {
             std::copy(m_contents.begin(), m_contents.end(), m_buffer.m_image.begin());
             loaded = true;
         }
-        port.Message(loaded ? MSG_BIN_LOADED : MSG_BIN_CANNOT_LOAD, loaded ? MsgIcon::Information : MsgIcon::Error);
+        port.Message(loaded ? MSG_BIN_LOADED : MSG_BIN_CANNOT_LOAD,
+                     loaded ? MsgIcon::Information : MsgIcon::Error);
         return loaded;
     }
     if (kind != FileKind::IntelHex)
@@ -59,8 +61,8 @@ bool CFileImageSource::LoadOwn(IOperationPort& port) {
         if (!m_hasContents)
             result = ReadFirmwareText(m_path, fileText);
         if (m_hasContents || result.ok)
-            result = ReadIntelHexStrict(m_hasContents ? std::string_view(m_contents) : std::string_view(fileText),
-                                        m_buffer);
+            result = ReadIntelHexStrict(
+                m_hasContents ? std::string_view(m_contents) : std::string_view(fileText), m_buffer);
         if (!result.ok) {
             m_systemError = result.systemError;
             // The system's reason follows on a line of its own, as after Open.

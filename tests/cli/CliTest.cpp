@@ -823,7 +823,13 @@ TEST_F(CliTest, ConvertLoadsAsOpenAndSavesAsSaveWithTheirMessages) {
          "",
          "File Too Large for Selected MCU\nCannot Load BIN File\n",
          ""},
+        // Strict by default: the file and line of the failure; --lenient reads as Open does.
         {{"--chip", "AT89S52", "convert", Path("broken.hex"), Path("out.hex")},
+         1,
+         "",
+         Path("broken.hex") + ":2: 'X' in column 7 is not a hexadecimal digit\n",
+         ""},
+        {{"--chip", "AT89S52", "--lenient", "convert", Path("broken.hex"), Path("out.hex")},
          1,
          "",
          "Invalid Hex line\n",
@@ -838,7 +844,7 @@ TEST_F(CliTest, ConvertLoadsAsOpenAndSavesAsSaveWithTheirMessages) {
         {{"--chip", "AT89S51", "convert", Path("firmware.hex"), Path("out.hex")},
          1,
          "",
-         "The hex file is too large for selected MCU\n",
+         Path("firmware.hex") + ":3: address 1FFD lies outside the flash (4096 bytes)\n",
          ""},
         {{"--chip", "AT89S52", "convert", Path("firmware.hex"), Path("no/such/folder/out.hex")},
          1,
@@ -863,6 +869,42 @@ TEST_F(CliTest, ConvertLoadsAsOpenAndSavesAsSaveWithTheirMessages) {
         const std::string& outPath = c.args.back();
         EXPECT_EQ(fs::exists(outPath) ? ReadFile(outPath) : "", c.written) << in;
     }
+}
+
+// A digit corrupted in transit: the desktop's reading burns it and "verifies" it; the command line
+// refuses it before the programmer is touched, naming the file and the line.
+TEST_F(CliTest, FirmwareFilesAreReadStrictlyUnlessLenient) {
+    std::string corrupted = kFirmwareHex;
+    corrupted[corrupted.find(":0400100001020304E2") + 12] = '9'; // 01020304 -> 01020394
+    WriteFile(Path("corrupted.hex"), corrupted);
+    for (const char* command : {"burn", "verify"}) {
+        const RunResult run = Cli(fs::exists(m_tree) ? std::vector<std::string>{}
+                                                     : std::vector<std::string>{"--chip", "AT89S52"},
+                                  {command, Path("corrupted.hex")});
+        EXPECT_EQ(run.status, 1) << command;
+        EXPECT_EQ(run.err,
+                  Path("corrupted.hex") + ":2: checksum E2 does not match the record (its bytes need DB)\n")
+            << command;
+        EXPECT_EQ(run.out, "") << command;
+    }
+    EXPECT_TRUE(sim::CSimBus(m_tree).VendorTranscript().empty()) << "the programmer was never touched";
+
+    const RunResult lenient = Cli({}, {"--lenient", "burn", Path("corrupted.hex")});
+    EXPECT_EQ(lenient.status, 0) << lenient.err;
+    EXPECT_TRUE(Has(Texts(lenient.out), "[+] Data Verification Success"));
+
+    // srec_cat's default output starts with an extended linear address record.
+    WriteFile(Path("fw.bin"), FirmwareImage(8192));
+    ASSERT_EQ(
+        std::system(("srec_cat " + Path("fw.bin") + " -binary -o " + Path("srec.hex") + " -intel").c_str()),
+        0);
+    ASSERT_EQ(ReadFile(Path("srec.hex")).rfind(":020000040000FA", 0), 0u);
+    const RunResult burn = Cli({}, {"burn", Path("srec.hex")});
+    EXPECT_EQ(burn.status, 0) << burn.err;
+    EXPECT_TRUE(Has(Texts(burn.out), ChecksumRow(FirmwareImage(8192))));
+    const RunResult refused = Cli({}, {"--lenient", "verify", Path("srec.hex")});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.err, "Invalid record type in HEX line\n");
 }
 
 TEST_F(CliTest, DumpShowsTheHexViewOfTheChipTheDesktopApplicationStored) {
