@@ -299,6 +299,11 @@ bool ParseCommandLine(int argc, const char* const* argv, CliOptions& options, st
             return false;
         }
     }
+    if (options.json && !operands.empty() && operands.back() == STDIO_NAME &&
+        options.command == CliCommand::Read) {
+        error = "--json and 'read -' both want standard output: save the flash to a file";
+        return false;
+    }
     if (options.more && operands[0] == STDIO_NAME) {
         error = "--more reads its answers from standard input, which holds the firmware here: give a file";
         return false;

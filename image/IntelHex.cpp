@@ -180,6 +180,10 @@ std::string HexDataRecord(uint16_t address, const uint8_t* row) {
 }
 
 bool WriteIntelHex(const std::string& path, const FirmwareBuffer& buffer) {
+    return ReplaceFileContents(path, IntelHexText(buffer));
+}
+
+std::string IntelHexText(const FirmwareBuffer& buffer) {
     const int bound = std::clamp(buffer.m_imageSize, 0, IMAGE_CAPACITY);
     std::string text;
     text.reserve(static_cast<size_t>(bound / 16) * 45 + 13);
@@ -192,5 +196,5 @@ bool WriteIntelHex(const std::string& path, const FirmwareBuffer& buffer) {
     }
     text += EOF_RECORD;
     text += "\r\n";
-    return ReplaceFileContents(path, text);
+    return text;
 }

@@ -38,3 +38,5 @@ std::string HexDataRecord(uint16_t address, const uint8_t* row);
 // flushes it and renames it over path. False on any failure, with the earlier file untouched and no
 // temporary left behind. Shows nothing: the caller says "Cannot Write to file".
 bool WriteIntelHex(const std::string& path, const FirmwareBuffer& buffer);
+// The text that WriteIntelHex writes (standard output takes it as it is).
+std::string IntelHexText(const FirmwareBuffer& buffer);
