@@ -359,8 +359,22 @@ Options:
   --programmer BUS/DEVICE    the programmer at this place, as 'list' prints it;
                              default: the first one found that no other program is using
   --quiet                    only results and failures
+  --json                     list, info, verify, blank, erase, read, burn: the result as one JSON
+                             object on standard output (burn: one per chip, as --log writes it);
+                             the rows go to standard error (with --quiet, only failures)
+  --lenient                  read Intel HEX as the desktop program does: no checksums verified,
+                             no address records; by default every record is checked, extended
+                             address records (02, 04) are followed, start addresses (03, 05)
+                             ignored, and a failure names the file and line
+  --format hex|bin           the format of '-' or of a name without .hex, .ihx or .bin
   --help                     print this help
   --version                  print the version
+
+FILE or IN '-' is standard input (read whole before the programmer is touched), OUT '-' standard
+output (the rows then go to standard error); give --format with it:
+  srec_cat fw.bin -binary -o - -intel | veltro51-cli burn - --format hex
+  veltro51-cli read - --format bin | od -A x -t x1
+  veltro51-cli info --json | jq -r .chip
 
 Ctrl+C (or SIGTERM, SIGHUP) aborts as the dialog's Abort does: the target is powered off and the
 programmer released; nothing is erased or written after it.
