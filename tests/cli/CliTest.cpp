@@ -978,6 +978,78 @@ TEST_F(CliTest, AFileSizeLimitFailsTheSaveWithItsMessageAndNoSuccess) {
     }
 }
 
+// As root, where every access check passes: a target that no one may write, and a link that another
+// user planted in a sticky folder anyone may write (as /tmp) or that points at nothing, are refused
+// with the system's reason, and nothing is written anywhere.
+TEST_F(CliTest, AsRootReadAndConvertRefuseReadOnlyTargetsAndPlantedLinks) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "only root can give a link away and passes every access check";
+    constexpr uid_t NOBODY = 65534;
+    WriteFile(Path("firmware.bin"), std::string(16, '\x5A'));
+    ASSERT_EQ(Cli({"--chip", "AT89S2051"}, {"list"}).status, 0); // makes the tree
+    const std::string earlier = "earlier contents";
+    const struct Case {
+        const char* what;
+        std::function<std::string()> setup; // makes the target, returns it
+        const char* reason;
+        bool alsoRead; // through read as well (a chip read takes seconds; the save is the same)
+    } cases[] = {
+        {"a read-only file",
+         [&] {
+             WriteFile(Path("out.hex"), earlier);
+             chmod(Path("out.hex").c_str(), 0444);
+             return Path("out.hex");
+         },
+         "Permission denied", true},
+        {"a file in a read-only folder",
+         [&] {
+             fs::create_directory(Path("locked"));
+             WriteFile(Path("locked/out.hex"), earlier);
+             chmod(Path("locked").c_str(), 0555);
+             return Path("locked/out.hex");
+         },
+         "Permission denied", false},
+        {"another user's link in a sticky folder anyone may write",
+         [&] {
+             fs::create_directory(Path("shared"));
+             chmod(Path("shared").c_str(), 01777);
+             fs::create_symlink(Path("victim.hex"), Path("shared/out.hex"));
+             EXPECT_EQ(lchown(Path("shared/out.hex").c_str(), NOBODY, NOBODY), 0);
+             return Path("shared/out.hex");
+         },
+         "Permission denied", true},
+        {"a link to nothing",
+         [&] {
+             fs::create_symlink(Path("nothing.hex"), Path("dangling.hex"));
+             return Path("dangling.hex");
+         },
+         "No such file or directory", false},
+    };
+    for (const Case& c : cases) {
+        for (const bool read : {true, false}) {
+            if (read && !c.alsoRead)
+                continue;
+            SCOPED_TRACE(std::string(c.what) + (read ? ", read" : ", convert"));
+            WriteFile(Path("victim.hex"), earlier);
+            const std::string target = c.setup();
+            const RunResult run =
+                read ? Cli({}, {"--chip", "AT89S2051", "read", target})
+                     : Offline({"--chip", "AT89S2051", "convert", Path("firmware.bin"), target});
+            EXPECT_EQ(run.status, 1);
+            EXPECT_EQ(run.err, "Cannot Write to file\n" + target + ": " + c.reason + "\n");
+            EXPECT_EQ(run.out.find(MSG_READ_SUCCESS), std::string::npos) << run.out;
+            EXPECT_EQ(ReadFile(Path("victim.hex")), earlier);
+            EXPECT_FALSE(fs::exists(Path("nothing.hex")));
+            for (const char* kept : {"out.hex", "locked/out.hex"})
+                EXPECT_TRUE(!fs::exists(Path(kept)) || ReadFile(Path(kept)) == earlier) << kept;
+            chmod(Path("locked").c_str(), 0755);
+            for (const char* name : {"out.hex", "locked", "shared", "dangling.hex"})
+                fs::remove_all(Path(name));
+            EXPECT_EQ(Temporaries(m_folder), std::vector<std::string>{});
+        }
+    }
+}
+
 // A settings file in the way that is no file (a FIFO without writer, a link to an endless device)
 // reads as missing at once: the chip is the default one, as without a settings file.
 TEST_F(CliTest, SettingsThatAreNoFileDoNotHoldUpTheTool) {
