@@ -607,11 +607,63 @@ TEST_F(CliTest, TwoProgrammersServeTwoProcessesAtOnce) {
     EXPECT_EQ(Texts(burnMissing.err),
               (std::vector<std::string>{"[x] No Valid Programmer Detected On System"}));
 
-    // A programmer this user may not open is listed with the reason.
+    // A programmer this user may not open is listed with the reason, as an error.
     fs::remove_all(m_tree);
     const RunResult denied = Cli({"--access-denied"}, {"list"});
-    EXPECT_EQ(denied.status, 0);
-    EXPECT_EQ(denied.out, std::string("001/001  ") + MSG_ACCESS_DENIED + "\n");
+    EXPECT_EQ(denied.status, 3);
+    EXPECT_EQ(denied.out, "");
+    EXPECT_EQ(denied.err, std::string("001/001  ") + MSG_ACCESS_DENIED + "\n");
+}
+
+// list: a line per programmer found, a busy one said to be in use (it is not asked for its string),
+// one this user may not open on standard error; the status is 0 only when one can be used now.
+TEST_F(CliTest, ListSaysWhyAProgrammerCannotBeUsed) {
+    const std::string free = "Veltro-8051";
+    const std::string busy = MSG_PROGRAMMER_BUSY;
+    const struct Case {
+        const char* what;
+        std::vector<std::string> simOptions;
+        std::vector<std::string> held; // device files another program holds
+        int status;
+        std::string out;
+        std::string err;
+    } cases[] = {
+        {"one of two in use",
+         {"--programmers", "2"},
+         {"001/001"},
+         0,
+         "001/001  " + busy + "\n002/001  " + free + "\n",
+         ""},
+        {"every one in use",
+         {"--programmers", "2"},
+         {"001/001", "002/001"},
+         3,
+         "001/001  " + busy + "\n002/001  " + busy + "\n",
+         ""},
+        {"its string unreadable",
+         {"--string-unreadable"},
+         {},
+         3,
+         "001/001  (product string unreadable)\n",
+         ""},
+        {"none attached", {"--programmers", "0"}, {}, 3, "", std::string(MSG_NO_PROGRAMMER) + "\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(m_tree);
+        ASSERT_EQ(Cli(c.simOptions, {"--version"}).status, 0); // makes the tree
+        std::vector<int> holds;
+        for (const std::string& device : c.held) {
+            holds.push_back(open((m_tree + "/" + device).c_str(), O_RDONLY | O_CLOEXEC));
+            EXPECT_EQ(flock(holds.back(), LOCK_EX), 0) << device;
+        }
+        const RunResult run = Cli({}, {"list"});
+        for (int fd : holds)
+            close(fd);
+        EXPECT_EQ(run.status, c.status);
+        EXPECT_EQ(run.out, c.out);
+        EXPECT_EQ(run.err, c.err);
+    }
 }
 
 // The flash bytes of every device of the tree.
