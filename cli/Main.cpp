@@ -48,5 +48,10 @@ int main(int argc, char** argv) {
         if (status == EXIT_DONE)
             status = EXIT_FAILED;
     }
+    // Ctrl+C aborted it safely (PowerOff last); it now ends as the signal would have ended it.
+    if (const int signal = StopSignal(); signal != 0) {
+        std::fflush(nullptr);
+        EndBySignal(signal);
+    }
     return status;
 }

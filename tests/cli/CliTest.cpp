@@ -43,6 +43,7 @@ const std::string kSim = VELTRO_SIM_PROGRAM;
 
 struct RunResult {
     int status = -1; // exit status, or 128 + signal
+    int signal = 0;  // the signal that ended it, 0 when it exited
     std::string out;
     std::string err;
 };
@@ -129,6 +130,7 @@ RunResult RunProgram(const std::vector<std::string>& argv, const std::string& co
     while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
     return result;
 }
 
@@ -189,6 +191,18 @@ protected:
         argv.push_back(kCli);
         argv.insert(argv.end(), args.begin(), args.end());
         return RunProgram(argv, m_config, input, watcher, beforeExec);
+    }
+    // veltro51-cli ARGS on the kept tree with no veltro51-sim in between (its environment set as the
+    // simulator sets it), so that the test sees how the program itself ended.
+    RunResult Direct(const std::vector<std::string>& args, const Watcher& watcher) const {
+        std::vector<std::string> argv = {kCli};
+        argv.insert(argv.end(), args.begin(), args.end());
+        const std::string tree = m_tree;
+        const std::string library = (fs::path(kSim).parent_path() / "libveltrosim.so").string();
+        return RunProgram(argv, m_config, "", watcher, [tree, library] {
+            setenv("USB_DEVFS_PATH", tree.c_str(), 1);
+            setenv("LD_PRELOAD", library.c_str(), 1);
+        });
     }
     // veltro51-cli ARGS alone, for what needs no programmer.
     RunResult Offline(const std::vector<std::string>& args, const BeforeExec& beforeExec = {}) const {
@@ -314,7 +328,7 @@ TEST_F(CliTest, CtrlCAbortsABurnAsTheDialogsAbortAndPowersTheTargetOff) {
     };
     const RunResult burn = Cli({"--chip", "AT89S52", "--delay", "3"},
                                {"--chip", "AT89S52", "burn", Path("firmware.bin")}, "", ctrlC);
-    EXPECT_EQ(burn.status, 1);
+    EXPECT_EQ(burn.status, 130) << "ended by SIGINT, as veltro51-sim reports it";
     EXPECT_EQ(burn.out.find("Data Verification Success"), std::string::npos) << burn.out;
     const std::vector<std::string> errors = Lines(burn.err);
     ASSERT_EQ(errors.size(), 2u) << burn.err;
@@ -343,7 +357,7 @@ TEST_F(CliTest, CtrlCBeforeTheEraseLeavesTheChipAsItWas) {
         return true;
     };
     const RunResult burn = Cli({}, {"burn", Path("firmware.bin")}, "", ctrlC);
-    EXPECT_EQ(burn.status, 1);
+    EXPECT_EQ(burn.status, 130) << "ended by SIGINT, as veltro51-sim reports it";
     EXPECT_EQ(Texts(burn.err), (std::vector<std::string>{"[x] Aborting ...", "[x] Aborted By User"}));
     EXPECT_EQ(burn.out.find("Erasing"), std::string::npos) << burn.out;
     sim::CSimBus tree(m_tree);
@@ -351,6 +365,47 @@ TEST_F(CliTest, CtrlCBeforeTheEraseLeavesTheChipAsItWas) {
     const std::vector<uint8_t> flash = tree.State(0).flash;
     EXPECT_EQ(std::string(flash.begin(), flash.end()), old);
     EXPECT_FALSE(tree.State(0).powered);
+}
+
+// After the safe ending (every target off, PowerOff last) a stop signal ends the program as it ends
+// any program, by that signal, so that "for f in *.hex; do veltro51-cli burn $f; done" stops at
+// Ctrl+C; the bench of burn --all as well.
+TEST_F(CliTest, AStopSignalEndsTheCommandByItselfAfterTheTargetIsOff) {
+    WriteFile(Path("firmware.bin"), std::string(100, '\x42'));
+    const struct Case {
+        const char* what;
+        int programmers;
+        std::vector<std::string> args;
+        int signal;
+    } cases[] = {
+        {"Ctrl+C in a burn", 1, {"burn", Path("firmware.bin")}, SIGINT},
+        {"SIGTERM in a burn", 1, {"burn", Path("firmware.bin")}, SIGTERM},
+        {"SIGHUP in a blank check", 1, {"blank"}, SIGHUP},
+        {"Ctrl+C in a bench of two", 2, {"burn", "--all", Path("firmware.bin")}, SIGINT},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(m_tree);
+        ASSERT_EQ(Cli({"--programmers", std::to_string(c.programmers)}, {"--version"}).status, 0);
+        const int signal = c.signal;
+        const Watcher stop = [signal](pid_t group, const std::string& out, const std::string&) {
+            if (out.find("Testing Programmer Hardware") == std::string::npos)
+                return false;
+            kill(-group, signal);
+            return true;
+        };
+        const RunResult run = Direct(c.args, stop);
+        EXPECT_EQ(run.signal, c.signal) << "status " << run.status << ": " << run.err;
+        EXPECT_NE(run.err.find("Aborted By User"), std::string::npos) << run.err;
+        sim::CSimBus tree(m_tree);
+        for (int device = 0; device < tree.DeviceCount(); ++device) {
+            EXPECT_FALSE(tree.State(device).powered) << device;
+            EXPECT_EQ(Erases(tree, device), 0) << device;
+        }
+        const std::vector<sim::TranscriptEntry> requests = tree.VendorTranscript();
+        ASSERT_FALSE(requests.empty());
+        EXPECT_EQ(requests.back().request, 6) << "the last request is PowerOff";
+    }
 }
 
 TEST_F(CliTest, AFailedBurnExitsWithOneAfterItsRows) {
@@ -792,7 +847,7 @@ TEST_F(CliTest, CtrlCWhileTheSerialFileIsLockedTakesNoNumber) {
         Cli({}, {"burn", Path("firmware.bin"), "--serial", "0x1FF0", "--serial-file", Path("serial.txt")}, "",
             ctrlC);
     close(lock);
-    EXPECT_EQ(burn.status, 1);
+    EXPECT_EQ(burn.status, 130);
     EXPECT_NE(burn.err.find("Aborted By User"), std::string::npos) << burn.err;
     EXPECT_EQ(burn.err.find("Cannot End Burner Thread"), std::string::npos) << burn.err;
     EXPECT_EQ(ReadFile(Path("serial.txt")), "next=7\n") << "no number taken";
