@@ -978,9 +978,12 @@ TEST_F(CliTest, DumpShowsTheHexViewOfTheChipTheDesktopApplicationStored) {
     // The desktop application's choice, in its settings file: AT89S4051, 4096 bytes, 256 rows.
     ASSERT_TRUE(CIniSettingsStore(m_config + "/Mardane/Veltro 51.conf").WriteInt("State", "SelectedChip", 1));
 
+    // The chip taken is named beside the rows, so that a CRC-32 of another chip's size is no surprise.
+    const std::string named =
+        "Chip : AT89S4051, the desktop application's selected chip (--chip names another)\n";
     const RunResult dump = Offline({"dump", Path("short.bin")});
     EXPECT_EQ(dump.status, 0);
-    EXPECT_EQ(dump.err, "");
+    EXPECT_EQ(dump.err, named);
     const std::vector<std::string> rows = Lines(dump.out);
     ASSERT_EQ(rows.size(), 256u) << "the load message is no row";
     EXPECT_EQ(rows[0], "0000 - 02 00 30 75 81 08 D2 AF D2 A8 C2 B5 80 FE 22 FF");
@@ -996,6 +999,16 @@ TEST_F(CliTest, DumpShowsTheHexViewOfTheChipTheDesktopApplicationStored) {
     const RunResult sum = Offline({"--chip", "AT89S52", "dump", "--sum", Path("firmware.hex")});
     EXPECT_EQ(sum.status, 0);
     EXPECT_EQ(sum.out, ChecksumRow(FirmwareImage(8192)).substr(4) + "\n");
+    EXPECT_EQ(sum.err, "") << "--chip named it";
+    const RunResult storedSum = Offline({"dump", "--sum", Path("short.bin")});
+    EXPECT_EQ(storedSum.out,
+              ChecksumRow(FirmwareImage(8192).substr(0, 20) + std::string(4096 - 20, '\xFF')).substr(4) +
+                  "\n");
+    EXPECT_EQ(storedSum.err, named);
+    const RunResult converted = Offline({"convert", Path("short.bin"), Path("out.bin")});
+    EXPECT_EQ(converted.status, 0);
+    EXPECT_EQ(converted.err, named);
+    EXPECT_EQ(ReadFile(Path("out.bin")).size(), 4096u);
 }
 
 TEST_F(CliTest, BadUsageExitsWithTwoAndAOneLineHintAndDoesNothing) {
