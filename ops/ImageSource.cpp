@@ -6,11 +6,32 @@
 #include "image/Checksum.h"
 #include "ops/FileCommands.h"
 #include "ops/Format.h"
+#include "ops/Job.h"
 #include "ops/Texts.h"
 
 bool CFileImageSource::Load(int32_t size, IOperationPort& port) {
     m_buffer = FirmwareBuffer{};
     m_buffer.m_imageSize = size;
+    if (!m_pinnedSha256.empty()) {
+        std::string fileSha256;
+        int systemError = 0;
+        if (!FileSha256(m_path, fileSha256, systemError)) {
+            // The load below names the file and the reason; the bytes it read were never checked.
+            CNoView view;
+            OpenFirmwareFile(m_path, m_buffer, port, view);
+            m_loaded = false;
+            m_systemError = systemError;
+            return false;
+        }
+        if (fileSha256 != m_pinnedSha256) {
+            port.Message(
+                FormatText(MSG_FIRMWARE_REFUSED, m_path.c_str(), fileSha256.c_str(), m_pinnedSha256.c_str()),
+                MsgIcon::Error);
+            m_loaded = false;
+            m_systemError = 0;
+            return false;
+        }
+    }
     CNoView view;
     const FileResult result = OpenFirmwareFile(m_path, m_buffer, port, view);
     m_loaded = result.ok;
