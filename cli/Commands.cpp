@@ -12,6 +12,7 @@
 #include "chips/ChipCatalogue.h"
 #include "cli/Events.h"
 #include "cli/Gang.h"
+#include "cli/JobCommands.h"
 #include "image/Checksum.h"
 #include "image/FirmwareBuffer.h"
 #include "image/HexDump.h"
@@ -265,6 +266,7 @@ bool InputsFit(const CliOptions& options, const std::string& path, IOperationPor
         }
     }
     CFileImageSource trial(path);
+    trial.PinSha256(options.sha256);
     CHeldMessages held;
     if (!trial.LoadForChip(options.chip, held)) {
         held.ShowTo(port);
@@ -301,6 +303,7 @@ int RunBurn(const CliOptions& options, CConsole& console) {
 
     std::atomic<int32_t> abort{0};
     CFileImageSource source(options.files[0]);
+    source.PinSha256(options.sha256);
     if (!options.serial.empty())
         source.SetSerial(options.serialSpec, options.serialFile, options.force, &abort);
     CProductionLogPort logPort(shown,
@@ -497,7 +500,16 @@ int RunCommand(const CliOptions& options, CConsole& console) {
     case CliCommand::Info:
         return RunChipCommand(ChipAction::Identify, options, console);
     case CliCommand::Burn:
+        // Until watch mode is built, --watch (or a job's mode = "watch") is refused, not run in rounds.
+        if (options.watch) {
+            console.Err(std::string(CLI_NAME) + ": watch mode is not available in this build");
+            return EXIT_USAGE;
+        }
         return RunBurn(options, console);
+    case CliCommand::Run:
+        return RunJobFile(options, console);
+    case CliCommand::Job:
+        return WriteJobFile(options, console);
     case CliCommand::Read:
         return RunChipCommand(ChipAction::Read, options, console);
     case CliCommand::Verify:

@@ -73,6 +73,8 @@ bool StartWorker(const CliOptions& options, CSocket& socket) {
         args.insert(args.end(), {"--serial", options.serial, "--serial-file", options.serialFile});
     if (!options.log.empty())
         args.insert(args.end(), {"--log", options.log});
+    if (!options.sha256.empty())
+        args.insert(args.end(), {"--sha256", options.sha256});
     // Last, after "--": a file named like an option is still the file.
     args.insert(args.end(), {"--", options.files[0]});
     std::vector<char*> argv;

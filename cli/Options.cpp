@@ -6,6 +6,7 @@
 #include "chips/ChipCatalogue.h"
 #include "image/FileKind.h"
 #include "link/Requests.h"
+#include "ops/Job.h"
 #include "ops/Serial.h"
 
 namespace {
@@ -18,12 +19,19 @@ struct CommandInfo {
 };
 
 const CommandInfo COMMANDS[] = {
-    {"list", CliCommand::List, 0, ""},         {"info", CliCommand::Info, 0, ""},
-    {"burn", CliCommand::Burn, 1, "FILE"},     {"read", CliCommand::Read, 1, "OUT"},
-    {"verify", CliCommand::Verify, 1, "FILE"}, {"blank", CliCommand::Blank, 0, ""},
-    {"erase", CliCommand::Erase, 0, ""},       {"lock", CliCommand::Lock, 0, ""},
-    {"speed", CliCommand::Speed, 0, ""},       {"convert", CliCommand::Convert, 2, "IN OUT"},
+    {"list", CliCommand::List, 0, ""},
+    {"info", CliCommand::Info, 0, ""},
+    {"burn", CliCommand::Burn, 1, "FILE"},
+    {"read", CliCommand::Read, 1, "OUT"},
+    {"verify", CliCommand::Verify, 1, "FILE"},
+    {"blank", CliCommand::Blank, 0, ""},
+    {"erase", CliCommand::Erase, 0, ""},
+    {"lock", CliCommand::Lock, 0, ""},
+    {"speed", CliCommand::Speed, 0, ""},
+    {"convert", CliCommand::Convert, 2, "IN OUT"},
     {"dump", CliCommand::Dump, 1, "FILE"},
+    {"run", CliCommand::Run, 1, "JOB"},
+    {"job", CliCommand::Job, 3, "JOB burn FILE"},
 };
 
 // Options that only some commands take.
@@ -32,22 +40,24 @@ struct CommandOption {
     std::vector<CliCommand> commands;
 };
 const CommandOption COMMAND_OPTIONS[] = {
-    {"--lock", {CliCommand::Burn}},
-    {"--more", {CliCommand::Burn}},
+    {"--lock", {CliCommand::Burn, CliCommand::Run, CliCommand::Job}},
+    {"--more", {CliCommand::Burn, CliCommand::Run}},
     {"--write", {CliCommand::Lock}},
     {"--set", {CliCommand::Speed}},
     {"--sum", {CliCommand::Dump}},
-    {"--serial", {CliCommand::Burn}},
-    {"--serial-file", {CliCommand::Burn}},
-    {"--log", {CliCommand::Burn}},
-    {"--all", {CliCommand::Burn}},
+    {"--serial", {CliCommand::Burn, CliCommand::Run, CliCommand::Job}},
+    {"--serial-file", {CliCommand::Burn, CliCommand::Run, CliCommand::Job}},
+    {"--log", {CliCommand::Burn, CliCommand::Run, CliCommand::Job}},
+    {"--all", {CliCommand::Burn, CliCommand::Run, CliCommand::Job}},
+    {"--watch", {CliCommand::Burn, CliCommand::Run, CliCommand::Job}},
+    {"--sha256", {CliCommand::Burn, CliCommand::Run, CliCommand::Job}},
     {"--events", {CliCommand::Burn}},
     {"--quiet",
      {CliCommand::Info, CliCommand::Burn, CliCommand::Read, CliCommand::Verify, CliCommand::Blank,
-      CliCommand::Erase, CliCommand::Lock}},
+      CliCommand::Erase, CliCommand::Lock, CliCommand::Run}},
     {"--force",
      {CliCommand::Info, CliCommand::Burn, CliCommand::Read, CliCommand::Verify, CliCommand::Blank,
-      CliCommand::Erase, CliCommand::Lock}},
+      CliCommand::Erase, CliCommand::Lock, CliCommand::Run}},
 };
 
 bool ParseNumber(const std::string& text, int& value) {
@@ -59,25 +69,6 @@ bool ParseNumber(const std::string& text, int& value) {
             return false;
         value = value * 10 + (c - '0');
     }
-    return true;
-}
-
-// "1/4" and "001/004" name the same place: the bus walk names buses and devices with three digits.
-bool NormaliseLocation(const std::string& text, std::string& location) {
-    const auto slash = text.find('/');
-    if (slash == std::string::npos || slash == 0 || slash + 1 == text.size() ||
-        text.find('/', slash + 1) != std::string::npos)
-        return false;
-    auto pad = [](std::string part) {
-        int number = 0;
-        if (ParseNumber(part, number) && number < 1000) {
-            char padded[12]; // room for any int: the compiler cannot see that it is below 1000
-            std::snprintf(padded, sizeof padded, "%03d", number);
-            return std::string(padded);
-        }
-        return part;
-    };
-    location = pad(text.substr(0, slash)) + "/" + pad(text.substr(slash + 1));
     return true;
 }
 
@@ -142,9 +133,10 @@ bool ParseCommandLine(int argc, const char* const* argv, CliOptions& options, st
         }
         const bool takesValue = name == "--chip" || name == "--programmer" || name == "--lock" ||
                                 name == "--write" || name == "--set" || name == "--serial" ||
-                                name == "--serial-file" || name == "--log" || name == "--events";
-        const bool isFlag =
-            name == "--more" || name == "--force" || name == "--sum" || name == "--quiet" || name == "--all";
+                                name == "--serial-file" || name == "--log" || name == "--events" ||
+                                name == "--sha256";
+        const bool isFlag = name == "--more" || name == "--force" || name == "--sum" || name == "--quiet" ||
+                            name == "--all" || name == "--watch";
         if (!takesValue && !isFlag) {
             error = "unknown option " + Quoted(name);
             return false;
@@ -192,11 +184,12 @@ bool ParseCommandLine(int argc, const char* const* argv, CliOptions& options, st
             options.speedKhz = khz;
             commandOptions.push_back(name);
         } else if (name == "--more" || name == "--force" || name == "--sum" || name == "--quiet" ||
-                   name == "--all") {
+                   name == "--all" || name == "--watch") {
             (name == "--more"    ? options.more
              : name == "--force" ? options.force
              : name == "--sum"   ? options.sum
              : name == "--quiet" ? options.quiet
+             : name == "--watch" ? options.watch
                                  : options.all) = true;
             commandOptions.push_back(name);
         } else if (name == "--serial") {
@@ -213,6 +206,12 @@ bool ParseCommandLine(int argc, const char* const* argv, CliOptions& options, st
                 return false;
             }
             (name == "--log" ? options.log : options.serialFile) = value;
+            commandOptions.push_back(name);
+        } else if (name == "--sha256") {
+            if (!NormaliseSha256(value, options.sha256)) {
+                error = "--sha256 wants the file's SHA-256 as 64 hexadecimal digits, not " + Quoted(value);
+                return false;
+            }
             commandOptions.push_back(name);
         } else if (name == "--events") {
             int fd = 0;
@@ -236,6 +235,11 @@ bool ParseCommandLine(int argc, const char* const* argv, CliOptions& options, st
     }
     options.command = command->command;
     operands.erase(operands.begin());
+    // job FILE.toml burn FILE: the command line of a burn, written as a job instead of run.
+    if (command->command == CliCommand::Job && operands.size() == 3 && operands[1] != "burn") {
+        error = "job wants JOB burn FILE and burn's options, not " + Quoted(operands[1]);
+        return false;
+    }
     if (static_cast<int>(operands.size()) != command->operands) {
         error = std::string(command->name) +
                 (command->operands == 0 ? " takes no file" : " wants " + std::string(command->operandNames));
@@ -259,7 +263,8 @@ bool ParseCommandLine(int argc, const char* const* argv, CliOptions& options, st
             }
         }
     }
-    if (options.serial.empty() != options.serialFile.empty()) {
+    // run takes the serial file from the job, where the two go together.
+    if (options.command != CliCommand::Run && options.serial.empty() != options.serialFile.empty()) {
         error = "--serial and --serial-file go together: the numbers are kept in the serial file";
         return false;
     }
@@ -269,8 +274,14 @@ bool ParseCommandLine(int argc, const char* const* argv, CliOptions& options, st
     }
     // Which reader or writer a file needs comes from its name alone; OUT of convert is written as Save
     // writes (Intel HEX) for any name but one ending in .bin.
-    const size_t typed = options.command == CliCommand::Convert ? 1 : operands.size();
-    for (size_t k = 0; k < typed; ++k) {
+    // run's JOB is TOML; job's FILE.toml is written as a job and its FILE is the firmware.
+    if (options.command == CliCommand::Job)
+        operands.erase(operands.begin() + 1);
+    const size_t first = options.command == CliCommand::Job ? 1 : 0;
+    const size_t typed = options.command == CliCommand::Convert ? 1
+                         : options.command == CliCommand::Run   ? 0
+                                                                : operands.size();
+    for (size_t k = first; k < typed; ++k) {
         if (FileKindFromPath(operands[k]) == FileKind::None) {
             error = Quoted(operands[k]) + " is neither Intel HEX (.hex, .ihx) nor binary (.bin)";
             return false;
@@ -309,6 +320,9 @@ Commands:
                              for a .bin name)
   dump FILE [--sum]          print the image as the hex view shows it, or with --sum its CRC-32
                              and 16-bit sum
+  run JOB                    burn as the job file JOB says (TOML; see JOB FILES below)
+  job JOB burn FILE ...      write the job file that this burn's command line describes, with
+                             FILE's SHA-256, instead of burning
 
 Options:
   --chip NAME                the chip that must be in the socket, in any case:
@@ -322,8 +336,18 @@ Options:
   --programmer BUS/DEVICE    the programmer at this place, as 'list' prints it;
                              default: the first one found that no other program is using
   --quiet                    only results and failures
+  --sha256 HEX               burn: refuse FILE unless its SHA-256 is HEX (64 hexadecimal digits)
   --help                     print this help
   --version                  print the version
+
+Job files (TOML): a line's settings, set up once. Paths are relative to the job's folder.
+  firmware = "blink.hex"     required: the file to burn (.hex, .ihx or .bin)
+  sha256 = "..."             required: the file's SHA-256 (as sha256sum prints it); a file with
+                             another is refused before any programmer is touched
+  chip = "AT89S52"           --chip;  lock = 2: --lock;  log = "production.log": --log
+  serial = "0x1FF0,1,1,le2"  --serial, with serial_store = "serial.txt" (--serial-file)
+  sockets = "all"            --all, or ["001/002"]: --programmer; mode = "rounds" or "watch"
+Options beside run may repeat what the job says, never change it: a contradiction is refused.
 
 Ctrl+C (or SIGTERM, SIGHUP) aborts as the dialog's Abort does: the target is powered off and the
 programmer released; nothing is erased or written after it.
