@@ -147,6 +147,12 @@ int RunJobFile(const CliOptions& options, CConsole& console) {
 int WriteJobFile(const CliOptions& options, CConsole& console) {
     const std::string& jobPath = options.files[0];
     const std::string& firmware = options.files[1];
+    // The job is written over its path: never over a file of the line it describes.
+    for (const std::string* file : {&firmware, &options.serialFile, &options.log})
+        if (!file->empty() && SamePath(jobPath, *file)) {
+            console.Err(std::string(CLI_NAME) + ": the job " + jobPath + " would replace " + *file);
+            return EXIT_USAGE;
+        }
     CConsoleSink messages(console);
     std::string sha256;
     int systemError = 0;

@@ -177,6 +177,10 @@ TEST_F(JobTest, AJobWrittenFromABurnLineBurnsAsThatLine) {
     EXPECT_NE(job.find(Sha256Of(kFirmwareHex)), std::string::npos) << job;
     EXPECT_NE(job.find("serial_store = 'serial.txt'"), std::string::npos) << job;
     EXPECT_NE(job.find("lock = 2"), std::string::npos) << job;
+    // A job is never written over a file of its line.
+    const RunResult over = Offline({"job", Path("line/blink.hex"), "burn", Path("line/blink.hex")});
+    EXPECT_EQ(over.status, 2) << over.err;
+    EXPECT_EQ(ReadFile(Path("line/blink.hex")), kFirmwareHex);
 
     // The job, moved with its folder and run from elsewhere, burns as the line would: the file, the
     // serial number of a fresh serial file at its place, the lock, the log line.
