@@ -7,6 +7,7 @@
 #include "image/FileKind.h"
 #include "link/Requests.h"
 #include "ops/Serial.h"
+#include "ops/store/PgStore.h"
 
 namespace {
 
@@ -23,7 +24,7 @@ const CommandInfo COMMANDS[] = {
     {"verify", CliCommand::Verify, 1, "FILE"}, {"blank", CliCommand::Blank, 0, ""},
     {"erase", CliCommand::Erase, 0, ""},       {"lock", CliCommand::Lock, 0, ""},
     {"speed", CliCommand::Speed, 0, ""},       {"convert", CliCommand::Convert, 2, "IN OUT"},
-    {"dump", CliCommand::Dump, 1, "FILE"},
+    {"dump", CliCommand::Dump, 1, "FILE"},     {"store", CliCommand::Store, 2, "init URL"},
 };
 
 // Options that only some commands take.
@@ -39,6 +40,8 @@ const CommandOption COMMAND_OPTIONS[] = {
     {"--sum", {CliCommand::Dump}},
     {"--serial", {CliCommand::Burn}},
     {"--serial-file", {CliCommand::Burn}},
+    {"--serial-store", {CliCommand::Burn}},
+    {"--serial-reset", {CliCommand::Burn}},
     {"--log", {CliCommand::Burn}},
     {"--all", {CliCommand::Burn}},
     {"--events", {CliCommand::Burn}},
@@ -142,9 +145,10 @@ bool ParseCommandLine(int argc, const char* const* argv, CliOptions& options, st
         }
         const bool takesValue = name == "--chip" || name == "--programmer" || name == "--lock" ||
                                 name == "--write" || name == "--set" || name == "--serial" ||
-                                name == "--serial-file" || name == "--log" || name == "--events";
-        const bool isFlag =
-            name == "--more" || name == "--force" || name == "--sum" || name == "--quiet" || name == "--all";
+                                name == "--serial-file" || name == "--serial-store" || name == "--log" ||
+                                name == "--events";
+        const bool isFlag = name == "--more" || name == "--force" || name == "--sum" || name == "--quiet" ||
+                            name == "--all" || name == "--serial-reset";
         if (!takesValue && !isFlag) {
             error = "unknown option " + Quoted(name);
             return false;
@@ -207,12 +211,27 @@ bool ParseCommandLine(int argc, const char* const* argv, CliOptions& options, st
             }
             options.serial = value;
             commandOptions.push_back(name);
-        } else if (name == "--serial-file" || name == "--log") {
+        } else if (name == "--serial-reset") {
+            options.serialReset = true;
+            commandOptions.push_back(name);
+        } else if (name == "--serial-file" || name == "--serial-store" || name == "--log") {
             if (value.empty()) {
                 error = "option " + name + " needs a file";
                 return false;
             }
-            (name == "--log" ? options.log : options.serialFile) = value;
+            const bool database = IsConnectionString(value);
+            if (database && name == "--serial-file") {
+                error = "--serial-file wants a file; a database is given with --serial-store";
+                return false;
+            }
+            std::string& target =
+                name == "--log" ? (database ? options.logDb : options.log) : options.serialFile;
+            if (!target.empty()) {
+                error = name == "--log" ? "--log is given at most twice: once a file, once a database"
+                                        : "one serial store only: --serial-file or --serial-store once";
+                return false;
+            }
+            target = value;
             commandOptions.push_back(name);
         } else if (name == "--events") {
             int fd = 0;
@@ -260,8 +279,21 @@ bool ParseCommandLine(int argc, const char* const* argv, CliOptions& options, st
         }
     }
     if (options.serial.empty() != options.serialFile.empty()) {
-        error = "--serial and --serial-file go together: the numbers are kept in the serial file";
+        error =
+            "--serial and --serial-file (or --serial-store) go together: the numbers are kept in the store";
         return false;
+    }
+    if (options.serialReset && (options.serialFile.empty() || IsConnectionString(options.serialFile))) {
+        error = "--serial-reset belongs to a serial file (a database's series refuses a number given before)";
+        return false;
+    }
+    if (options.command == CliCommand::Store) {
+        if (operands[0] != "init" || !IsConnectionString(operands[1])) {
+            error = "store wants init URL, the URL postgresql://...";
+            return false;
+        }
+        options.files = operands;
+        return true;
     }
     if (options.all && !options.programmer.empty()) {
         error = "--all burns every programmer; --programmer names one";
@@ -298,6 +330,11 @@ Commands:
                              --serial: put the serial file's next number at flash address ADDR
                              (FORMAT le1..le4, be1..be4, dec1..dec10, bcd1..bcd5; default le2);
                              --log: append a line of JSON per chip to PATH;
+                             --serial-store PATH|postgresql://...: the numbers from a serial
+                             file or a database's series; --serial-reset: give the serial
+                             file's number even at or below the highest given, once;
+                             --log postgresql://...: a record per chip in the database
+                             (--log twice: a file and a database);
                              --all: every attached programmer at once
   read OUT                   the chip's flash, saved as Intel HEX (.hex, .ihx) or raw binary (.bin)
   verify FILE                compare the chip's whole flash with FILE, without erasing
@@ -309,6 +346,7 @@ Commands:
                              for a .bin name)
   dump FILE [--sum]          print the image as the hex view shows it, or with --sum its CRC-32
                              and 16-bit sum
+  store init URL             make the database's schema for stations (postgresql://...)
 
 Options:
   --chip NAME                the chip that must be in the socket, in any case:

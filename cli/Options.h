@@ -15,7 +15,21 @@ constexpr int EXIT_CHIP = 4;          // the chip: wrong, unknown, missing or lo
 
 constexpr const char* CLI_NAME = "veltro51-cli";
 
-enum class CliCommand { None, List, Info, Burn, Read, Verify, Blank, Erase, Lock, Speed, Convert, Dump };
+enum class CliCommand {
+    None,
+    List,
+    Info,
+    Burn,
+    Read,
+    Verify,
+    Blank,
+    Erase,
+    Lock,
+    Speed,
+    Convert,
+    Dump,
+    Store
+};
 
 struct CliOptions {
     bool help = false;
@@ -39,12 +53,14 @@ struct CliOptions {
 
     // burn's production line: a serial number in every chip, a line of the log per chip cycle, every
     // attached programmer at once.
-    std::string serial;     // --serial ADDR[,START[,STEP[,FORMAT]]], as given (a gang's workers get it)
-    SerialSpec serialSpec;  // and as parsed
-    std::string serialFile; // --serial-file PATH
-    std::string log;        // --log PATH
-    bool all = false;       // --all
-    int eventsFd = -1;      // --events FD: a gang's worker reports its events there
+    std::string serial;       // --serial ADDR[,START[,STEP[,FORMAT]]], as given (a gang's workers get it)
+    SerialSpec serialSpec;    // and as parsed
+    std::string serialFile;   // --serial-file PATH or --serial-store PATH|postgresql://...
+    bool serialReset = false; // --serial-reset: the serial file's number at or below its mark is meant
+    std::string log;          // --log PATH: the JSON log
+    std::string logDb;        // --log postgresql://...: the record table (--log may be given twice)
+    bool all = false;         // --all
+    int eventsFd = -1;        // --events FD: a gang's worker reports its events there
 };
 
 // Parses argv[1..]. Options may stand before or after the command; "--" ends them. On a bad usage
