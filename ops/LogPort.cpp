@@ -22,18 +22,19 @@ void CProductionLogPort::CycleStarted(int cycle) {
     m_inner.CycleStarted(cycle);
 }
 
-void CProductionLogPort::CycleEnded(const CycleReport& report) {
+ProductionRecord CycleRecord(const ProductionContext& context, const CycleReport& report,
+                             int64_t durationMs) {
     ProductionRecord record;
     record.time = std::chrono::system_clock::now();
     record.host = HostName();
-    record.version = m_context.version;
+    record.version = context.version;
     record.programmerLocation = report.location;
     record.programmerProduct = report.product;
     record.signatureRead = report.signatureRead;
     std::copy(report.signature, report.signature + 3, record.signature);
     record.chip = ChipName(report.chip);
-    record.chipRequested = m_context.chipRequested;
-    if (const CFileImageSource* source = m_context.source) {
+    record.chipRequested = context.chipRequested;
+    if (const CFileImageSource* source = context.source) {
         record.filePath = source->Path();
         if (source->Loaded()) {
             record.fileSha256 = source->Sha256();
@@ -44,7 +45,7 @@ void CProductionLogPort::CycleEnded(const CycleReport& report) {
     record.hasSerial = report.serial >= 0;
     record.serial = record.hasSerial ? static_cast<uint64_t>(report.serial) : 0;
     if (record.hasSerial)
-        record.series = m_context.series;
+        record.series = context.series;
     record.lockMode = report.lockMode;
     record.outcome = report.outcome;
     if (record.outcome == CycleOutcome::Failed)
@@ -56,9 +57,15 @@ void CProductionLogPort::CycleEnded(const CycleReport& report) {
         if (record.failure.empty())
             record.failure = ROW_POWER_OFF_FAILED;
     }
-    record.durationMs =
+    record.durationMs = durationMs;
+    return record;
+}
+
+void CProductionLogPort::CycleEnded(const CycleReport& report) {
+    const ProductionRecord record = CycleRecord(
+        m_context, report,
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - m_cycleStart)
-            .count();
+            .count());
     for (IRecordSink* sink : m_sinks) {
         std::string error;
         if (!sink->Write(record, error, m_context.abort)) {

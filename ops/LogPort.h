@@ -26,6 +26,9 @@ struct ProductionContext {
     std::string series{};                        // ISerialStore::Series() of the numbers given
 };
 
+// The log's record of a cycle that ends now, after durationMs (the command line's --json prints it too).
+ProductionRecord CycleRecord(const ProductionContext& context, const CycleReport& report, int64_t durationMs);
+
 class CProductionLogPort : public IOperationPort {
 public:
     CProductionLogPort(IOperationPort& inner, ProductionContext context);
