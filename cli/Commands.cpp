@@ -9,6 +9,7 @@
 #include <thread>
 
 #include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "Version.h"
@@ -34,6 +35,8 @@
 #include "ops/LogPort.h"
 #include "ops/ProductionLog.h"
 #include "ops/Serial.h"
+#include "ops/store/PgStore.h"
+#include "ops/store/Stores.h"
 #include "ops/LockBits.h"
 #include "ops/Speed.h"
 #include "ops/Texts.h"
@@ -261,6 +264,14 @@ private:
     std::vector<std::pair<std::string, MsgIcon>> m_messages;
 };
 
+// Whether two names are one file (both there); a file not there yet is no other's.
+bool SameFile(const std::string& a, const std::string& b) {
+    struct stat sa {};
+    struct stat sb {};
+    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
+
 // The firmware file of a command as the options ask it to be read: strictly unless --lenient, by
 // --format where its name tells nothing, and standard input (read once, before anything else) for "-".
 class CCommandImage : public CFileImageSource {
@@ -333,35 +344,57 @@ FileResult SaveOutput(const CliOptions& options, const std::string& path, const 
 
 // A file that cannot be loaded at all, or a serial number field that cannot be written into it, is
 // told before the programmer is touched: within --chip's size, or within the largest chip's when the
-// socket will tell the size (the field is checked again then).
-bool InputsFit(const CliOptions& options, const std::string& path, IOperationPort& port) {
-    // A log that cannot even be opened for appending would leave the first chip unrecorded.
+// socket will tell the size (the field is checked again then). EXIT_DONE when all fits.
+int InputsFit(const CliOptions& options, const std::string& path, IOperationPort& port) {
+    // A log that cannot even be opened for appending would leave the first chip unrecorded; one that
+    // is the firmware or the serial file (or its lock or mark) would be written over them.
     if (!options.log.empty()) {
         std::string error;
+        for (const std::string& other :
+             {path, options.serialFile, options.serialFile + ".lock", options.serialFile + ".high"}) {
+            if (!options.serialFile.empty() || other == path)
+                if (SameFile(options.log, other)) {
+                    port.Message("The log " + options.log + " is the file " + other +
+                                     "; give the log a file of its own.",
+                                 MsgIcon::Error);
+                    return EXIT_USAGE;
+                }
+        }
         if (!ProductionLogWritable(options.log, error)) {
             port.Message(FormatText(ROW_LOG_FAILED, error.c_str()), MsgIcon::Error);
-            return false;
+            return EXIT_FAILED;
         }
     }
+    if (!options.serialFile.empty() && !IsConnectionString(options.serialFile) &&
+        SameFile(options.serialFile, path)) {
+        port.Message("The serial file " + options.serialFile +
+                         " is the firmware file; give it a file of its own.",
+                     MsgIcon::Error);
+        return EXIT_USAGE;
+    }
     if (path == STDIO_NAME && !CCommandImage::StandardInputRead(port))
-        return false;
+        return EXIT_FAILED;
     CCommandImage trial(options, path);
     CHeldMessages held;
     if (!trial.LoadForChip(options.chip, held)) {
         held.ShowTo(port);
         PrintReason(path, trial.SystemError(), port);
-        return false;
+        return EXIT_FAILED;
     }
-    if (options.serial.empty() || options.chip < 0)
-        return true;
+    if (options.serial.empty())
+        return EXIT_DONE;
+    // Without --chip the largest chip's flash: a field past it, or over the file's data, fits no chip.
     trial.SetSerial(options.serialSpec, options.serialFile, options.force);
     std::string error;
     if (trial.SerialFieldFits(error))
-        return true;
+        return EXIT_DONE;
     port.Message(FormatText(ROW_SERIAL_FAILED, error.c_str()), MsgIcon::Error);
-    if (!options.force)
+    // --force helps only over the file's data, never past the flash.
+    std::string inside;
+    if (!options.force &&
+        CheckSerialField(options.serialSpec, trial.Size(), trial.Image().m_image.data(), true, inside))
         port.Message("Give --force to write the number over the file's data.", MsgIcon::Error);
-    return false;
+    return EXIT_USAGE;
 }
 
 ChipExpectation ExpectationOf(const CliOptions& options) {
@@ -379,21 +412,33 @@ int RunBurn(const CliOptions& options, CConsole& console) {
     // The presenters, outermost first: the production log, the gang's event pipe, the console.
     CEventWriterPort eventPort(consolePort, options.eventsFd);
     IOperationPort& shown = options.eventsFd >= 0 ? static_cast<IOperationPort&>(eventPort) : consolePort;
-    if (!InputsFit(options, options.files[0], shown))
-        return EXIT_FAILED;
+    if (const int fit = InputsFit(options, options.files[0], shown); fit != EXIT_DONE)
+        return fit;
     if (options.all)
         return RunGang(options, console);
 
     std::atomic<int32_t> abort{0};
     CCommandImage source(options, options.files[0]);
-    if (!options.serial.empty())
-        source.SetSerial(options.serialSpec, options.serialFile, options.force, &abort);
-    const ProductionContext context{options.log, VELTRO_VERSION,
-                                    options.chip >= 0 ? ChipName(options.chip) : "", &source};
+    std::unique_ptr<ISerialStore> store;
+    if (!options.serial.empty()) {
+        store = MakeSerialStore(options.serialFile, options.serialReset);
+        source.SetSerialStore(options.serialSpec, *store, options.force, &abort);
+    }
+    std::unique_ptr<IRecordSink> record;
+    ProductionContext context{options.log, VELTRO_VERSION, options.chip >= 0 ? ChipName(options.chip) : "",
+                              &source};
+    if (!options.logDb.empty()) {
+        record = MakeRecordSink(options.logDb);
+        context.sinks.push_back(record.get());
+    }
+    context.abort = &abort;
+    if (store)
+        context.series = store->Series();
     CJsonCyclePort jsonPort(shown, console, context);
     IOperationPort& reported = options.json ? static_cast<IOperationPort&>(jsonPort) : shown;
     CProductionLogPort logPort(reported, context);
-    IOperationPort& port = options.log.empty() ? reported : static_cast<IOperationPort&>(logPort);
+    const bool logged = !options.log.empty() || !options.logDb.empty();
+    IOperationPort& port = logged ? static_cast<IOperationPort&>(logPort) : reported;
 
     CRealSleeper sleeper;
     std::atomic<int32_t> running{1};
@@ -464,15 +509,15 @@ int RunChipCommand(ChipAction action, const CliOptions& options, CConsole& conso
     job.lockMode = options.writeMode;
     std::unique_ptr<CCommandImage> source;
     if (action == ChipAction::Verify) {
-        if (!InputsFit(options, options.files[0], port)) {
+        if (const int fit = InputsFit(options, options.files[0], port); fit != EXIT_DONE) {
             if (options.json) {
                 ChipResult refused;
                 refused.identity.failure = "cannot load " + options.files[0];
                 ChipJsonDetails details;
                 details.file = options.files[0];
-                console.Data(ChipJson(options.command, refused, EXIT_FAILED, options, details) + "\n");
+                console.Data(ChipJson(options.command, refused, fit, options, details) + "\n");
             }
-            return EXIT_FAILED;
+            return fit;
         }
         source = std::make_unique<CCommandImage>(options, options.files[0]);
         job.source = source.get();
@@ -604,6 +649,18 @@ int RunDump(const CliOptions& options, CConsole& console) {
     return EXIT_DONE;
 }
 
+// store init URL: the schema made (or found of this version), before any station needs it.
+int RunStoreInit(const CliOptions& options, CConsole& console) {
+    std::string error;
+    if (!InitPgSchema(options.files[1], error)) {
+        console.Err(error);
+        return EXIT_FAILED;
+    }
+    console.Out("Schema veltro51 version " + std::to_string(PG_SCHEMA_VERSION) + " ready in " +
+                ShownConnection(options.files[1]));
+    return EXIT_DONE;
+}
+
 } // namespace
 
 const char* RowMark(RowKind kind) {
@@ -655,6 +712,8 @@ int RunCommand(const CliOptions& options, CConsole& console) {
         return RunConvert(options, console);
     case CliCommand::Dump:
         return RunDump(options, console);
+    case CliCommand::Store:
+        return RunStoreInit(options, console);
     case CliCommand::None:
         break;
     }

@@ -70,9 +70,13 @@ bool StartWorker(const CliOptions& options, CSocket& socket) {
     if (options.lockMode > 0)
         args.insert(args.end(), {"--lock", std::to_string(options.lockMode)});
     if (!options.serial.empty())
-        args.insert(args.end(), {"--serial", options.serial, "--serial-file", options.serialFile});
+        args.insert(args.end(), {"--serial", options.serial, "--serial-store", options.serialFile});
+    if (options.serialReset)
+        args.push_back("--serial-reset");
     if (!options.log.empty())
         args.insert(args.end(), {"--log", options.log});
+    if (!options.logDb.empty())
+        args.insert(args.end(), {"--log", options.logDb});
     if (options.lenient)
         args.push_back("--lenient");
     if (options.format != FileKind::None)

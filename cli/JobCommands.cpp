@@ -70,23 +70,33 @@ bool BurnOptionsOfJob(const Job& job, const std::string& jobPath, const CliOptio
         return Contradicts(error, "--serial " + given.serial,
                            job.serial.empty() ? "no serial number" : "serial = " + Quoted(job.serial));
 
-    // serial_store is the serial file today. A store's URL (postgresql://...) plugs in here, as the
-    // option that names a store; until then it is refused rather than taken for a file's name.
-    if (IsStoreUrl(job.serialStore)) {
-        error = "serial_store " + Quoted(job.serialStore) +
-                " is a URL: this build keeps serial numbers in a file";
-        return false;
-    }
-    burn.serialFile = ResolveJobPath(jobPath, job.serialStore);
+    // serial_store and log are files relative to the job's folder, or a database's URL as it stands.
+    const auto place = [&](const std::string& where) {
+        return IsStoreUrl(where) ? where : ResolveJobPath(jobPath, where);
+    };
+    const auto samePlace = [](const std::string& a, const std::string& b) {
+        return IsStoreUrl(a) || IsStoreUrl(b) ? a == b : SamePath(a, b);
+    };
+    burn.serialFile = place(job.serialStore);
     if (!given.serialFile.empty() &&
-        (burn.serialFile.empty() || !SamePath(given.serialFile, burn.serialFile)))
-        return Contradicts(error, "--serial-file " + given.serialFile,
+        (burn.serialFile.empty() || !samePlace(given.serialFile, burn.serialFile)))
+        return Contradicts(error, "--serial-store " + given.serialFile,
                            job.serialStore.empty() ? "no serial store"
                                                    : "serial_store = " + Quoted(job.serialStore));
 
-    burn.log = ResolveJobPath(jobPath, job.log);
-    if (!given.log.empty() && (burn.log.empty() || !SamePath(given.log, burn.log)))
-        return Contradicts(error, "--log " + given.log,
+    if (given.serialReset && (burn.serialFile.empty() || IsStoreUrl(burn.serialFile))) {
+        error = "--serial-reset belongs to a serial file, and the job keeps its numbers " +
+                (burn.serialFile.empty() ? std::string("nowhere") : "in " + Quoted(job.serialStore));
+        return false;
+    }
+
+    const bool logIsDatabase = IsStoreUrl(job.log);
+    burn.log = logIsDatabase ? "" : place(job.log);
+    burn.logDb = logIsDatabase ? job.log : "";
+    const std::string& givenLog = logIsDatabase ? given.logDb : given.log;
+    const std::string& otherLog = logIsDatabase ? given.log : given.logDb;
+    if (!otherLog.empty() || (!givenLog.empty() && (job.log.empty() || !samePlace(givenLog, job.log))))
+        return Contradicts(error, "--log " + (otherLog.empty() ? givenLog : otherLog),
                            job.log.empty() ? "no log" : "log = " + Quoted(job.log));
 
     if (job.sockets.size() > 1) {
@@ -118,8 +128,11 @@ Job JobOfBurnOptions(const CliOptions& options, const std::string& jobPath,
     job.chip = options.chip >= 0 ? ChipName(options.chip) : "";
     job.lock = options.lockMode;
     job.serial = options.serial;
-    job.serialStore = options.serialFile.empty() ? "" : PathForJob(jobPath, options.serialFile);
-    job.log = options.log.empty() ? "" : PathForJob(jobPath, options.log);
+    const auto place = [&](const std::string& where) {
+        return where.empty() ? "" : IsStoreUrl(where) ? where : PathForJob(jobPath, where);
+    };
+    job.serialStore = place(options.serialFile);
+    job.log = options.log.empty() ? place(options.logDb) : place(options.log);
     job.allSockets = options.all;
     if (!options.programmer.empty())
         job.sockets = {options.programmer};
@@ -153,6 +166,10 @@ int WriteJobFile(const CliOptions& options, CConsole& console) {
             console.Err(std::string(CLI_NAME) + ": the job " + jobPath + " would replace " + *file);
             return EXIT_USAGE;
         }
+    if (!options.log.empty() && !options.logDb.empty()) {
+        console.Err(std::string(CLI_NAME) + ": a job keeps one log: a file or a database, not both");
+        return EXIT_USAGE;
+    }
     CConsoleSink messages(console);
     std::string sha256;
     int systemError = 0;

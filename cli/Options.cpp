@@ -8,6 +8,7 @@
 #include "link/Requests.h"
 #include "ops/Job.h"
 #include "ops/Serial.h"
+#include "ops/store/PgStore.h"
 
 namespace {
 
@@ -32,6 +33,7 @@ const CommandInfo COMMANDS[] = {
     {"dump", CliCommand::Dump, 1, "FILE"},
     {"run", CliCommand::Run, 1, "JOB"},
     {"job", CliCommand::Job, 3, "JOB burn FILE"},
+    {"store", CliCommand::Store, 2, "init URL"},
 };
 
 // Options that only some commands take.
@@ -47,6 +49,8 @@ const CommandOption COMMAND_OPTIONS[] = {
     {"--sum", {CliCommand::Dump}},
     {"--serial", {CliCommand::Burn, CliCommand::Run, CliCommand::Job}},
     {"--serial-file", {CliCommand::Burn, CliCommand::Run, CliCommand::Job}},
+    {"--serial-store", {CliCommand::Burn, CliCommand::Run, CliCommand::Job}},
+    {"--serial-reset", {CliCommand::Burn, CliCommand::Run}},
     {"--log", {CliCommand::Burn, CliCommand::Run, CliCommand::Job}},
     {"--all", {CliCommand::Burn, CliCommand::Run, CliCommand::Job}},
     {"--watch", {CliCommand::Burn, CliCommand::Run, CliCommand::Job}},
@@ -139,10 +143,11 @@ bool ParseCommandLine(int argc, const char* const* argv, CliOptions& options, st
         }
         const bool takesValue = name == "--chip" || name == "--programmer" || name == "--lock" ||
                                 name == "--write" || name == "--set" || name == "--serial" ||
-                                name == "--serial-file" || name == "--log" || name == "--events" ||
-                                name == "--format" || name == "--sha256";
+                                name == "--serial-file" || name == "--serial-store" || name == "--log" ||
+                                name == "--events" || name == "--format" || name == "--sha256";
         const bool isFlag = name == "--more" || name == "--force" || name == "--sum" || name == "--quiet" ||
-                            name == "--all" || name == "--lenient" || name == "--json" || name == "--watch";
+                            name == "--all" || name == "--serial-reset" || name == "--lenient" ||
+                            name == "--json" || name == "--watch";
         if (!takesValue && !isFlag) {
             error = "unknown option " + Quoted(name);
             return false;
@@ -206,12 +211,27 @@ bool ParseCommandLine(int argc, const char* const* argv, CliOptions& options, st
             }
             options.serial = value;
             commandOptions.push_back(name);
-        } else if (name == "--serial-file" || name == "--log") {
+        } else if (name == "--serial-reset") {
+            options.serialReset = true;
+            commandOptions.push_back(name);
+        } else if (name == "--serial-file" || name == "--serial-store" || name == "--log") {
             if (value.empty()) {
                 error = "option " + name + " needs a file";
                 return false;
             }
-            (name == "--log" ? options.log : options.serialFile) = value;
+            const bool database = IsConnectionString(value);
+            if (database && name == "--serial-file") {
+                error = "--serial-file wants a file; a database is given with --serial-store";
+                return false;
+            }
+            std::string& target =
+                name == "--log" ? (database ? options.logDb : options.log) : options.serialFile;
+            if (!target.empty()) {
+                error = name == "--log" ? "--log is given at most twice: once a file, once a database"
+                                        : "one serial store only: --serial-file or --serial-store once";
+                return false;
+            }
+            target = value;
             commandOptions.push_back(name);
         } else if (name == "--lenient" || name == "--json") {
             (name == "--json" ? options.json : options.lenient) = true;
@@ -281,8 +301,22 @@ bool ParseCommandLine(int argc, const char* const* argv, CliOptions& options, st
     }
     // run takes the serial file from the job, where the two go together.
     if (options.command != CliCommand::Run && options.serial.empty() != options.serialFile.empty()) {
-        error = "--serial and --serial-file go together: the numbers are kept in the serial file";
+        error =
+            "--serial and --serial-file (or --serial-store) go together: the numbers are kept in the store";
         return false;
+    }
+    if (options.serialReset && options.command != CliCommand::Run &&
+        (options.serialFile.empty() || IsConnectionString(options.serialFile))) {
+        error = "--serial-reset belongs to a serial file (a database's series refuses a number given before)";
+        return false;
+    }
+    if (options.command == CliCommand::Store) {
+        if (operands[0] != "init" || !IsConnectionString(operands[1])) {
+            error = "store wants init URL, the URL postgresql://...";
+            return false;
+        }
+        options.files = operands;
+        return true;
     }
     if (options.all && !options.programmer.empty()) {
         error = "--all burns every programmer; --programmer names one";
@@ -344,6 +378,11 @@ Commands:
                              --serial: put the serial file's next number at flash address ADDR
                              (FORMAT le1..le4, be1..be4, dec1..dec10, bcd1..bcd5; default le2);
                              --log: append a line of JSON per chip to PATH;
+                             --serial-store PATH|postgresql://...: the numbers from a serial
+                             file or a database's series; --serial-reset: give the serial
+                             file's number even at or below the highest given, once;
+                             --log postgresql://...: a record per chip in the database
+                             (--log twice: a file and a database);
                              --all: every attached programmer at once
   read OUT                   the chip's flash, saved as Intel HEX (.hex, .ihx) or raw binary (.bin)
   verify FILE                compare the chip's whole flash with FILE, without erasing
@@ -358,6 +397,7 @@ Commands:
   run JOB                    burn as the job file JOB says (TOML; see JOB FILES below)
   job JOB burn FILE ...      write the job file that this burn's command line describes, with
                              FILE's SHA-256, instead of burning
+  store init URL             make the database's schema for stations (postgresql://...)
 
 Options:
   --chip NAME                the chip that must be in the socket, in any case:

@@ -31,7 +31,8 @@ enum class CliCommand {
     Convert,
     Dump,
     Run,
-    Job
+    Job,
+    Store
 };
 
 struct CliOptions {
@@ -61,14 +62,16 @@ struct CliOptions {
 
     // burn's production line: a serial number in every chip, a line of the log per chip cycle, every
     // attached programmer at once.
-    std::string serial;     // --serial ADDR[,START[,STEP[,FORMAT]]], as given (a gang's workers get it)
-    SerialSpec serialSpec;  // and as parsed
-    std::string serialFile; // --serial-file PATH
-    std::string log;        // --log PATH
-    bool all = false;       // --all
-    bool watch = false;     // --watch
-    std::string sha256;     // --sha256: the SHA-256 the firmware file must have (64 lowercase digits)
-    int eventsFd = -1;      // --events FD: a gang's worker reports its events there
+    std::string serial;       // --serial ADDR[,START[,STEP[,FORMAT]]], as given (a gang's workers get it)
+    SerialSpec serialSpec;    // and as parsed
+    std::string serialFile;   // --serial-file PATH or --serial-store PATH|postgresql://...
+    bool serialReset = false; // --serial-reset: the serial file's number at or below its mark is meant
+    std::string log;          // --log PATH: the JSON log
+    std::string logDb;        // --log postgresql://...: the record table (--log may be given twice)
+    bool all = false;         // --all
+    bool watch = false;       // --watch
+    std::string sha256;       // --sha256: the SHA-256 the firmware file must have (64 lowercase digits)
+    int eventsFd = -1;        // --events FD: a gang's worker reports its events there
 };
 
 // Parses argv[1..]. Options may stand before or after the command; "--" ends them. On a bad usage

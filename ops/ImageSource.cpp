@@ -138,6 +138,8 @@ bool CFileImageSource::PrepareChip(int chip, CycleReport& report, IOperationPort
         chip >= 0 ? g_chipCatalogue[static_cast<size_t>(chip)].flashSize : m_buffer.m_imageSize;
     if (!m_loaded || size != m_buffer.m_imageSize) {
         if (!Load(size, port)) {
+            if (m_serial)
+                m_store->Release();
             report.failure = "cannot load " + m_path;
             return false;
         }
@@ -147,11 +149,15 @@ bool CFileImageSource::PrepareChip(int chip, CycleReport& report, IOperationPort
         image = m_buffer.m_image.data();
         return true;
     }
+    // The store gives back what it held for this cycle on every path, a number taken or not.
     // Checked before a number is taken, so that a field that cannot be written spends none.
     std::string error;
     uint64_t number = 0;
     m_numbered = m_buffer;
-    if (!SerialFieldFits(error) || !TakeSerialNumber(m_serialPath, m_serialSpec, number, error, m_abort) ||
+    const bool fits = SerialFieldFits(error);
+    if (!fits)
+        m_store->Release();
+    if (!fits || !m_store->Take(m_serialSpec, number, error, m_abort) ||
         !PutSerial(m_serialSpec, number, m_numbered.m_image.data(), size, error)) {
         const std::string row = FormatText(ROW_SERIAL_FAILED, error.c_str());
         port.Row(RowKind::Error, row);
@@ -166,11 +172,32 @@ bool CFileImageSource::PrepareChip(int chip, CycleReport& report, IOperationPort
 
 void CFileImageSource::SetSerial(const SerialSpec& spec, const std::string& path, bool force,
                                  const std::atomic<int32_t>* abort) {
+    m_ownStore = std::make_unique<CSerialFileStore>(path);
+    SetSerialStore(spec, *m_ownStore, force, abort);
+}
+
+void CFileImageSource::SetSerialStore(const SerialSpec& spec, ISerialStore& store, bool force,
+                                      const std::atomic<int32_t>* abort) {
     m_serial = true;
     m_abort = abort;
     m_serialSpec = spec;
-    m_serialPath = path;
+    m_store = &store;
     m_serialForce = force;
+}
+
+bool CFileImageSource::BeforePower(CycleReport& report, IOperationPort& port) {
+    if (!m_serial)
+        return true;
+    std::string error;
+    const WaitNotice waiting = [&port](const std::string& what) {
+        port.Row(RowKind::Error, FormatText(ROW_WAITING, what.c_str()));
+    };
+    if (m_store->Prepare(error, m_abort, waiting))
+        return true;
+    const std::string row = FormatText(ROW_SERIAL_FAILED, error.c_str());
+    port.Row(RowKind::Error, row);
+    report.failure = row;
+    return false;
 }
 
 bool CFileImageSource::SerialFieldFits(std::string& error) const {

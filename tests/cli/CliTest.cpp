@@ -990,8 +990,16 @@ TEST_F(CliTest, ABenchNamesWhatFailed) {
     EXPECT_EQ(named, 2) << full.out;
 }
 
-// A person holding the serial file's lock (to set the next number) keeps the burn waiting before the
-// erase; Ctrl+C then ends the wait, takes no number and leaves the chip as it was.
+// Vendor requests of one kind in a device's transcript (5 PowerOn, 6 PowerOff, 10 erase).
+long Requests(const sim::CSimBus& tree, int request) {
+    long count = 0;
+    for (const sim::TranscriptEntry& e : tree.VendorTranscript())
+        count += e.request == request;
+    return count;
+}
+
+// A person holding the serial file's lock (to set the next number) keeps the burn waiting, told, before
+// the target is powered; Ctrl+C then ends the wait, takes no number and leaves the chip as it was.
 TEST_F(CliTest, CtrlCWhileTheSerialFileIsLockedTakesNoNumber) {
     ASSERT_EQ(Cli({"--chip", "AT89S52"}, {"list"}).status, 0);
     const std::string old = FirmwareImage(8192);
@@ -1001,10 +1009,10 @@ TEST_F(CliTest, CtrlCWhileTheSerialFileIsLockedTakesNoNumber) {
     const int lock = open((Path("serial.txt") + ".lock").c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
     ASSERT_GE(lock, 0);
     ASSERT_EQ(flock(lock, LOCK_EX), 0);
-    const Watcher ctrlC = [](pid_t group, const std::string& out, const std::string&) {
-        if (out.find("CRC-32") == std::string::npos)
+    const Watcher ctrlC = [](pid_t group, const std::string&, const std::string& err) {
+        if (err.find("Waiting For the serial file's lock") == std::string::npos)
             return false;
-        usleep(300 * 1000); // waiting for the lock by now
+        usleep(300 * 1000);
         kill(-group, SIGINT);
         return true;
     };
@@ -1016,34 +1024,149 @@ TEST_F(CliTest, CtrlCWhileTheSerialFileIsLockedTakesNoNumber) {
     EXPECT_NE(burn.err.find("Aborted By User"), std::string::npos) << burn.err;
     EXPECT_EQ(burn.err.find("Cannot End Burner Thread"), std::string::npos) << burn.err;
     EXPECT_EQ(ReadFile(Path("serial.txt")), "next=7\n") << "no number taken";
+    EXPECT_NE(burn.err.find("Waiting For the serial file's lock " + Path("serial.txt") +
+                            ".lock, held by another process ..."),
+              std::string::npos)
+        << burn.err;
     sim::CSimBus tree(m_tree);
     EXPECT_EQ(Erases(tree), 0);
+    EXPECT_EQ(Requests(tree, 5), 0) << "the target was powered while the burn waited";
     const std::vector<uint8_t> flash = tree.State(0).flash;
     EXPECT_EQ(std::string(flash.begin(), flash.end()), old);
 }
 
-// A number field outside the chip's flash, or over the file's data, is refused before anything is
-// written and takes no number.
+// What others may put where the serial file's lock or the log goes: a FIFO at the lock is refused at
+// once with the target never powered; a FIFO log with no reader, or a log another process holds
+// locked until Ctrl+C, fails the line with its reason after a verified chip, and the status says so.
+TEST_F(CliTest, FifosAndLocksOfOthersNeitherHangTheBurnNorLoseTheRecordSilently) {
+    WriteFile(Path("firmware.bin"), std::string(16, '\x42'));
+    ASSERT_EQ(mkfifo((Path("serial.txt") + ".lock").c_str(), 0666), 0);
+    const RunResult fifoLock = Cli({"--chip", "AT89S52"}, {"burn", Path("firmware.bin"), "--serial", "0x1FF0",
+                                                           "--serial-file", Path("serial.txt")});
+    EXPECT_EQ(fifoLock.status, 1);
+    EXPECT_NE(
+        fifoLock.err.find("Serial Number : the lock " + Path("serial.txt") + ".lock is not a regular file"),
+        std::string::npos)
+        << fifoLock.err;
+    EXPECT_EQ(Requests(sim::CSimBus(m_tree), 5), 0) << "powered for nothing";
+    EXPECT_EQ(Erases(sim::CSimBus(m_tree)), 0);
+
+    ASSERT_EQ(mkfifo(Path("fifo.log").c_str(), 0666), 0);
+    const RunResult fifoLog = Cli({}, {"burn", Path("firmware.bin"), "--log", Path("fifo.log")});
+    EXPECT_EQ(fifoLog.status, 1);
+    EXPECT_NE(fifoLog.err.find("Production Log Not Written : cannot open the log " + Path("fifo.log") +
+                               ": no process reads it"),
+              std::string::npos)
+        << fifoLog.err;
+    EXPECT_NE(fifoLog.out.find("Data Verification Success"), std::string::npos) << fifoLog.out;
+
+    WriteFile(Path("held.log"), "");
+    const int held = open(Path("held.log").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(flock(held, LOCK_EX), 0);
+    const Watcher ctrlC = [](pid_t group, const std::string& out, const std::string&) {
+        if (out.find("Thankyou") == std::string::npos)
+            return false;
+        usleep(300 * 1000); // at the log's lock by now
+        kill(-group, SIGINT);
+        return true;
+    };
+    const auto start = std::chrono::steady_clock::now();
+    const RunResult locked = Cli({}, {"burn", Path("firmware.bin"), "--log", Path("held.log")}, "", ctrlC);
+    close(held);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8))
+        << "the wait gave way to Ctrl+C";
+    EXPECT_EQ(locked.status, 1);
+    EXPECT_NE(locked.err.find("Production Log Not Written : the log " + Path("held.log") +
+                              " is locked by another process; aborted while waiting"),
+              std::string::npos)
+        << locked.err;
+    EXPECT_EQ(locked.err.find("Cannot End Burner Thread"), std::string::npos) << locked.err;
+    EXPECT_EQ(ReadFile(Path("held.log")), "");
+}
+
+// A log that is the firmware or the serial file would be written over them: refused as bad usage before
+// anything is touched, the files as they were.
+TEST_F(CliTest, ALogThatIsTheFirmwareOrTheSerialFileIsRefused) {
+    WriteFile(Path("firmware.hex"), kFirmwareHex);
+    WriteFile(Path("serial.txt"), "next=5\n");
+    fs::create_symlink("firmware.hex", Path("link.hex"));
+    const struct {
+        const char* what;
+        std::string log;
+        std::string names;
+    } cases[] = {
+        {"the firmware", Path("firmware.hex"), Path("firmware.hex")},
+        {"the firmware by another name", Path("link.hex"), Path("firmware.hex")},
+        {"the serial file", Path("serial.txt"), Path("serial.txt")},
+    };
+    for (const auto& c : cases) {
+        const RunResult run =
+            Cli({"--chip", "AT89S52"}, {"burn", Path("firmware.hex"), "--serial", "0x1FF0", "--serial-file",
+                                        Path("serial.txt"), "--log", c.log});
+        EXPECT_EQ(run.status, 2) << c.what << ": " << run.err;
+        EXPECT_NE(run.err.find("is the file " + c.names), std::string::npos) << c.what << ": " << run.err;
+        EXPECT_TRUE(sim::CSimBus(m_tree).VendorTranscript().empty()) << c.what;
+    }
+    EXPECT_EQ(ReadFile(Path("firmware.hex")), kFirmwareHex);
+    EXPECT_EQ(ReadFile(Path("serial.txt")), "next=5\n");
+}
+
+// A PowerOff that fails after a verified chip: the log line says failed, with the reason, as the exit
+// status does.
+TEST_F(CliTest, AFailedPowerOffIsWhatTheLogSays) {
+    WriteFile(Path("firmware.bin"), std::string(16, '\x42'));
+    ASSERT_EQ(Cli({"--chip", "AT89S52"}, {"burn", Path("firmware.bin")}).status, 0);
+    const std::vector<sim::TranscriptEntry> transcript = sim::CSimBus(m_tree).VendorTranscript();
+    long last = 0; // the number of the last PowerOff among the vendor requests
+    for (size_t i = 0; i < transcript.size(); ++i)
+        if (transcript[i].request == 6)
+            last = static_cast<long>(i) + 1;
+    ASSERT_GT(last, 0);
+    fs::remove_all(m_tree);
+    const RunResult run = Cli({"--chip", "AT89S52", "--fail-at", std::to_string(last)},
+                              {"burn", Path("firmware.bin"), "--log", Path("log.jsonl")});
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_NE(run.err.find("Power Off Failed"), std::string::npos) << run.err;
+    const std::string log = ReadFile(Path("log.jsonl"));
+    EXPECT_NE(
+        log.find("\"outcome\":\"failed\",\"failure\":\"Power Off Failed : the Target May Still be Powered\""),
+        std::string::npos)
+        << log;
+}
+
+// A number field outside the chip's flash, or over the file's data, is refused as bad usage before the
+// programmer is touched, also without --chip (the largest chip's flash then), and takes no number;
+// the hint for --force comes only where --force helps.
 TEST_F(CliTest, ASerialFieldThatCannotBeWrittenIsRefusedFirst) {
     WriteFile(Path("firmware.bin"), std::string(32, '\x01'));
     const struct {
         const char* what;
         std::vector<std::string> args;
+        bool forceHelps;
     } cases[] = {
-        {"past the flash", {"--chip", "AT89S52", "burn", Path("firmware.bin"), "--serial", "0x1FFF,1,1,le2"}},
-        {"over the file's data", {"--chip", "AT89S52", "burn", Path("firmware.bin"), "--serial", "0x10"}},
+        {"past the flash",
+         {"--chip", "AT89S52", "burn", Path("firmware.bin"), "--serial", "0x1FFF,1,1,le2"},
+         false},
+        {"past every chip's flash", {"burn", Path("firmware.bin"), "--serial", "0x7FFF,1,1,le2"}, false},
+        {"over the file's data",
+         {"--chip", "AT89S52", "burn", Path("firmware.bin"), "--serial", "0x10"},
+         true},
         {"over the file's data, the chip named by the socket",
-         {"burn", Path("firmware.bin"), "--serial", "0x10"}},
+         {"burn", Path("firmware.bin"), "--serial", "0x10"},
+         true},
     };
     for (const auto& c : cases) {
         fs::remove_all(m_tree);
         std::vector<std::string> args = c.args;
         args.insert(args.end(), {"--serial-file", Path("serial.txt")});
         const RunResult run = Cli({"--chip", "AT89S52"}, args);
-        EXPECT_EQ(run.status, 1) << c.what << ": " << run.err;
+        EXPECT_EQ(run.status, 2) << c.what << ": " << run.err;
         EXPECT_NE(run.err.find("Serial Number : "), std::string::npos) << c.what << ": " << run.err;
+        EXPECT_EQ(run.err.find("Give --force") != std::string::npos, c.forceHelps)
+            << c.what << ": " << run.err;
         EXPECT_FALSE(fs::exists(Path("serial.txt"))) << c.what << ": no number was taken";
-        EXPECT_EQ(Erases(sim::CSimBus(m_tree)), 0) << c.what;
+        EXPECT_TRUE(sim::CSimBus(m_tree).VendorTranscript().empty())
+            << c.what << ": the programmer was touched";
     }
     // --force writes it over the data.
     fs::remove_all(m_tree);
