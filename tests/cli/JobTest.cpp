@@ -270,6 +270,10 @@ TEST_F(JobTest, AJobFileThatIsWrongNamesTheLine) {
         {"serial without store", head + "serial = \"0x1FF0\"\n", 3, "serial and serial_store go together"},
         {"not TOML", head + "lock = \n", 3, ""},
         {"a key twice", head + "lock = 1\nlock = 2\n", 4, ""},
+        // The file opened would be blink.hex, the log another file than the job names.
+        {"NUL in a path", head + "log = \"line.log\\u0000.old\"\n", 3, "log holds a NUL character"},
+        {"NUL in firmware", "firmware = \"blink.hex\\u0000x.hex\"\nsha256 = \"" + sha + "\"\n", 1,
+         "firmware holds a NUL character"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
