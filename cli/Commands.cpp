@@ -529,15 +529,21 @@ int ListRows(const std::vector<ProgrammerLocation>& found, CConsole& console) {
         console.Err(MSG_NO_PROGRAMMER);
         return EXIT_NO_PROGRAMMER;
     }
+    // One line each; a programmer this user may not open is an error to mend (its udev rule), so it
+    // goes to standard error. The status says whether any can be used now.
+    bool usable = false;
     for (const ProgrammerLocation& location : found) {
         const std::string place = location.bus + "/" + location.device + "  ";
+        usable = usable || location.Usable();
         if (location.accessDenied)
-            console.Out(place + MSG_ACCESS_DENIED);
+            console.Err(place + MSG_ACCESS_DENIED);
+        else if (location.busy)
+            console.Out(place + MSG_PROGRAMMER_BUSY);
         else
             console.Out(place +
                         (location.product.empty() ? "(product string unreadable)" : location.product));
     }
-    return EXIT_DONE;
+    return usable ? EXIT_DONE : EXIT_NO_PROGRAMMER;
 }
 
 int RunSpeed(const CliOptions& options, CConsole& console) {

@@ -399,7 +399,7 @@ Job files (TOML): a line's settings, set up once. Paths are relative to the job'
 Options beside run may repeat what the job says, never change it: a contradiction is refused.
 
 Ctrl+C (or SIGTERM, SIGHUP) aborts as the dialog's Abort does: the target is powered off and the
-programmer released; nothing is erased or written after it.
+programmer released; nothing is erased or written after it. The program then ends by that signal.
 
 Exit status:
   0  everything asked for succeeded (for burn, every chip written and verified)
@@ -407,5 +407,6 @@ Exit status:
   2  bad usage: nothing was done
   3  no usable programmer: none found, in use by another program, or access denied
   4  the chip: wrong, unknown, missing, or locked against reading
+  128+N  ended by signal N after the abort (130: Ctrl+C)
 )";
 }

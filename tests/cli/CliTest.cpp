@@ -43,6 +43,7 @@ const std::string kSim = VELTRO_SIM_PROGRAM;
 
 struct RunResult {
     int status = -1; // exit status, or 128 + signal
+    int signal = 0;  // the signal that ended it, 0 when it exited
     std::string out;
     std::string err;
 };
@@ -129,6 +130,7 @@ RunResult RunProgram(const std::vector<std::string>& argv, const std::string& co
     while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
     return result;
 }
 
@@ -189,6 +191,18 @@ protected:
         argv.push_back(kCli);
         argv.insert(argv.end(), args.begin(), args.end());
         return RunProgram(argv, m_config, input, watcher, beforeExec);
+    }
+    // veltro51-cli ARGS on the kept tree with no veltro51-sim in between (its environment set as the
+    // simulator sets it), so that the test sees how the program itself ended.
+    RunResult Direct(const std::vector<std::string>& args, const Watcher& watcher) const {
+        std::vector<std::string> argv = {kCli};
+        argv.insert(argv.end(), args.begin(), args.end());
+        const std::string tree = m_tree;
+        const std::string library = (fs::path(kSim).parent_path() / "libveltrosim.so").string();
+        return RunProgram(argv, m_config, "", watcher, [tree, library] {
+            setenv("USB_DEVFS_PATH", tree.c_str(), 1);
+            setenv("LD_PRELOAD", library.c_str(), 1);
+        });
     }
     // veltro51-cli ARGS alone, for what needs no programmer.
     RunResult Offline(const std::vector<std::string>& args, const BeforeExec& beforeExec = {}) const {
@@ -479,7 +493,7 @@ TEST_F(CliTest, CtrlCAbortsABurnAsTheDialogsAbortAndPowersTheTargetOff) {
     };
     const RunResult burn = Cli({"--chip", "AT89S52", "--delay", "3"},
                                {"--chip", "AT89S52", "burn", Path("firmware.bin")}, "", ctrlC);
-    EXPECT_EQ(burn.status, 1);
+    EXPECT_EQ(burn.status, 130) << "ended by SIGINT, as veltro51-sim reports it";
     EXPECT_EQ(burn.out.find("Data Verification Success"), std::string::npos) << burn.out;
     const std::vector<std::string> errors = Lines(burn.err);
     ASSERT_EQ(errors.size(), 2u) << burn.err;
@@ -508,7 +522,7 @@ TEST_F(CliTest, CtrlCBeforeTheEraseLeavesTheChipAsItWas) {
         return true;
     };
     const RunResult burn = Cli({}, {"burn", Path("firmware.bin")}, "", ctrlC);
-    EXPECT_EQ(burn.status, 1);
+    EXPECT_EQ(burn.status, 130) << "ended by SIGINT, as veltro51-sim reports it";
     EXPECT_EQ(Texts(burn.err), (std::vector<std::string>{"[x] Aborting ...", "[x] Aborted By User"}));
     EXPECT_EQ(burn.out.find("Erasing"), std::string::npos) << burn.out;
     sim::CSimBus tree(m_tree);
@@ -516,6 +530,47 @@ TEST_F(CliTest, CtrlCBeforeTheEraseLeavesTheChipAsItWas) {
     const std::vector<uint8_t> flash = tree.State(0).flash;
     EXPECT_EQ(std::string(flash.begin(), flash.end()), old);
     EXPECT_FALSE(tree.State(0).powered);
+}
+
+// After the safe ending (every target off, PowerOff last) a stop signal ends the program as it ends
+// any program, by that signal, so that "for f in *.hex; do veltro51-cli burn $f; done" stops at
+// Ctrl+C; the bench of burn --all as well.
+TEST_F(CliTest, AStopSignalEndsTheCommandByItselfAfterTheTargetIsOff) {
+    WriteFile(Path("firmware.bin"), std::string(100, '\x42'));
+    const struct Case {
+        const char* what;
+        int programmers;
+        std::vector<std::string> args;
+        int signal;
+    } cases[] = {
+        {"Ctrl+C in a burn", 1, {"burn", Path("firmware.bin")}, SIGINT},
+        {"SIGTERM in a burn", 1, {"burn", Path("firmware.bin")}, SIGTERM},
+        {"SIGHUP in a blank check", 1, {"blank"}, SIGHUP},
+        {"Ctrl+C in a bench of two", 2, {"burn", "--all", Path("firmware.bin")}, SIGINT},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(m_tree);
+        ASSERT_EQ(Cli({"--programmers", std::to_string(c.programmers)}, {"--version"}).status, 0);
+        const int signal = c.signal;
+        const Watcher stop = [signal](pid_t group, const std::string& out, const std::string&) {
+            if (out.find("Testing Programmer Hardware") == std::string::npos)
+                return false;
+            kill(-group, signal);
+            return true;
+        };
+        const RunResult run = Direct(c.args, stop);
+        EXPECT_EQ(run.signal, c.signal) << "status " << run.status << ": " << run.err;
+        EXPECT_NE(run.err.find("Aborted By User"), std::string::npos) << run.err;
+        sim::CSimBus tree(m_tree);
+        for (int device = 0; device < tree.DeviceCount(); ++device) {
+            EXPECT_FALSE(tree.State(device).powered) << device;
+            EXPECT_EQ(Erases(tree, device), 0) << device;
+        }
+        const std::vector<sim::TranscriptEntry> requests = tree.VendorTranscript();
+        ASSERT_FALSE(requests.empty());
+        EXPECT_EQ(requests.back().request, 6) << "the last request is PowerOff";
+    }
 }
 
 TEST_F(CliTest, AFailedBurnExitsWithOneAfterItsRows) {
@@ -772,11 +827,63 @@ TEST_F(CliTest, TwoProgrammersServeTwoProcessesAtOnce) {
     EXPECT_EQ(Texts(burnMissing.err),
               (std::vector<std::string>{"[x] No Valid Programmer Detected On System"}));
 
-    // A programmer this user may not open is listed with the reason.
+    // A programmer this user may not open is listed with the reason, as an error.
     fs::remove_all(m_tree);
     const RunResult denied = Cli({"--access-denied"}, {"list"});
-    EXPECT_EQ(denied.status, 0);
-    EXPECT_EQ(denied.out, std::string("001/001  ") + MSG_ACCESS_DENIED + "\n");
+    EXPECT_EQ(denied.status, 3);
+    EXPECT_EQ(denied.out, "");
+    EXPECT_EQ(denied.err, std::string("001/001  ") + MSG_ACCESS_DENIED + "\n");
+}
+
+// list: a line per programmer found, a busy one said to be in use (it is not asked for its string),
+// one this user may not open on standard error; the status is 0 only when one can be used now.
+TEST_F(CliTest, ListSaysWhyAProgrammerCannotBeUsed) {
+    const std::string free = "Veltro-8051";
+    const std::string busy = MSG_PROGRAMMER_BUSY;
+    const struct Case {
+        const char* what;
+        std::vector<std::string> simOptions;
+        std::vector<std::string> held; // device files another program holds
+        int status;
+        std::string out;
+        std::string err;
+    } cases[] = {
+        {"one of two in use",
+         {"--programmers", "2"},
+         {"001/001"},
+         0,
+         "001/001  " + busy + "\n002/001  " + free + "\n",
+         ""},
+        {"every one in use",
+         {"--programmers", "2"},
+         {"001/001", "002/001"},
+         3,
+         "001/001  " + busy + "\n002/001  " + busy + "\n",
+         ""},
+        {"its string unreadable",
+         {"--string-unreadable"},
+         {},
+         3,
+         "001/001  (product string unreadable)\n",
+         ""},
+        {"none attached", {"--programmers", "0"}, {}, 3, "", std::string(MSG_NO_PROGRAMMER) + "\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(m_tree);
+        ASSERT_EQ(Cli(c.simOptions, {"--version"}).status, 0); // makes the tree
+        std::vector<int> holds;
+        for (const std::string& device : c.held) {
+            holds.push_back(open((m_tree + "/" + device).c_str(), O_RDONLY | O_CLOEXEC));
+            EXPECT_EQ(flock(holds.back(), LOCK_EX), 0) << device;
+        }
+        const RunResult run = Cli({}, {"list"});
+        for (int fd : holds)
+            close(fd);
+        EXPECT_EQ(run.status, c.status);
+        EXPECT_EQ(run.out, c.out);
+        EXPECT_EQ(run.err, c.err);
+    }
 }
 
 // The flash bytes of every device of the tree.
@@ -905,7 +1012,7 @@ TEST_F(CliTest, CtrlCWhileTheSerialFileIsLockedTakesNoNumber) {
         Cli({}, {"burn", Path("firmware.bin"), "--serial", "0x1FF0", "--serial-file", Path("serial.txt")}, "",
             ctrlC);
     close(lock);
-    EXPECT_EQ(burn.status, 1);
+    EXPECT_EQ(burn.status, 130);
     EXPECT_NE(burn.err.find("Aborted By User"), std::string::npos) << burn.err;
     EXPECT_EQ(burn.err.find("Cannot End Burner Thread"), std::string::npos) << burn.err;
     EXPECT_EQ(ReadFile(Path("serial.txt")), "next=7\n") << "no number taken";
@@ -1303,9 +1410,12 @@ TEST_F(CliTest, DumpShowsTheHexViewOfTheChipTheDesktopApplicationStored) {
     // The desktop application's choice, in its settings file: AT89S4051, 4096 bytes, 256 rows.
     ASSERT_TRUE(CIniSettingsStore(m_config + "/Mardane/Veltro 51.conf").WriteInt("State", "SelectedChip", 1));
 
+    // The chip taken is named beside the rows, so that a CRC-32 of another chip's size is no surprise.
+    const std::string named =
+        "Chip : AT89S4051, the desktop application's selected chip (--chip names another)\n";
     const RunResult dump = Offline({"dump", Path("short.bin")});
     EXPECT_EQ(dump.status, 0);
-    EXPECT_EQ(dump.err, "");
+    EXPECT_EQ(dump.err, named);
     const std::vector<std::string> rows = Lines(dump.out);
     ASSERT_EQ(rows.size(), 256u) << "the load message is no row";
     EXPECT_EQ(rows[0], "0000 - 02 00 30 75 81 08 D2 AF D2 A8 C2 B5 80 FE 22 FF");
@@ -1321,6 +1431,16 @@ TEST_F(CliTest, DumpShowsTheHexViewOfTheChipTheDesktopApplicationStored) {
     const RunResult sum = Offline({"--chip", "AT89S52", "dump", "--sum", Path("firmware.hex")});
     EXPECT_EQ(sum.status, 0);
     EXPECT_EQ(sum.out, ChecksumRow(FirmwareImage(8192)).substr(4) + "\n");
+    EXPECT_EQ(sum.err, "") << "--chip named it";
+    const RunResult storedSum = Offline({"dump", "--sum", Path("short.bin")});
+    EXPECT_EQ(storedSum.out,
+              ChecksumRow(FirmwareImage(8192).substr(0, 20) + std::string(4096 - 20, '\xFF')).substr(4) +
+                  "\n");
+    EXPECT_EQ(storedSum.err, named);
+    const RunResult converted = Offline({"convert", Path("short.bin"), Path("out.bin")});
+    EXPECT_EQ(converted.status, 0);
+    EXPECT_EQ(converted.err, named);
+    EXPECT_EQ(ReadFile(Path("out.bin")).size(), 4096u);
 }
 
 TEST_F(CliTest, BadUsageExitsWithTwoAndAOneLineHintAndDoesNothing) {
@@ -1417,6 +1537,78 @@ TEST_F(CliTest, AFileSizeLimitFailsTheSaveWithItsMessageAndNoSuccess) {
         EXPECT_EQ(run.out.find(MSG_READ_SUCCESS), std::string::npos) << run.out;
         EXPECT_EQ(ReadFile(args.back()), "earlier contents");
         EXPECT_EQ(Temporaries(m_folder), std::vector<std::string>{});
+    }
+}
+
+// As root, where every access check passes: a target that no one may write, and a link that another
+// user planted in a sticky folder anyone may write (as /tmp) or that points at nothing, are refused
+// with the system's reason, and nothing is written anywhere.
+TEST_F(CliTest, AsRootReadAndConvertRefuseReadOnlyTargetsAndPlantedLinks) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "only root can give a link away and passes every access check";
+    constexpr uid_t NOBODY = 65534;
+    WriteFile(Path("firmware.bin"), std::string(16, '\x5A'));
+    ASSERT_EQ(Cli({"--chip", "AT89S2051"}, {"list"}).status, 0); // makes the tree
+    const std::string earlier = "earlier contents";
+    const struct Case {
+        const char* what;
+        std::function<std::string()> setup; // makes the target, returns it
+        const char* reason;
+        bool alsoRead; // through read as well (a chip read takes seconds; the save is the same)
+    } cases[] = {
+        {"a read-only file",
+         [&] {
+             WriteFile(Path("out.hex"), earlier);
+             chmod(Path("out.hex").c_str(), 0444);
+             return Path("out.hex");
+         },
+         "Permission denied", true},
+        {"a file in a read-only folder",
+         [&] {
+             fs::create_directory(Path("locked"));
+             WriteFile(Path("locked/out.hex"), earlier);
+             chmod(Path("locked").c_str(), 0555);
+             return Path("locked/out.hex");
+         },
+         "Permission denied", false},
+        {"another user's link in a sticky folder anyone may write",
+         [&] {
+             fs::create_directory(Path("shared"));
+             chmod(Path("shared").c_str(), 01777);
+             fs::create_symlink(Path("victim.hex"), Path("shared/out.hex"));
+             EXPECT_EQ(lchown(Path("shared/out.hex").c_str(), NOBODY, NOBODY), 0);
+             return Path("shared/out.hex");
+         },
+         "Permission denied", true},
+        {"a link to nothing",
+         [&] {
+             fs::create_symlink(Path("nothing.hex"), Path("dangling.hex"));
+             return Path("dangling.hex");
+         },
+         "No such file or directory", false},
+    };
+    for (const Case& c : cases) {
+        for (const bool read : {true, false}) {
+            if (read && !c.alsoRead)
+                continue;
+            SCOPED_TRACE(std::string(c.what) + (read ? ", read" : ", convert"));
+            WriteFile(Path("victim.hex"), earlier);
+            const std::string target = c.setup();
+            const RunResult run =
+                read ? Cli({}, {"--chip", "AT89S2051", "read", target})
+                     : Offline({"--chip", "AT89S2051", "convert", Path("firmware.bin"), target});
+            EXPECT_EQ(run.status, 1);
+            EXPECT_EQ(run.err, "Cannot Write to file\n" + target + ": " + c.reason + "\n");
+            EXPECT_EQ(run.out.find(MSG_READ_SUCCESS), std::string::npos) << run.out;
+            EXPECT_EQ(ReadFile(Path("victim.hex")), earlier);
+            EXPECT_FALSE(fs::exists(Path("nothing.hex")));
+            for (const char* kept : {"out.hex", "locked/out.hex"})
+                EXPECT_TRUE(!fs::exists(Path(kept)) || ReadFile(Path(kept)) == earlier) << kept;
+            chmod(Path("locked").c_str(), 0755);
+            for (const char* name : {"out.hex", "locked", "shared", "dangling.hex"})
+                fs::remove_all(Path(name));
+            EXPECT_EQ(Temporaries(m_folder), std::vector<std::string>{});
+        }
     }
 }
 

@@ -283,6 +283,7 @@ TEST(SerialFileTest, EveryNameOfTheFileMeetsOneLock) {
     const std::string target = dir / "serial";
     const std::string link = dir / "line-serial";
     std::filesystem::create_symlink("serial", link);
+    WriteWholeFile(target, "next=1\n"); // a link to nothing makes no file
     const SerialSpec spec = Spec(SerialFormat::LittleEndian, 2);
     uint64_t first = 0, second = 0;
     std::string error;
