@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "chips/ChipCatalogue.h"
+#include "image/FileKind.h"
 #include "cli/Commands.h"
 #include "ops/ChipSession.h"
 #include "ops/Format.h"
@@ -160,6 +161,12 @@ int RunJobFile(const CliOptions& options, CConsole& console) {
 int WriteJobFile(const CliOptions& options, CConsole& console) {
     const std::string& jobPath = options.files[0];
     const std::string& firmware = options.files[1];
+    // '-' is standard output elsewhere, and a firmware's name is a slip: neither becomes a job file.
+    if (jobPath == STDIO_NAME || FileKindFromPath(jobPath) != FileKind::None) {
+        console.Err(std::string(CLI_NAME) + ": the job " + jobPath +
+                    " is a TOML file: its name is neither '-' nor a firmware's (.hex, .ihx, .bin)");
+        return EXIT_USAGE;
+    }
     // The job is written over its path: never over a file of the line it describes.
     for (const std::string* file : {&firmware, &options.serialFile, &options.log})
         if (!file->empty() && SamePath(jobPath, *file)) {

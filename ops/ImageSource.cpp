@@ -32,6 +32,9 @@ bool CFileImageSource::LoadOwn(IOperationPort& port) {
             m_systemError = result.systemError;
             if (result.message != nullptr)
                 port.Message(result.message, MsgIcon::Error);
+        } else if (m_contents.empty()) {
+            // An empty pipe is a tool before it that failed, not a firmware of 0xFF bytes.
+            port.Message(name + ": empty, no firmware was read", MsgIcon::Error);
         } else if (m_contents.size() >
                    static_cast<size_t>(std::clamp(m_buffer.m_imageSize, 0, IMAGE_CAPACITY))) {
             port.Message(MSG_FILE_TOO_LARGE, MsgIcon::Error);

@@ -72,6 +72,9 @@ public:
         const auto* text = node.as_string();
         if (text == nullptr || text->get().empty())
             return Fail(LineOf(node.source()), key + " wants " + wants);
+        // TOML may hold a NUL (\u0000); a path cut short there would name another file.
+        if (text->get().find('\0') != std::string::npos)
+            return Fail(LineOf(node.source()), key + " holds a NUL character, which no path or value may");
         value = text->get();
         return true;
     }

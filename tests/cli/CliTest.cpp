@@ -1485,6 +1485,12 @@ TEST_F(CliTest, StandardInputAndOutputServeAsFiles) {
          1,
          "",
          "standard input:1: the file ends without an end-of-file record (:00000001FF)\n"},
+        // An empty pipe (the tool before it failed) is no image of 0xFF bytes.
+        {{"convert", "-", Path("out.bin"), "--format", "bin"},
+         "",
+         1,
+         "",
+         "standard input: empty, no firmware was read\nCannot Load BIN File\n"},
     };
     for (const Case& c : cases) {
         std::vector<std::string> args = {"--chip", "AT89S52"};
@@ -1504,6 +1510,9 @@ TEST_F(CliTest, StandardInputAndOutputServeAsFiles) {
     EXPECT_EQ(refused.status, 1);
     EXPECT_EQ(refused.err, "standard input:2: checksum E2 does not match the record (its bytes need DB)\n");
     EXPECT_TRUE(sim::CSimBus(m_tree).VendorTranscript().empty());
+    const RunResult empty = Cli({"--chip", "AT89S52"}, {"burn", "-", "--format", "bin"}, "");
+    EXPECT_EQ(empty.status, 1);
+    EXPECT_TRUE(sim::CSimBus(m_tree).VendorTranscript().empty()) << "an empty input erased the chip";
 
     const RunResult burn = Cli({}, {"burn", "-", "--format", "hex"}, kFirmwareHex);
     EXPECT_EQ(burn.status, 0) << burn.err;

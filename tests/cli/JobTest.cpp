@@ -181,6 +181,16 @@ TEST_F(JobTest, AJobWrittenFromABurnLineBurnsAsThatLine) {
     const RunResult over = Offline({"job", Path("line/blink.hex"), "burn", Path("line/blink.hex")});
     EXPECT_EQ(over.status, 2) << over.err;
     EXPECT_EQ(ReadFile(Path("line/blink.hex")), kFirmwareHex);
+    // Nor over another firmware (the operands swapped or mistyped), nor a file called '-'.
+    WriteFile(Path("line/other.bin"), "\x02\x00\x30");
+    const RunResult overFirmware = Offline({"job", Path("line/other.bin"), "burn", Path("line/blink.hex")});
+    EXPECT_EQ(overFirmware.status, 2) << overFirmware.err;
+    EXPECT_EQ(ReadFile(Path("line/other.bin")), "\x02\x00\x30");
+    fs::remove("-"); // one a build without the refusal left in the working directory
+    const RunResult dash = Offline({"job", "-", "burn", Path("line/blink.hex")});
+    EXPECT_EQ(dash.status, 2) << dash.err;
+    EXPECT_EQ(dash.out, "");
+    EXPECT_FALSE(fs::exists("-"));
 
     // The job, moved with its folder and run from elsewhere, burns as the line would: the file, the
     // serial number of a fresh serial file at its place, the lock, the log line.
@@ -260,6 +270,10 @@ TEST_F(JobTest, AJobFileThatIsWrongNamesTheLine) {
         {"serial without store", head + "serial = \"0x1FF0\"\n", 3, "serial and serial_store go together"},
         {"not TOML", head + "lock = \n", 3, ""},
         {"a key twice", head + "lock = 1\nlock = 2\n", 4, ""},
+        // The file opened would be blink.hex, the log another file than the job names.
+        {"NUL in a path", head + "log = \"line.log\\u0000.old\"\n", 3, "log holds a NUL character"},
+        {"NUL in firmware", "firmware = \"blink.hex\\u0000x.hex\"\nsha256 = \"" + sha + "\"\n", 1,
+         "firmware holds a NUL character"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

@@ -66,7 +66,9 @@ TEST_F(JobFileTest, AJobThatCannotBeWrittenAsItIsIsNotWritten) {
     badLock.lock = 7;
     Job noHash = EveryKey();
     noHash.sha256.clear();
-    for (const Job& job : {notUtf8, badLock, noHash}) {
+    Job nul = EveryKey();
+    nul.serialStore = std::string("serial.txt\0.old", 15); // TOML can hold it, a path cannot
+    for (const Job& job : {notUtf8, badLock, noHash, nul}) {
         const JobSaved saved = SaveJob(job, path);
         EXPECT_FALSE(saved.ok);
         EXPECT_EQ(saved.message.rfind(path, 0), 0u) << saved.message;
