@@ -214,12 +214,14 @@ depends)
     grep -Eq "(^|, )veltro51-cli \(= $PKG_VERSION\)(,|$)" <<<"$main" || fail "veltro51 does not depend on veltro51-cli (= $PKG_VERSION)"
     # Upgrades from 2.4.0 and before, whose veltro51 held the command-line tool, its man page and
     # the udev rule: veltro51-cli takes those files over, and no such veltro51 stays beside it.
+    # The version named must take in 2.4.0 and leave out this one.
     for f in Replaces Breaks; do
-        [ "$(field veltro51-cli $f)" = "veltro51 (<< $PKG_SPLIT_VERSION)" ] ||
-            fail "veltro51-cli's $f is '$(field veltro51-cli $f)', not 'veltro51 (<< $PKG_SPLIT_VERSION)'"
+        value="$(field veltro51-cli $f)"
+        split="$(sed -n 's/^veltro51 (<< \([^)]*\))$/\1/p' <<<"$value")"
+        [ -n "$split" ] || fail "veltro51-cli's $f is '$value', not 'veltro51 (<< VERSION)'"
+        dpkg --compare-versions 2.4.0 lt "$split" && dpkg --compare-versions "$PKG_VERSION" ge "$split" ||
+            fail "veltro51-cli's $f: $split does not lie above 2.4.0 and up to $PKG_VERSION"
     done
-    dpkg --compare-versions 2.4.0 lt "$PKG_SPLIT_VERSION" && dpkg --compare-versions "$PKG_VERSION" ge "$PKG_SPLIT_VERSION" ||
-        fail "the split version $PKG_SPLIT_VERSION does not lie between 2.4.0 and $PKG_VERSION"
     # veltro51-sim only starts another program: neither it nor its library needs them.
     sim="$(field veltro51-sim Depends)"
     if grep -Eq 'libusb|libwx|veltro51' <<<"$sim"; then
@@ -526,9 +528,10 @@ upgrade)
         "Maintainer: The Veltro 51 developers <veltro51@example.org>" \
         "Description: programmer for AT89Sxx flash microcontrollers over USB" >"$old/DEBIAN/control"
     dpkg-deb --root-owner-group -b "$old" "$dir/veltro51_2.4.0.deb" >/dev/null
+    # As apt runs it: a package that the new one breaks may be deconfigured until its own upgrade.
     dpkg_root() {
         dpkg --root="$dir/root" --force-script-chrootless --force-depends --force-not-root \
-            --log=/dev/null "$@"
+            --auto-deconfigure --log=/dev/null "$@"
     }
     dpkg_root -i "$dir/veltro51_2.4.0.deb" >"$dir/log" 2>&1 || { cat "$dir/log"; fail "installing the old veltro51"; }
     dpkg_root -i "$(deb_file veltro51-cli)" "$(deb_file veltro51)" >"$dir/log" 2>&1 ||
