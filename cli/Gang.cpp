@@ -77,6 +77,8 @@ bool StartWorker(const CliOptions& options, CSocket& socket) {
         args.push_back("--lenient");
     if (options.format != FileKind::None)
         args.insert(args.end(), {"--format", options.format == FileKind::Binary ? "bin" : "hex"});
+    if (!options.sha256.empty())
+        args.insert(args.end(), {"--sha256", options.sha256});
     // Last, after "--": a file named like an option is still the file.
     args.insert(args.end(), {"--", options.files[0]});
     std::vector<char*> argv;
