@@ -5,11 +5,15 @@
 #include <vector>
 
 #include <gtk/gtk.h>
+#ifdef GDK_WINDOWING_X11
+#include <gdk/gdkx.h>
+#endif
 #include <wx/filedlg.h>
 #include <wx/gauge.h>
 #include <wx/image.h>
 #include <wx/scrolbar.h>
 #include <wx/tokenzr.h>
+#include <wx/window.h>
 
 namespace {
 
@@ -144,6 +148,19 @@ void MatchFilterPatternsInAnyCase(wxFileDialog& dialog) {
                                    FreeSuffixes);
     }
     g_slist_free(filters);
+}
+
+void DrawOnOwnSurface(wxWindow* window) {
+#ifdef GDK_WINDOWING_X11
+    if (!window || !GDK_IS_X11_DISPLAY(gdk_display_get_default()))
+        return;
+    for (wxWindow* child : window->GetChildren())
+        DrawOnOwnSurface(child);
+    if (GdkWindow* surface = window->GTKGetDrawingWindow())
+        gdk_window_ensure_native(surface);
+#else
+    (void)window;
+#endif
 }
 
 wxImage RenderWindow(wxWindow* window) {

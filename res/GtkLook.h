@@ -21,6 +21,12 @@ void UsePagingScrollBar(wxScrollBar* scrollBar);
 // (FIRMWARE.HEX under *.hex). GTK matches patterns case-sensitively.
 void MatchFilterPatternsInAnyCase(wxFileDialog& dialog);
 
+// Under X11 GTK draws a dialog's child windows into the dialog's one surface, and each update of
+// the bar, the percentage or the animation repaints the whole task list with it (a list repaint
+// costs a frame or more in software). Given surfaces of their own, the window and its children
+// repaint only for their own changes. Call once the window is shown; nothing elsewhere.
+void DrawOnOwnSurface(wxWindow* window);
+
 // Draws window as it would appear on screen into an image of its size (for tests: independent of
 // what else is on the display). Invalid when the window cannot be drawn.
 class wxImage;
