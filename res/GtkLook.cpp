@@ -70,6 +70,42 @@ gboolean OnScrollBarPress(GtkWidget* widget, GdkEventButton* event, gpointer dat
     return TRUE;
 }
 
+// GTK moves the slider itself on the wheel, unseen by the control's owner; the wheel goes to the
+// owner as the toolkit's wheel event instead, a notch (or a smooth delta of 1) being 120 units.
+gboolean OnScrollBarWheel(GtkWidget*, GdkEvent* any, gpointer data) {
+    if (any->type != GDK_SCROLL)
+        return FALSE;
+    GdkEventScroll* event = &any->scroll;
+    auto* bar = static_cast<wxScrollBar*>(data);
+    constexpr int NOTCH = 120;
+    int rotation = 0;
+    switch (event->direction) {
+    case GDK_SCROLL_UP:
+        rotation = NOTCH;
+        break;
+    case GDK_SCROLL_DOWN:
+        rotation = -NOTCH;
+        break;
+    case GDK_SCROLL_SMOOTH: {
+        double dx = 0, dy = 0;
+        gdk_event_get_scroll_deltas(any, &dx, &dy);
+        rotation = static_cast<int>(-dy * NOTCH);
+        break;
+    }
+    default:
+        return TRUE; // sideways: nothing moves
+    }
+    wxMouseEvent wheel(wxEVT_MOUSEWHEEL);
+    wheel.SetEventObject(bar);
+    wheel.SetId(bar->GetId());
+    wheel.m_wheelRotation = rotation;
+    wheel.m_wheelDelta = NOTCH;
+    wheel.m_linesPerAction = 3;
+    wheel.m_wheelAxis = wxMOUSE_WHEEL_VERTICAL;
+    bar->HandleWindowEvent(wheel);
+    return TRUE;
+}
+
 // The lower-case suffixes (".hex") of one filter's patterns ("*.hex;*.ihx"); empty when a pattern
 // is anything but "*." and a suffix.
 std::vector<std::string> PatternSuffixes(const wxString& patterns) {
@@ -128,6 +164,8 @@ void UsePagingScrollBar(wxScrollBar* scrollBar) {
     css += "scrollbar.horizontal button { min-width: " + length + "; }";
     AddWidgetStyle(widget, css);
     g_signal_connect(widget, "button-press-event", G_CALLBACK(OnScrollBarPress), scrollBar);
+    // "event" comes before the range's own scroll controller.
+    g_signal_connect(widget, "event", G_CALLBACK(OnScrollBarWheel), scrollBar);
 }
 
 void MatchFilterPatternsInAnyCase(wxFileDialog& dialog) {

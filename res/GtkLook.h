@@ -14,7 +14,8 @@ void FillGaugeHeight(wxGauge* gauge);
 
 // A click in the trough moves one page toward the click, not to the clicked point (GTK's
 // "primary button warps slider"); the line up and line down arrows are shown, as the theme hides
-// them.
+// them. The wheel reaches the control's owner as the toolkit's wheel event (wxEVT_MOUSEWHEEL), never
+// moving GTK's slider by itself.
 void UsePagingScrollBar(wxScrollBar* scrollBar);
 
 // The dialog's filters list a file whose extension differs from a pattern only in case

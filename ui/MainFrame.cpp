@@ -120,6 +120,11 @@ CMainFrame::CMainFrame(COstrelDoc* doc)
     Bind(wxEVT_MENU, &CMainFrame::OnHelpTutorial, this, ID_HELP_TUTORIAL);
     Bind(wxEVT_MENU, &CMainFrame::OnHelpTutorial, this, ID_HELP_INDEX);
     Bind(wxEVT_MENU, &CMainFrame::OnHelpReading, this, ID_HELP_READING);
+    // The scroll keys work wherever the focus is in the main window (the view, the toolbar).
+    Bind(wxEVT_CHAR_HOOK, [this](wxKeyEvent& event) {
+        if (!m_view || !m_view->HandleScrollKey(event.GetKeyCode(), event.GetModifiers()))
+            event.Skip();
+    });
     m_view->SetFocus();
 }
 

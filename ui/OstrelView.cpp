@@ -86,6 +86,9 @@ COstrelView::COstrelView(wxWindow* parent, COstrelDoc* doc)
     Bind(wxEVT_SCROLL_THUMBTRACK, &COstrelView::OnScroll, this, ID_VIEW_SCROLLBAR);
     Bind(wxEVT_SCROLL_THUMBRELEASE, &COstrelView::OnScroll, this, ID_VIEW_SCROLLBAR);
     Bind(wxEVT_SCROLL_CHANGED, &COstrelView::OnScroll, this, ID_VIEW_SCROLLBAR);
+    // The wheel over the bar would move only GTK's thumb; over the dump it would do nothing.
+    Bind(wxEVT_MOUSEWHEEL, &COstrelView::OnMouseWheel, this);
+    m_pScrollBar->Bind(wxEVT_MOUSEWHEEL, &COstrelView::OnMouseWheel, this);
 
     Bind(wxEVT_MENU, &COstrelView::OnOpenHexFile, this, ID_OPEN_HEX_FILE);
     Bind(wxEVT_MENU, &COstrelView::OnSaveHexFile, this, ID_FILE_SAVE);
@@ -230,6 +233,72 @@ void COstrelView::OnScroll(wxScrollEvent& event) {
     else if (type == wxEVT_SCROLL_BOTTOM)
         code = ScrollCode::Bottom;
     OnVScroll(code, event.GetPosition());
+}
+
+bool COstrelView::ScrollCodeForKey(int keyCode, int modifiers, ScrollCode& code) {
+    const bool plain = modifiers == wxMOD_NONE;
+    const bool control = modifiers == wxMOD_CONTROL;
+    switch (keyCode) {
+    case WXK_UP:
+    case WXK_NUMPAD_UP:
+        code = ScrollCode::LineUp;
+        return plain;
+    case WXK_DOWN:
+    case WXK_NUMPAD_DOWN:
+        code = ScrollCode::LineDown;
+        return plain;
+    case WXK_PAGEUP:
+    case WXK_NUMPAD_PAGEUP:
+        code = ScrollCode::PageUp;
+        return plain;
+    case WXK_PAGEDOWN:
+    case WXK_NUMPAD_PAGEDOWN:
+        code = ScrollCode::PageDown;
+        return plain;
+    case WXK_HOME:
+    case WXK_NUMPAD_HOME:
+        code = ScrollCode::Top;
+        return control;
+    case WXK_END:
+    case WXK_NUMPAD_END:
+        code = ScrollCode::Bottom;
+        return control;
+    default:
+        return false;
+    }
+}
+
+bool COstrelView::HandleScrollKey(int keyCode, int modifiers) {
+    ScrollCode code;
+    if (!ScrollCodeForKey(keyCode, modifiers, code))
+        return false;
+    OnVScroll(code, 0);
+    return true;
+}
+
+void COstrelView::ScrollByWheel(int rotation, int delta, int linesPerNotch) {
+    if (delta <= 0 || linesPerNotch <= 0)
+        return;
+    // Kept in units of delta per line, so that every line of every notch is counted.
+    m_wheelRemainder += rotation * linesPerNotch;
+    // Up (a positive rotation) is toward the top.
+    while (m_wheelRemainder >= delta) {
+        m_wheelRemainder -= delta;
+        OnVScroll(ScrollCode::LineUp, 0);
+    }
+    while (m_wheelRemainder <= -delta) {
+        m_wheelRemainder += delta;
+        OnVScroll(ScrollCode::LineDown, 0);
+    }
+}
+
+void COstrelView::OnMouseWheel(wxMouseEvent& event) {
+    if (event.GetWheelAxis() != wxMOUSE_WHEEL_VERTICAL) {
+        event.Skip();
+        return;
+    }
+    // Not skipped: GTK's own handling would move the bar's thumb alone.
+    ScrollByWheel(event.GetWheelRotation(), event.GetWheelDelta(), event.GetLinesPerAction());
 }
 
 void COstrelView::OnPaint(wxPaintEvent&) {

@@ -1,6 +1,7 @@
 #pragma once
 // The hex view: the firmware image as a read-only dump of the selected chip's whole flash, 16 bytes
-// a row, scrolled only through its own scroll bar control (id 1001). It owns the firmware buffer and
+// a row, scrolled through its own scroll bar control (id 1001). The wheel (over the dump or the bar)
+// and the main window's scroll keys arrive as the bar's scroll actions. It owns the firmware buffer and
 // the lock settings and handles almost every command. User-interface thread only.
 
 #include <vector>
@@ -55,6 +56,15 @@ public:
     // One scroll action; position is the thumb's position for ThumbRelease.
     void OnVScroll(ScrollCode code, int position);
 
+    // The main window's scroll keys: Up and Down a line, Page Up and Page Down a page, Ctrl+Home and
+    // Ctrl+End the top and the bottom. Returns false for any other key.
+    static bool ScrollCodeForKey(int keyCode, int modifiers, ScrollCode& code);
+    // Takes a key of the main window; true when it was a scroll key (then scrolled).
+    bool HandleScrollKey(int keyCode, int modifiers);
+    // Wheel rotation (in the toolkit's units, delta a notch) as line actions, lines a notch each;
+    // a part of a notch (a touchpad's smooth scrolling) is kept until it makes a whole line.
+    void ScrollByWheel(int rotation, int delta, int linesPerNotch);
+
     // Applies a chip selection (catalogue index 0..4): bound, rows, scroll back to the top.
     void SelectChip(int index);
     // Open HEX File for a path chosen elsewhere (the command line): same messages and results.
@@ -82,6 +92,7 @@ private:
     void OnPaint(wxPaintEvent& event);
     void OnSize(wxSizeEvent& event);
     void OnScroll(wxScrollEvent& event);
+    void OnMouseWheel(wxMouseEvent& event);
 
     void OnOpenHexFile(wxCommandEvent& event);
     void OnSaveHexFile(wxCommandEvent& event);
@@ -106,6 +117,7 @@ private:
     int m_rowHeight = ROW_HEIGHT;
     int m_maxTopRow = 0;
     int m_visibleRows = 0;
+    int m_wheelRemainder = 0; // rotation not yet turned into a line, in delta * lines units
     FirmwareBuffer m_buffer;
     wxFont m_fontBytes;
     wxFont m_fontAddress;

@@ -172,6 +172,20 @@ TEST_F(HexViewTest, ScrollActions) {
     }
 }
 
+// A touchpad turns the wheel by parts of a notch: each part counts, none is lost or doubled.
+TEST_F(HexViewTest, WheelPartsOfANotchAddUpToLines) {
+    Prepare(AT89S51, 640, 400);
+    View()->OnVScroll(ScrollCode::ThumbRelease, 20);
+    const struct {
+        int rotation, linesPerNotch, top;
+    } steps[] = {{-120, 3, 23}, {-20, 3, 23}, {-20, 3, 24}, {60, 1, 24},
+                 {60, 1, 23},   {360, 3, 14}, {0, 3, 14}};
+    for (const auto& step : steps) {
+        View()->ScrollByWheel(step.rotation, 120, step.linesPerNotch);
+        EXPECT_EQ(View()->TopRow(), step.top) << "after " << step.rotation;
+    }
+}
+
 TEST_F(HexViewTest, GrowingTheWindowKeepsTheFirstRowUntilTheNextScroll) {
     Prepare(AT89S51, 640, 400);
     View()->OnVScroll(ScrollCode::Bottom, 0);
