@@ -325,8 +325,12 @@ void COstrelView::SelectChip(int index) {
 }
 
 bool COstrelView::OpenFile(const wxString& path) {
+    return OpenFile(std::string(path.fn_str()));
+}
+
+bool COstrelView::OpenFile(const std::string& path) {
     CAppMessagePort messages(this);
-    return OpenFirmwareFile(std::string(path.fn_str()), m_buffer, messages, *this).ok;
+    return OpenFirmwareFile(path, m_buffer, messages, *this).ok;
 }
 
 void COstrelView::SetTitle(const std::string& title) {

@@ -4,6 +4,7 @@
 // and the main window's scroll keys arrive as the bar's scroll actions. It owns the firmware buffer and
 // the lock settings and handles almost every command. User-interface thread only.
 
+#include <string>
 #include <vector>
 
 #include <wx/bitmap.h>
@@ -69,6 +70,8 @@ public:
     void SelectChip(int index);
     // Open HEX File for a path chosen elsewhere (the command line): same messages and results.
     bool OpenFile(const wxString& path);
+    // The same for a path given as its bytes (a name from the command line need not be UTF-8).
+    bool OpenFile(const std::string& path);
 
     // IDocumentView
     void SetTitle(const std::string& title) override;

@@ -277,6 +277,21 @@ TEST_F(CommandLineFileTest, NamedFileLoadsAsOpenWould) {
     EXPECT_EQ(View()->Buffer().m_image[0x10], 0x55) << "Reload reloads the named file";
 }
 
+// A name that is not UTF-8 (a Latin-1 "é" here) still loads its file, and Reload finds it again.
+TEST_F(CommandLineFileTest, NameThatIsNotUtf8LoadsItsFile) {
+    const std::string path = Path("caf\xE9.hex");
+    WriteFile(path, HEX_FILE);
+    StartWithFile(path);
+    EXPECT_EQ(m_messages.Texts(), std::vector<wxString>{"HEX file loaded successfully"});
+    EXPECT_EQ(View()->Buffer().m_image[0], 0x02);
+    EXPECT_EQ(View()->Buffer().m_sourcePath, path);
+    EXPECT_TRUE(Frame()->GetTitle().StartsWith("caf")) << Frame()->GetTitle();
+    EXPECT_TRUE(Frame()->GetTitle().EndsWith(".hex - Veltro 51")) << Frame()->GetTitle();
+    WriteFile(path, HEX_FILE_2);
+    Command(ID_RELOAD_FILES);
+    EXPECT_EQ(View()->Buffer().m_image[0x10], 0x55);
+}
+
 TEST_F(CommandLineFileTest, NamedFileThatFailsLeavesAnUntitledBlankImage) {
     StartWithFile(Path("absent.hex"));
     EXPECT_EQ(m_messages.Texts(), std::vector<wxString>{"Cannot open hex file"});
