@@ -29,8 +29,8 @@ constexpr const char* USAGE =
     "  --help                   print this help and exit\n"
     "  --version                print the program's name and version and exit\n"
     "\n"
-    "The Help menu looks for its pages in Help/ under the working directory; the menu entry starts\n"
-    "the program in its data folder. veltro51-cli runs the same operations without a window.\n";
+    "The Help menu looks for its pages in Help/ under the working directory, then in the installed\n"
+    "data folder. veltro51-cli runs the same operations without a window.\n";
 
 } // namespace
 
