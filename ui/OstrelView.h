@@ -33,6 +33,20 @@ enum class ScrollCode {
     EndScroll
 };
 
+// The view's colours, from one source: the cells are filled with the background the window is
+// cleared with, so no cell stands out. Bytes are black on a light background (the theme's text
+// colour on a dark one); 0xFF stays grey and the addresses green on either.
+struct HexViewColours {
+    wxColour background;
+    wxColour bytes;
+    wxColour blankBytes;
+    wxColour addresses;
+    // From the desktop's theme.
+    static HexViewColours FromTheme();
+    // For a background and the text colour of its theme.
+    static HexViewColours For(const wxColour& background, const wxColour& text);
+};
+
 class COstrelView : public wxWindow, public IDocumentView {
 public:
     static constexpr int SCROLLBAR_WIDTH = 18;
@@ -78,6 +92,10 @@ public:
     void ScrollToTop() override;
     void Invalidate(bool eraseBackground) override;
 
+    // The colours drawn with; a new set redraws every cell (a theme change sets them from the theme).
+    void SetColours(const HexViewColours& colours);
+    const HexViewColours& Colours() const { return m_colours; }
+
     FirmwareBuffer& Buffer() { return m_buffer; }
     wxScrollBar* ScrollBar() const { return m_pScrollBar; }
     int TopRow() const { return m_topRow; }
@@ -96,6 +114,7 @@ private:
     void OnSize(wxSizeEvent& event);
     void OnScroll(wxScrollEvent& event);
     void OnMouseWheel(wxMouseEvent& event);
+    void OnThemeChanged(wxSysColourChangedEvent& event);
 
     void OnOpenHexFile(wxCommandEvent& event);
     void OnSaveHexFile(wxCommandEvent& event);
@@ -109,8 +128,8 @@ private:
     void OnUpdateChipPane(wxUpdateUIEvent& event);
     void OnUpdateSizePane(wxUpdateUIEvent& event);
 
-    // The 256 byte texts drawn once, each in its colour on its white cell: drawing a picture is many
-    // times faster than laying out text, and a full repaint draws up to a thousand of them.
+    // The 256 byte texts drawn once, each in its colour on its cell of the background colour: drawing a
+    // picture is many times faster than laying out text, and a full repaint draws up to a thousand of them.
     void PrepareByteCells();
     void DrawByteCell(wxDC& dc, wxGraphicsContext* gc, uint8_t value, int x, int y);
 
@@ -125,6 +144,7 @@ private:
     wxFont m_fontBytes;
     wxFont m_fontAddress;
     COstrelDoc* m_doc;
+    HexViewColours m_colours;
     std::vector<wxBitmap> m_byteCells;            // by byte value; empty until the first paint
     std::vector<wxGraphicsBitmap> m_byteGraphics; // the same for a graphics context's renderer
     wxGraphicsRenderer* m_byteGraphicsRenderer = nullptr;
