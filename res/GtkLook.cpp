@@ -13,6 +13,7 @@
 #include <wx/image.h>
 #include <wx/scrolbar.h>
 #include <wx/tokenzr.h>
+#include <wx/toplevel.h>
 #include <wx/window.h>
 
 namespace {
@@ -186,6 +187,16 @@ void MatchFilterPatternsInAnyCase(wxFileDialog& dialog) {
                                    FreeSuffixes);
     }
     g_slist_free(filters);
+}
+
+void CentreOnParentWindow(wxFileDialog& dialog) {
+    GtkWidget* widget = dialog.GetHandle();
+    if (!widget || !GTK_IS_WINDOW(widget))
+        return;
+    wxWindow* parent = dialog.GetParent() ? wxGetTopLevelParent(dialog.GetParent()) : nullptr;
+    if (parent && parent->GetHandle() && GTK_IS_WINDOW(parent->GetHandle()))
+        gtk_window_set_transient_for(GTK_WINDOW(widget), GTK_WINDOW(parent->GetHandle()));
+    gtk_window_set_position(GTK_WINDOW(widget), GTK_WIN_POS_CENTER_ON_PARENT);
 }
 
 void DrawOnOwnSurface(wxWindow* window) {

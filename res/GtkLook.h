@@ -28,6 +28,10 @@ void MatchFilterPatternsInAnyCase(wxFileDialog& dialog);
 // repaint only for their own changes. Call once the window is shown; nothing elsewhere.
 void DrawOnOwnSurface(wxWindow* window);
 
+// GTK's file chooser opens where the window manager puts it (openbox: the screen's top-left
+// corner); it is placed centred on its parent window, over which it stays (transient).
+void CentreOnParentWindow(wxFileDialog& dialog);
+
 // Draws window as it would appear on screen into an image of its size (for tests: independent of
 // what else is on the display). Invalid when the window cannot be drawn.
 class wxImage;
