@@ -73,6 +73,10 @@ bool StartWorker(const CliOptions& options, CSocket& socket) {
         args.insert(args.end(), {"--serial", options.serial, "--serial-file", options.serialFile});
     if (!options.log.empty())
         args.insert(args.end(), {"--log", options.log});
+    if (options.lenient)
+        args.push_back("--lenient");
+    if (options.format != FileKind::None)
+        args.insert(args.end(), {"--format", options.format == FileKind::Binary ? "bin" : "hex"});
     // Last, after "--": a file named like an option is still the file.
     args.insert(args.end(), {"--", options.files[0]});
     std::vector<char*> argv;
