@@ -4,13 +4,13 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <thread>
 
 #include <poll.h>
 
 #include "Version.h"
 #include "chips/ChipCatalogue.h"
-#include "cli/Events.h"
 #include "cli/Gang.h"
 #include "image/Checksum.h"
 #include "image/FirmwareBuffer.h"
@@ -28,6 +28,8 @@
 #include "ops/LockBits.h"
 #include "ops/Speed.h"
 #include "ops/Texts.h"
+#include "ops/engine/Bench.h"
+#include "ops/engine/Wire.h"
 
 namespace {
 
@@ -283,6 +285,33 @@ bool InputsFit(const CliOptions& options, const std::string& path, IOperationPor
     return false;
 }
 
+// A bench's worker reports the programmer the bench gave it, also for a cycle that ended before the
+// programmer was found (its log line names the socket, not null).
+class CBenchLocationPort : public IOperationPort {
+public:
+    CBenchLocationPort(IOperationPort& inner, std::string location)
+        : m_inner(inner), m_location(std::move(location)) {}
+    void Row(RowKind kind, const std::string& text) override { m_inner.Row(kind, text); }
+    void Progress(int done, int total) override { m_inner.Progress(done, total); }
+    void CycleStarted(int cycle) override { m_inner.CycleStarted(cycle); }
+    void Identified(const CycleReport& report) override { m_inner.Identified(Located(report)); }
+    void ChipVerified(int chipsWritten) override { m_inner.ChipVerified(chipsWritten); }
+    void CycleEnded(const CycleReport& report) override { m_inner.CycleEnded(Located(report)); }
+    void Ended(Ending ending) override { m_inner.Ended(ending); }
+    void Message(const std::string& text, MsgIcon icon) override { m_inner.Message(text, icon); }
+    bool Ask(Question question) override { return m_inner.Ask(question); }
+
+private:
+    CycleReport Located(const CycleReport& report) const {
+        CycleReport located = report;
+        if (located.location.empty())
+            located.location = m_location;
+        return located;
+    }
+    IOperationPort& m_inner;
+    std::string m_location;
+};
+
 ChipExpectation ExpectationOf(const CliOptions& options) {
     return ChipExpectation{true, options.chip, options.force};
 }
@@ -292,8 +321,12 @@ ChipExpectation ExpectationOf(const CliOptions& options) {
 int RunBurn(const CliOptions& options, CConsole& console) {
     CConsolePort consolePort(console, options.more, options.quiet);
     // The presenters, outermost first: the production log, the gang's event pipe, the console.
-    CEventWriterPort eventPort(consolePort, options.eventsFd);
+    CWireWriterPort eventPort(&consolePort, options.eventsFd);
     IOperationPort& shown = options.eventsFd >= 0 ? static_cast<IOperationPort&>(eventPort) : consolePort;
+    // A bench takes a worker that writes nothing for a while for one that hangs.
+    std::unique_ptr<CWireKeepAlive> keepAlive;
+    if (options.eventsFd >= 0)
+        keepAlive = std::make_unique<CWireKeepAlive>([&eventPort] { eventPort.KeepAlive(); });
     if (!InputsFit(options, options.files[0], shown))
         return EXIT_FAILED;
     if (options.all)
@@ -306,7 +339,8 @@ int RunBurn(const CliOptions& options, CConsole& console) {
     CProductionLogPort logPort(shown,
                                ProductionContext{options.log, VELTRO_VERSION,
                                                  options.chip >= 0 ? ChipName(options.chip) : "", &source});
-    IOperationPort& port = options.log.empty() ? shown : static_cast<IOperationPort&>(logPort);
+    IOperationPort& logged = options.log.empty() ? shown : static_cast<IOperationPort&>(logPort);
+    CBenchLocationPort port(logged, options.benchWorker ? options.programmer : "");
 
     CRealSleeper sleeper;
     std::atomic<int32_t> running{1};

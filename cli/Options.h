@@ -45,6 +45,10 @@ struct CliOptions {
     std::string log;        // --log PATH
     bool all = false;       // --all
     int eventsFd = -1;      // --events FD: a gang's worker reports its events there
+    bool watch = false;     // --watch (with --all): each socket on its own, a chip burned when inserted
+
+    std::vector<std::string> arguments; // argv[1..] as given: a bench hands them to its workers
+    bool benchWorker = false;           // this process is one socket of a bench (--bench-worker)
 };
 
 // Parses argv[1..]. Options may stand before or after the command; "--" ends them. On a bad usage
