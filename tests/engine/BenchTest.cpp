@@ -142,15 +142,22 @@ TEST(BenchTest, RoundsGoOnWhileTheBenchSaysYesAndAnAbortReachesEveryWorker) {
     EXPECT_EQ(presenter.rounds, (std::vector<int>{1, 2, 3}));
     EXPECT_EQ(presenter.sockets["001/001"].cycles.size(), 3u) << "one port per socket, every round";
 
-    // An abort request: every worker gets the burn's abort, and no round follows.
-    CRecordingPresenter aborted;
+    // An abort request once every worker waits: each gets the burn's abort, and no round follows.
+    int abortPipe[2];
+    ASSERT_EQ(pipe2(abortPipe, O_CLOEXEC | O_NONBLOCK), 0);
+    struct CAbortingPresenter : CRecordingPresenter {
+        void Idle() override {
+            if (!sent && sockets["001/001"].rows.size() == 1 && sockets["002/001"].rows.size() == 1)
+                sent = write(fd, "a", 1) == 1;
+        }
+        int fd = -1;
+        bool sent = false;
+    } aborted;
+    aborted.fd = abortPipe[1];
     aborted.moreRounds = 5;
     BenchJob waiting = FakeJob({"001/001", "002/001"}, {"001/001=await-abort", "002/001=await-abort"});
     waiting.more = true;
     waiting.silenceMs = 20000;
-    int abortPipe[2];
-    ASSERT_EQ(pipe2(abortPipe, O_CLOEXEC | O_NONBLOCK), 0);
-    ASSERT_EQ(write(abortPipe[1], "a", 1), 1);
     const BenchOutcome outcome = CBenchEngine(waiting, aborted).Run(abortPipe[0]);
     close(abortPipe[0]);
     close(abortPipe[1]);
