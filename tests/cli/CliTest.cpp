@@ -718,6 +718,37 @@ TEST_F(CliTest, ABenchNamesWhatFailed) {
     EXPECT_EQ(named, 2) << full.out;
 }
 
+// burn --all --more burns the file the bench started with: a file replaced between rounds is refused
+// in every socket, with the reason, and no chip is erased for it.
+TEST_F(CliTest, ABenchRefusesAFileReplacedBetweenRounds) {
+    WriteFile(Path("firmware.bin"), std::string(16, '\x42'));
+    const Watcher replace = [this](pid_t, const std::string& out, const std::string&) {
+        // Both sockets of the first round have loaded their image by their erase.
+        size_t erased = 0;
+        for (size_t at = 0; (at = out.find("Chip Erased", at)) != std::string::npos; ++at)
+            ++erased;
+        if (erased < 2)
+            return false;
+        WriteFile(Path("firmware.bin"), std::string(16, '\x24'));
+        return true;
+    };
+    const RunResult run = Cli({"--programmers", "2", "--chip", "AT89S52"},
+                              {"burn", Path("firmware.bin"), "--all", "--more"}, "y\nn\n", replace);
+    EXPECT_EQ(run.status, 1) << run.out << run.err;
+    long refused = 0;
+    for (const std::string& line : Lines(run.out))
+        refused +=
+            std::regex_match(line, std::regex(R"(00[12]/001  -           failed     -      .*firmware\.bin )"
+                                              R"(changed since the bench started .*)"));
+    EXPECT_EQ(refused, 2) << run.out;
+    EXPECT_TRUE(std::regex_match(Lines(run.out).back(), std::regex("Chips verified : 2 of 4, .*")));
+    const sim::CSimBus tree(m_tree);
+    for (int device : {0, 1}) {
+        EXPECT_EQ(Erases(tree, device), 1) << device << ": the second round erased nothing";
+        EXPECT_EQ(tree.State(device).flash[0], 0x42) << device;
+    }
+}
+
 // A person holding the serial file's lock (to set the next number) keeps the burn waiting before the
 // erase; Ctrl+C then ends the wait, takes no number and leaves the chip as it was.
 TEST_F(CliTest, CtrlCWhileTheSerialFileIsLockedTakesNoNumber) {
