@@ -749,6 +749,69 @@ TEST_F(CliTest, ABenchRefusesAFileReplacedBetweenRounds) {
     }
 }
 
+// The simulated operator changes a tree that programs use: a chip in and out of a socket (any
+// catalogue chip, a locked one, an unknown signature), a programmer unplugged and plugged in again.
+TEST_F(CliTest, TheSimulatedOperatorChangesSocketsAndProgrammers) {
+    ASSERT_EQ(Cli({"--programmers", "2", "--chip", "AT89S52"}, {"list"}).status, 0);
+    auto socket = [this](const std::vector<std::string>& args) {
+        std::vector<std::string> argv = {kSim, "socket", "--tree", m_tree};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return RunProgram(argv, m_config);
+    };
+    const struct {
+        std::vector<std::string> operation;
+        int status; // of the operation
+        std::vector<std::string> cli;
+        int cliStatus;
+        const char* cliSays; // in the command's output
+    } steps[] = {
+        {{"--programmer", "2", "remove"}, 0, {"--programmer", "002/001", "info"}, 4, "No Chip Inserted"},
+        {{"--programmer", "2", "remove"}, 1, {}, 0, ""},
+        {{"--programmer", "002/001", "insert", "at89s8253", "--lock", "3"},
+         0,
+         {"--programmer", "002/001", "info"},
+         0,
+         "Lock Mode 3"},
+        {{"--programmer", "2", "insert", "AT89S52"}, 1, {}, 0, ""},
+        {{"--programmer", "1", "remove"}, 0, {}, 0, ""},
+        {{"--programmer", "1", "insert", "AT89S52", "--signature", "123456"},
+         0,
+         {"--programmer", "001/001", "info"},
+         4,
+         "0x12 0x34 0x56"},
+        {{"--programmer", "1", "unplug"}, 0, {"list"}, 0, "002/001"},
+        {{"--programmer", "1", "unplug"}, 1, {"--programmer", "001/001", "info"}, 3, "No Valid Programmer"},
+        {{"--programmer", "1", "plug"}, 0, {"list"}, 0, "001/001"},
+        {{"--programmer", "3", "remove"}, 1, {}, 0, ""},
+        {{"--programmer", "1", "insert", "AT89C99"}, 2, {}, 0, ""},
+        {{"--programmer", "1", "remove", "AT89S52"}, 2, {}, 0, ""},
+        {{"--programmer", "1", "shake"}, 2, {}, 0, ""},
+    };
+    for (const auto& step : steps) {
+        std::string what;
+        for (const std::string& arg : step.operation)
+            what += arg + " ";
+        const RunResult done = socket(step.operation);
+        EXPECT_EQ(done.status, step.status) << what << done.err;
+        if (step.status != 0) {
+            EXPECT_FALSE(done.err.empty()) << what;
+        }
+        if (step.cli.empty())
+            continue;
+        const RunResult seen = Cli({}, step.cli);
+        EXPECT_EQ(seen.status, step.cliStatus) << what << seen.out << seen.err;
+        EXPECT_NE((seen.out + seen.err).find(step.cliSays), std::string::npos)
+            << what << seen.out << seen.err;
+    }
+    // An inserted chip comes erased, and a burn in it reads back.
+    WriteFile(Path("firmware.bin"), std::string(16, '\x42'));
+    ASSERT_EQ(socket({"--programmer", "1", "remove"}).status, 0);
+    ASSERT_EQ(socket({"--programmer", "1", "insert", "AT89S51"}).status, 0);
+    EXPECT_EQ(Cli({}, {"--programmer", "001/001", "blank"}).status, 0);
+    EXPECT_EQ(Cli({}, {"--programmer", "001/001", "burn", Path("firmware.bin")}).status, 0);
+    EXPECT_EQ(Flashes(m_tree)[0].size(), 4096u);
+}
+
 // A person holding the serial file's lock (to set the next number) keeps the burn waiting before the
 // erase; Ctrl+C then ends the wait, takes no number and leaves the chip as it was.
 TEST_F(CliTest, CtrlCWhileTheSerialFileIsLockedTakesNoNumber) {
