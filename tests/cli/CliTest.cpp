@@ -812,6 +812,32 @@ TEST_F(CliTest, TheSimulatedOperatorChangesSocketsAndProgrammers) {
     EXPECT_EQ(Flashes(m_tree)[0].size(), 4096u);
 }
 
+// A programmer unplugged after the bench found it: its worker ends before it finds the programmer,
+// and its log line still names the socket the bench gave it; the other socket is verified.
+TEST_F(CliTest, ABenchLogsTheSocketOfAWorkerThatFoundNoProgrammer) {
+    WriteFile(Path("firmware.bin"), std::string(16, '\x42'));
+    const Watcher unplug = [this](pid_t, const std::string& out, const std::string&) {
+        // Before its programmer is opened: "Initializing..." is followed by a 500 ms wait.
+        if (out.find("002/001  [i] Initializing...") == std::string::npos)
+            return false;
+        EXPECT_EQ(
+            RunProgram({kSim, "socket", "--tree", m_tree, "--programmer", "2", "unplug"}, m_config).status,
+            0);
+        return true;
+    };
+    const RunResult run =
+        Cli({"--programmers", "2", "--chip", "AT89S52"},
+            {"burn", Path("firmware.bin"), "--all", "--log", Path("log.jsonl")}, "", unplug);
+    EXPECT_EQ(run.status, 3) << "the one failure's own status: " << run.out << run.err;
+    EXPECT_TRUE(
+        Has(Lines(run.out), "002/001  -           failed     -      No Valid Programmer Detected On System"))
+        << run.out;
+    EXPECT_TRUE(std::regex_search(run.out, std::regex(R"(001/001  AT89S52     verified )"))) << run.out;
+    const std::string log = ReadFile(Path("log.jsonl"));
+    EXPECT_NE(log.find(R"("programmer":"002/001")"), std::string::npos) << log;
+    EXPECT_EQ(log.find(R"("programmer":null)"), std::string::npos) << log;
+}
+
 // A person holding the serial file's lock (to set the next number) keeps the burn waiting before the
 // erase; Ctrl+C then ends the wait, takes no number and leaves the chip as it was.
 TEST_F(CliTest, CtrlCWhileTheSerialFileIsLockedTakesNoNumber) {
