@@ -1,5 +1,7 @@
 #include "cli/Commands.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -8,13 +10,19 @@
 #include <thread>
 
 #include <poll.h>
+#include <unistd.h>
 
 #include "Version.h"
 #include "chips/ChipCatalogue.h"
 #include "cli/Gang.h"
+#include "cli/Json.h"
 #include "image/Checksum.h"
 #include "image/FirmwareBuffer.h"
+#include "image/FileKind.h"
 #include "image/HexDump.h"
+#include "image/BinaryWriter.h"
+#include "image/IntelHex.h"
+#include "image/StrictHex.h"
 #include "link/Programmer.h"
 #include "ops/Burn.h"
 #include "ops/ChipOps.h"
@@ -254,6 +262,75 @@ private:
     std::vector<std::pair<std::string, MsgIcon>> m_messages;
 };
 
+// The firmware file of a command as the options ask it to be read: strictly unless --lenient, by
+// --format where its name tells nothing, and standard input (read once, before anything else) for "-".
+class CCommandImage : public CFileImageSource {
+public:
+    CCommandImage(const CliOptions& options, const std::string& path) : CFileImageSource(path) {
+        SetLenient(options.lenient);
+        if (FileKindFromPath(path) == FileKind::None || path == STDIO_NAME)
+            SetKind(options.format);
+        if (path == STDIO_NAME)
+            SetContents(StandardInput(), "standard input");
+    }
+
+    // Standard input as it was read the first time: a burn reads it for a trial load and again for
+    // the chips, and there is only one.
+    static const std::string& StandardInput() { return Read().text; }
+    // Whether it could be read whole; false with the reason told through port.
+    static bool StandardInputRead(IOperationPort& port) {
+        const StdinText& read = Read();
+        if (read.result.ok)
+            return true;
+        port.Message(read.result.Describe("standard input"), MsgIcon::Error);
+        PrintReason("standard input", read.result.systemError, port);
+        return false;
+    }
+
+private:
+    struct StdinText {
+        std::string text;
+        HexReadResult result;
+    };
+    static const StdinText& Read() {
+        static const StdinText read = [] {
+            StdinText in;
+            in.result = ReadFirmwareText(STDIN_FILENO, in.text);
+            return in;
+        }();
+        return read;
+    }
+};
+
+// Saves image to OUT: standard output for "-", else as read and convert save, with --format where the
+// name tells nothing. "Cannot Write to file" on a failure.
+FileResult SaveOutput(const CliOptions& options, const std::string& path, const FirmwareBuffer& image,
+                      IOperationPort& messages, CConsole& console) {
+    const FileKind named = FileKindFromPath(path);
+    const FileKind kind = path == STDIO_NAME || named == FileKind::None ? options.format : named;
+    if (path != STDIO_NAME && kind != FileKind::Binary)
+        return SaveFirmwareFile(path, image, messages);
+    if (path != STDIO_NAME && named == FileKind::Binary)
+        return SaveImageAs(path, image, messages);
+    bool written = false;
+    if (path == STDIO_NAME) {
+        const std::string text =
+            kind == FileKind::Binary
+                ? std::string(reinterpret_cast<const char*>(image.m_image.data()),
+                              static_cast<size_t>(std::clamp(image.m_imageSize, 0, IMAGE_CAPACITY)))
+                : IntelHexText(image);
+        written = console.Data(text);
+    } else {
+        errno = 0;
+        written = WriteBinaryFile(path, image);
+    }
+    if (written)
+        return FileResult::Success();
+    const int reason = errno;
+    messages.Message(MSG_CANNOT_WRITE, MsgIcon::Error);
+    return FileResult::Failure(MSG_CANNOT_WRITE, reason);
+}
+
 // A file that cannot be loaded at all, or a serial number field that cannot be written into it, is
 // told before the programmer is touched: within --chip's size, or within the largest chip's when the
 // socket will tell the size (the field is checked again then).
@@ -266,7 +343,9 @@ bool InputsFit(const CliOptions& options, const std::string& path, IOperationPor
             return false;
         }
     }
-    CFileImageSource trial(path);
+    if (path == STDIO_NAME && !CCommandImage::StandardInputRead(port))
+        return false;
+    CCommandImage trial(options, path);
     CHeldMessages held;
     if (!trial.LoadForChip(options.chip, held)) {
         held.ShowTo(port);
@@ -316,6 +395,10 @@ ChipExpectation ExpectationOf(const CliOptions& options) {
     return ChipExpectation{true, options.chip, options.force};
 }
 
+int ReadOrExit(ChipAction action, const ChipResult& result, const std::vector<uint8_t>& flash,
+               const CliOptions& options, CConsole& console, ChipJsonDetails& details);
+int ListRows(const std::vector<ProgrammerLocation>& found, CConsole& console);
+
 // ---- burn ----
 
 int RunBurn(const CliOptions& options, CConsole& console) {
@@ -333,13 +416,15 @@ int RunBurn(const CliOptions& options, CConsole& console) {
         return RunGang(options, console);
 
     std::atomic<int32_t> abort{0};
-    CFileImageSource source(options.files[0]);
+    CCommandImage source(options, options.files[0]);
     if (!options.serial.empty())
         source.SetSerial(options.serialSpec, options.serialFile, options.force, &abort);
-    CProductionLogPort logPort(shown,
-                               ProductionContext{options.log, VELTRO_VERSION,
-                                                 options.chip >= 0 ? ChipName(options.chip) : "", &source});
-    IOperationPort& logged = options.log.empty() ? shown : static_cast<IOperationPort&>(logPort);
+    const ProductionContext context{options.log, VELTRO_VERSION,
+                                    options.chip >= 0 ? ChipName(options.chip) : "", &source};
+    CJsonCyclePort jsonPort(shown, console, context);
+    IOperationPort& reported = options.json ? static_cast<IOperationPort&>(jsonPort) : shown;
+    CProductionLogPort logPort(reported, context);
+    IOperationPort& logged = options.log.empty() ? reported : static_cast<IOperationPort&>(logPort);
     CBenchLocationPort port(logged, options.benchWorker ? options.programmer : "");
 
     CRealSleeper sleeper;
@@ -409,16 +494,36 @@ int RunChipCommand(ChipAction action, const CliOptions& options, CConsole& conso
     job.action = action;
     job.buffer = flash.data();
     job.lockMode = options.writeMode;
-    std::unique_ptr<CFileImageSource> source;
+    std::unique_ptr<CCommandImage> source;
     if (action == ChipAction::Verify) {
-        if (!InputsFit(options, options.files[0], port))
+        if (!InputsFit(options, options.files[0], port)) {
+            if (options.json) {
+                ChipResult refused;
+                refused.identity.failure = "cannot load " + options.files[0];
+                ChipJsonDetails details;
+                details.file = options.files[0];
+                console.Data(ChipJson(options.command, refused, EXIT_FAILED, options, details) + "\n");
+            }
             return EXIT_FAILED;
-        source = std::make_unique<CFileImageSource>(options.files[0]);
+        }
+        source = std::make_unique<CCommandImage>(options, options.files[0]);
         job.source = source.get();
     }
     const ChipResult result = RunChip(job, options, port, abort);
     console.EndProgress();
     PrintHint(result.status, port);
+    ChipJsonDetails details;
+    details.image = source.get();
+    details.file = options.files.empty() ? "" : options.files[0];
+    const int status = ReadOrExit(action, result, flash, options, console, details);
+    if (options.json)
+        console.Data(ChipJson(options.command, result, status, options, details) + "\n");
+    return status;
+}
+
+// The chip command's exit status; for a read that succeeded, after its flash was saved to OUT.
+int ReadOrExit(ChipAction action, const ChipResult& result, const std::vector<uint8_t>& flash,
+               const CliOptions& options, CConsole& console, ChipJsonDetails& details) {
     if (result.status != ChipStatus::Done || action != ChipAction::Read)
         return ExitFor(result.status);
 
@@ -430,19 +535,28 @@ int RunChipCommand(ChipAction action, const CliOptions& options, CConsole& conso
     int systemError = 0;
     CConsoleSink messages(console);
     const bool kept = HandReadToImage(true, flash.data(), buffer, messages, [&](const FirmwareBuffer& image) {
-        const FileResult saved = SaveImageAs(path, image, messages);
+        const FileResult saved = SaveOutput(options, path, image, messages, console);
         systemError = saved.systemError;
         return saved.ok;
     });
     if (!kept)
-        PrintReason(path, systemError, messages);
+        PrintReason(path == STDIO_NAME ? "standard output" : path, systemError, messages);
+    details.flash = flash.data();
+    details.saved = kept;
     return kept ? EXIT_DONE : EXIT_FAILED;
 }
 
 // ---- list, speed ----
 
-int RunList(CConsole& console) {
+int RunList(const CliOptions& options, CConsole& console) {
     const std::vector<ProgrammerLocation> found = CProgrammer::List();
+    const int status = ListRows(found, console);
+    if (options.json)
+        console.Data(ListJson(found, status) + "\n");
+    return status;
+}
+
+int ListRows(const std::vector<ProgrammerLocation>& found, CConsole& console) {
     if (found.empty()) {
         console.Err(MSG_NO_PROGRAMMER);
         return EXIT_NO_PROGRAMMER;
@@ -481,6 +595,8 @@ int RunSpeed(const CliOptions& options, CConsole& console) {
 
 // Loads path within the selected chip's size; false (messages and the reason shown) when it fails.
 bool LoadForSelectedChip(const std::string& path, CFileImageSource& source, IOperationPort& messages) {
+    if (path == STDIO_NAME && !CCommandImage::StandardInputRead(messages))
+        return false;
     if (source.LoadForChip(g_selectedChip, messages))
         return true;
     PrintReason(path, source.SystemError(), messages);
@@ -489,19 +605,20 @@ bool LoadForSelectedChip(const std::string& path, CFileImageSource& source, IOpe
 
 int RunConvert(const CliOptions& options, CConsole& console) {
     CConsoleSink messages(console);
-    CFileImageSource source(options.files[0]);
+    CCommandImage source(options, options.files[0]);
     if (!LoadForSelectedChip(options.files[0], source, messages))
         return EXIT_FAILED;
-    const FileResult saved = SaveImageAs(options.files[1], source.Image(), messages);
+    const FileResult saved = SaveOutput(options, options.files[1], source.Image(), messages, console);
     if (!saved.ok)
-        PrintReason(options.files[1], saved.systemError, messages);
+        PrintReason(options.files[1] == STDIO_NAME ? "standard output" : options.files[1], saved.systemError,
+                    messages);
     return saved.ok ? EXIT_DONE : EXIT_FAILED;
 }
 
 int RunDump(const CliOptions& options, CConsole& console) {
     // Only the rows go to standard output; the load's failures still go to standard error.
     CConsoleSink messages(console, false);
-    CFileImageSource source(options.files[0]);
+    CCommandImage source(options, options.files[0]);
     if (!LoadForSelectedChip(options.files[0], source, messages))
         return EXIT_FAILED;
     if (options.sum) {
@@ -525,9 +642,15 @@ std::string ElapsedLabel(std::chrono::steady_clock::duration elapsed) {
 }
 
 int RunCommand(const CliOptions& options, CConsole& console) {
+    // Standard output carries the JSON or a file: the rows go to standard error, or with --json
+    // --quiet nowhere.
+    const bool dataOut = (options.command == CliCommand::Read || options.command == CliCommand::Convert) &&
+                         options.files.back() == STDIO_NAME;
+    if (options.json || dataOut)
+        console.KeepOutputForData(options.json && options.quiet);
     switch (options.command) {
     case CliCommand::List:
-        return RunList(console);
+        return RunList(options, console);
     case CliCommand::Info:
         return RunChipCommand(ChipAction::Identify, options, console);
     case CliCommand::Burn:

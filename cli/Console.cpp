@@ -44,7 +44,32 @@ void OnInterrupt(int) {
 CConsole::CConsole() : m_tty(::isatty(STDOUT_FILENO) == 1) {}
 
 void CConsole::Out(const std::string& line) {
-    Write(stdout, line);
+    bool toErr = false;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_dropOut)
+            return;
+        toErr = m_outForData;
+    }
+    Write(toErr ? stderr : stdout, line);
+}
+
+void CConsole::KeepOutputForData(bool dropLines) {
+    std::lock_guard lock(m_mutex);
+    EraseBarLocked();
+    m_barVisible = false;
+    m_tty = false;
+    m_outForData = true;
+    m_dropOut = dropLines;
+}
+
+bool CConsole::Data(std::string_view bytes) {
+    std::lock_guard lock(m_mutex);
+    errno = 0;
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size() &&
+                         std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
+    m_outputFailed = m_outputFailed || !written;
+    return written;
 }
 void CConsole::Err(const std::string& line) {
     Write(stderr, line);
@@ -62,9 +87,9 @@ void CConsole::Write(FILE* stream, const std::string& line) {
 }
 
 void CConsole::Progress(double fraction, const std::string& percentText) {
+    std::lock_guard lock(m_mutex);
     if (!m_tty)
         return;
-    std::lock_guard lock(m_mutex);
     if (m_barVisible && percentText == m_percentText)
         return; // nothing a reader could see changed
     m_fraction = fraction < 0 ? 0 : fraction > 1 ? 1 : fraction;

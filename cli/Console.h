@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <mutex>
 #include <string>
+#include <string_view>
 
 #include "ops/Port.h"
 
@@ -16,8 +17,15 @@ class CConsole {
 public:
     CConsole();
 
-    void Out(const std::string& line); // standard output
+    void Out(const std::string& line); // standard output, unless it carries the data
     void Err(const std::string& line); // standard error
+
+    // Standard output carries the command's data (JSON, a file's bytes): from now on Out's lines go
+    // to standard error, or nowhere when dropped, and no progress bar is drawn.
+    void KeepOutputForData(bool dropLines);
+    // Bytes of the data to standard output, as they are. False when they could not all be written
+    // (errno tells why).
+    bool Data(std::string_view bytes);
 
     // True once a line could not be written to standard output (a closed pipe, a full disk).
     bool OutputFailed() {
@@ -43,6 +51,8 @@ private:
 
     std::mutex m_mutex;
     bool m_tty = false;
+    bool m_outForData = false; // Out's lines go to standard error
+    bool m_dropOut = false;    // or nowhere
     bool m_barVisible = false;
     bool m_outputFailed = false;
     bool m_promptOpen = false; // a question waits on its line, without a line end yet

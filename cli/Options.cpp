@@ -42,6 +42,12 @@ const CommandOption COMMAND_OPTIONS[] = {
     {"--log", {CliCommand::Burn}},
     {"--all", {CliCommand::Burn}},
     {"--events", {CliCommand::Burn}},
+    {"--lenient", {CliCommand::Burn, CliCommand::Verify, CliCommand::Convert, CliCommand::Dump}},
+    {"--format",
+     {CliCommand::Burn, CliCommand::Verify, CliCommand::Read, CliCommand::Convert, CliCommand::Dump}},
+    {"--json",
+     {CliCommand::List, CliCommand::Info, CliCommand::Burn, CliCommand::Read, CliCommand::Verify,
+      CliCommand::Blank, CliCommand::Erase}},
     {"--quiet",
      {CliCommand::Info, CliCommand::Burn, CliCommand::Read, CliCommand::Verify, CliCommand::Blank,
       CliCommand::Erase, CliCommand::Lock}},
@@ -143,9 +149,10 @@ bool ParseCommandLine(int argc, const char* const* argv, CliOptions& options, st
         }
         const bool takesValue = name == "--chip" || name == "--programmer" || name == "--lock" ||
                                 name == "--write" || name == "--set" || name == "--serial" ||
-                                name == "--serial-file" || name == "--log" || name == "--events";
-        const bool isFlag =
-            name == "--more" || name == "--force" || name == "--sum" || name == "--quiet" || name == "--all";
+                                name == "--serial-file" || name == "--log" || name == "--events" ||
+                                name == "--format";
+        const bool isFlag = name == "--more" || name == "--force" || name == "--sum" || name == "--quiet" ||
+                            name == "--all" || name == "--lenient" || name == "--json";
         if (!takesValue && !isFlag) {
             error = "unknown option " + Quoted(name);
             return false;
@@ -215,6 +222,16 @@ bool ParseCommandLine(int argc, const char* const* argv, CliOptions& options, st
             }
             (name == "--log" ? options.log : options.serialFile) = value;
             commandOptions.push_back(name);
+        } else if (name == "--lenient" || name == "--json") {
+            (name == "--json" ? options.json : options.lenient) = true;
+            commandOptions.push_back(name);
+        } else if (name == "--format") {
+            if (value != "hex" && value != "bin") {
+                error = "--format wants hex or bin, not " + Quoted(value);
+                return false;
+            }
+            options.format = value == "hex" ? FileKind::IntelHex : FileKind::Binary;
+            commandOptions.push_back(name);
         } else if (name == "--events") {
             int fd = 0;
             if (!ParseNumber(value, fd)) {
@@ -268,14 +285,34 @@ bool ParseCommandLine(int argc, const char* const* argv, CliOptions& options, st
         error = "--all burns every programmer; --programmer names one";
         return false;
     }
-    // Which reader or writer a file needs comes from its name alone; OUT of convert is written as Save
-    // writes (Intel HEX) for any name but one ending in .bin.
+    // Which reader or writer a file needs comes from its name, else from --format; OUT of convert is
+    // written as Save writes (Intel HEX) for any name but one ending in .bin. "-" has no name to go by.
     const size_t typed = options.command == CliCommand::Convert ? 1 : operands.size();
-    for (size_t k = 0; k < typed; ++k) {
-        if (FileKindFromPath(operands[k]) == FileKind::None) {
-            error = Quoted(operands[k]) + " is neither Intel HEX (.hex, .ihx) nor binary (.bin)";
+    for (size_t k = 0; k < operands.size(); ++k) {
+        if (operands[k] == "-" && options.format == FileKind::None) {
+            error = "'-' has no extension to tell its format: give --format hex or --format bin";
             return false;
         }
+        if (k < typed && options.format == FileKind::None &&
+            FileKindFromPath(operands[k]) == FileKind::None) {
+            error =
+                Quoted(operands[k]) + " is neither Intel HEX (.hex, .ihx) nor binary (.bin); give --format";
+            return false;
+        }
+    }
+    if (options.json && !operands.empty() && operands.back() == STDIO_NAME &&
+        options.command == CliCommand::Read) {
+        error = "--json and 'read -' both want standard output: save the flash to a file";
+        return false;
+    }
+    if (options.more && operands[0] == STDIO_NAME) {
+        error = "--more reads its answers from standard input, which holds the firmware here: give a file";
+        return false;
+    }
+    if (options.all && (options.json || operands[0] == "-")) {
+        error = options.json ? "--json does not go with --all yet: burn one programmer at a time"
+                             : "--all cannot share standard input among its sockets: give a file";
+        return false;
     }
     options.files = operands;
     return true;
@@ -323,8 +360,22 @@ Options:
   --programmer BUS/DEVICE    the programmer at this place, as 'list' prints it;
                              default: the first one found that no other program is using
   --quiet                    only results and failures
+  --json                     list, info, verify, blank, erase, read, burn: the result as one JSON
+                             object on standard output (burn: one per chip, as --log writes it);
+                             the rows go to standard error (with --quiet, only failures)
+  --lenient                  read Intel HEX as the desktop program does: no checksums verified,
+                             no address records; by default every record is checked, extended
+                             address records (02, 04) are followed, start addresses (03, 05)
+                             ignored, and a failure names the file and line
+  --format hex|bin           the format of '-' or of a name without .hex, .ihx or .bin
   --help                     print this help
   --version                  print the version
+
+FILE or IN '-' is standard input (read whole before the programmer is touched), OUT '-' standard
+output (the rows then go to standard error); give --format with it:
+  srec_cat fw.bin -binary -o - -intel | veltro51-cli burn - --format hex
+  veltro51-cli read - --format bin | od -A x -t x1
+  veltro51-cli info --json | jq -r .chip
 
 Ctrl+C (or SIGTERM, SIGHUP) aborts as the dialog's Abort does: the target is powered off and the
 programmer released; nothing is erased or written after it.

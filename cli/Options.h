@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "image/FileKind.h"
 #include "ops/Serial.h"
 
 constexpr int EXIT_DONE = 0;          // everything asked for succeeded
@@ -14,6 +15,7 @@ constexpr int EXIT_NO_PROGRAMMER = 3; // no usable programmer: none found, in us
 constexpr int EXIT_CHIP = 4;          // the chip: wrong, unknown, missing or locked
 
 constexpr const char* CLI_NAME = "veltro51-cli";
+constexpr const char* STDIO_NAME = "-"; // a file operand for standard input or output
 
 enum class CliCommand { None, List, Info, Burn, Read, Verify, Blank, Erase, Lock, Speed, Convert, Dump };
 
@@ -36,6 +38,11 @@ struct CliOptions {
     int speedKhz = 0;   // speed --set: 3000, 750, 188 or 94; 0: read the speed
     bool sum = false;   // dump --sum: the checksums instead of the rows
     bool quiet = false; // only results and failures
+    bool json = false; // --json: the result as one JSON object on standard output, the rows on standard error
+
+    // Firmware files: "-" is standard input (or output for read and convert's OUT).
+    bool lenient = false;             // --lenient: Intel HEX read as the desktop application reads it
+    FileKind format = FileKind::None; // --format hex|bin: for "-" and names whose extension tells none
 
     // burn's production line: a serial number in every chip, a line of the log per chip cycle, every
     // attached programmer at once.

@@ -3,18 +3,91 @@
 #include <algorithm>
 
 #include "chips/ChipCatalogue.h"
+#include "image/BinaryFile.h"
 #include "image/Checksum.h"
+#include "image/IntelHex.h"
+#include "image/StrictHex.h"
 #include "ops/FileCommands.h"
 #include "ops/Format.h"
 #include "ops/Texts.h"
 
+void CFileImageSource::SetContents(std::string contents, std::string name) {
+    m_hasContents = true;
+    m_contents = std::move(contents);
+    m_name = std::move(name);
+}
+
+// The loads that the desktop's Open does not do: strict Intel HEX, contents read before, a kind that
+// the name does not tell. Their messages are those of Open.
+bool CFileImageSource::LoadOwn(IOperationPort& port) {
+    const FileKind kind = m_kind != FileKind::None ? m_kind : FileKindFromPath(m_path);
+    const std::string& name = m_hasContents ? m_name : m_path;
+    m_buffer.ClearImage();
+    if (kind == FileKind::Binary) {
+        bool loaded = false;
+        if (!m_hasContents) {
+            const FileResult result = LoadBinaryFile(m_path, m_buffer);
+            loaded = result.ok;
+            m_systemError = result.systemError;
+            if (result.message != nullptr)
+                port.Message(result.message, MsgIcon::Error);
+        } else if (m_contents.size() >
+                   static_cast<size_t>(std::clamp(m_buffer.m_imageSize, 0, IMAGE_CAPACITY))) {
+            port.Message(MSG_FILE_TOO_LARGE, MsgIcon::Error);
+        } else {
+            std::copy(m_contents.begin(), m_contents.end(), m_buffer.m_image.begin());
+            loaded = true;
+        }
+        port.Message(loaded ? MSG_BIN_LOADED : MSG_BIN_CANNOT_LOAD,
+                     loaded ? MsgIcon::Information : MsgIcon::Error);
+        return loaded;
+    }
+    if (kind != FileKind::IntelHex)
+        return false;
+    if (m_lenient) {
+        // Only contents read before, or a kind the name does not tell, come here: any other file
+        // goes through Open itself.
+        const FileResult result =
+            m_hasContents ? ReadIntelHexText(m_contents, m_buffer) : ReadIntelHex(m_path, m_buffer);
+        if (!result.ok) {
+            m_systemError = result.systemError;
+            if (result.message != nullptr)
+                port.Message(result.message, MsgIcon::Error);
+            return false;
+        }
+    } else {
+        std::string fileText;
+        HexReadResult result;
+        if (!m_hasContents)
+            result = ReadFirmwareText(m_path, fileText);
+        if (m_hasContents || result.ok)
+            result = ReadIntelHexStrict(
+                m_hasContents ? std::string_view(m_contents) : std::string_view(fileText), m_buffer);
+        if (!result.ok) {
+            m_systemError = result.systemError;
+            // The system's reason follows on a line of its own, as after Open.
+            port.Message(result.Describe(name), MsgIcon::Error);
+            return false;
+        }
+    }
+    port.Message(MSG_HEX_LOADED, MsgIcon::Information);
+    return true;
+}
+
 bool CFileImageSource::Load(int32_t size, IOperationPort& port) {
     m_buffer = FirmwareBuffer{};
     m_buffer.m_imageSize = size;
-    CNoView view;
-    const FileResult result = OpenFirmwareFile(m_path, m_buffer, port, view);
+    m_systemError = 0;
+    const bool byOpen = m_lenient && !m_hasContents && m_kind == FileKind::None;
+    FileResult result = FileResult::Failure(nullptr);
+    if (byOpen) {
+        CNoView view;
+        result = OpenFirmwareFile(m_path, m_buffer, port, view);
+        m_systemError = result.ok ? 0 : result.systemError;
+    } else {
+        result.ok = LoadOwn(port);
+    }
     m_loaded = result.ok;
-    m_systemError = result.ok ? 0 : result.systemError;
     if (m_loaded) {
         const uint8_t* bytes = m_buffer.m_image.data();
         const auto length = static_cast<size_t>(size);

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 
+#include "image/FileKind.h"
 #include "image/FirmwareBuffer.h"
 #include "ops/Burn.h"
 #include "ops/Serial.h"
@@ -25,6 +26,15 @@ public:
     bool Load(int32_t size, IOperationPort& port);
     // Within the flash size of catalogue chip chip; -1: the largest, where any chip may come.
     bool LoadForChip(int chip, IOperationPort& port);
+
+    // How an Intel HEX file is read: strictly by default (checksums, extended addresses, the line
+    // of a failure told); lenient: exactly as the desktop application's Open reads it.
+    void SetLenient(bool lenient) { m_lenient = lenient; }
+    // The reader for a file whose name tells none (--format); FileKind::None: by the name.
+    void SetKind(FileKind kind) { m_kind = kind; }
+    // The file's contents, read once before (standard input): every load reads these, and the
+    // messages call the file name.
+    void SetContents(std::string contents, std::string name);
 
     // Every chip from now on gets a number of the serial file at path. force: the field may cover
     // bytes of the file that are not 0xFF. abort (when given) ends a wait for the serial file's lock.
@@ -48,7 +58,14 @@ public:
     int SystemError() const { return m_systemError; }
 
 private:
+    bool LoadOwn(IOperationPort& port);
+
     std::string m_path;
+    bool m_lenient = false;
+    FileKind m_kind = FileKind::None;
+    bool m_hasContents = false;
+    std::string m_contents;
+    std::string m_name; // how messages call the contents
     FirmwareBuffer m_buffer;
     bool m_loaded = false;
     int m_systemError = 0;

@@ -11,18 +11,19 @@ void CProductionLogPort::CycleStarted(int cycle) {
     m_inner.CycleStarted(cycle);
 }
 
-void CProductionLogPort::CycleEnded(const CycleReport& report) {
+ProductionRecord CycleRecord(const ProductionContext& context, const CycleReport& report,
+                             int64_t durationMs) {
     ProductionRecord record;
     record.time = std::chrono::system_clock::now();
     record.host = HostName();
-    record.version = m_context.version;
+    record.version = context.version;
     record.programmerLocation = report.location;
     record.programmerProduct = report.product;
     record.signatureRead = report.signatureRead;
     std::copy(report.signature, report.signature + 3, record.signature);
     record.chip = ChipName(report.chip);
-    record.chipRequested = m_context.chipRequested;
-    if (const CFileImageSource* source = m_context.source) {
+    record.chipRequested = context.chipRequested;
+    if (const CFileImageSource* source = context.source) {
         record.filePath = source->Path();
         if (source->Loaded()) {
             record.fileSha256 = source->Sha256();
@@ -36,9 +37,15 @@ void CProductionLogPort::CycleEnded(const CycleReport& report) {
     record.outcome = report.outcome;
     if (record.outcome == CycleOutcome::Failed)
         record.failure = report.failure;
-    record.durationMs =
+    record.durationMs = durationMs;
+    return record;
+}
+
+void CProductionLogPort::CycleEnded(const CycleReport& report) {
+    const ProductionRecord record = CycleRecord(
+        m_context, report,
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - m_cycleStart)
-            .count();
+            .count());
     std::string error;
     if (!AppendProductionLog(m_context.logPath, ProductionLogLine(record), error)) {
         m_failed = true;

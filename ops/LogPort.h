@@ -7,6 +7,7 @@
 #include <string>
 
 #include "ops/Port.h"
+#include "ops/ProductionLog.h"
 
 class CFileImageSource;
 
@@ -17,6 +18,9 @@ struct ProductionContext {
     std::string chipRequested;                // the catalogue name asked for, empty for none
     const CFileImageSource* source = nullptr; // the file and its checksums
 };
+
+// The log's record of a cycle that ends now, after durationMs (the command line's --json prints it too).
+ProductionRecord CycleRecord(const ProductionContext& context, const CycleReport& report, int64_t durationMs);
 
 class CProductionLogPort : public IOperationPort {
 public:

@@ -260,6 +260,171 @@ long Erases(const sim::CSimBus& tree, int device = 0) {
     return erases;
 }
 
+// Enough of a JSON parser to check what --json prints: strict about the grammar (one value, nothing
+// after it, escapes and control characters as JSON has them), keeping the members' order.
+struct Json {
+    enum Kind { Missing, Null, Bool, Number, String, Array, Object } kind = Missing;
+    bool boolean = false;
+    double number = 0;
+    std::string text;
+    std::vector<Json> items;
+    std::vector<std::pair<std::string, Json>> members;
+
+    const Json& operator[](const std::string& key) const {
+        static const Json missing;
+        for (const auto& [name, value] : members)
+            if (name == key)
+                return value;
+        return missing;
+    }
+    std::vector<std::string> Keys() const {
+        std::vector<std::string> keys;
+        for (const auto& member : members)
+            keys.push_back(member.first);
+        return keys;
+    }
+    bool IsNull() const { return kind == Null; }
+};
+
+class CJsonParser {
+public:
+    explicit CJsonParser(const std::string& text) : m_text(text) {}
+    // The whole text as one value; false when it is no JSON.
+    bool Parse(Json& value) { return ParseValue(value) && (SkipSpace(), m_pos == m_text.size()); }
+
+private:
+    void SkipSpace() {
+        while (m_pos < m_text.size() && std::strchr(" \t\r\n", m_text[m_pos]) != nullptr)
+            ++m_pos;
+    }
+    bool Literal(const char* word) {
+        const size_t length = std::strlen(word);
+        if (m_text.compare(m_pos, length, word) != 0)
+            return false;
+        m_pos += length;
+        return true;
+    }
+    bool ParseString(std::string& out) {
+        if (m_pos >= m_text.size() || m_text[m_pos] != '"')
+            return false;
+        for (++m_pos; m_pos < m_text.size(); ++m_pos) {
+            const char c = m_text[m_pos];
+            if (c == '"') {
+                ++m_pos;
+                return true;
+            }
+            if (static_cast<unsigned char>(c) < 0x20)
+                return false;
+            if (c != '\\') {
+                out += c;
+                continue;
+            }
+            if (++m_pos >= m_text.size())
+                return false;
+            const char e = m_text[m_pos];
+            const char* plain = std::strchr("\"\\/bfnrt", e);
+            if (plain != nullptr && e != '\0') {
+                out += "\"\\/\b\f\n\r\t"[plain - "\"\\/bfnrt"];
+            } else if (e == 'u' && m_pos + 4 < m_text.size() &&
+                       std::all_of(m_text.begin() + static_cast<long>(m_pos) + 1,
+                                   m_text.begin() + static_cast<long>(m_pos) + 5, ::isxdigit)) {
+                out += "\\u" + m_text.substr(m_pos + 1, 4); // kept as written
+                m_pos += 4;
+            } else {
+                return false;
+            }
+        }
+        return false;
+    }
+    bool ParseValue(Json& value) {
+        SkipSpace();
+        if (m_pos >= m_text.size())
+            return false;
+        const char c = m_text[m_pos];
+        if (c == '{') {
+            value.kind = Json::Object;
+            ++m_pos;
+            SkipSpace();
+            if (Literal("}"))
+                return true;
+            for (;;) {
+                std::string key;
+                Json member;
+                SkipSpace();
+                if (!ParseString(key) || (SkipSpace(), !Literal(":")) || !ParseValue(member))
+                    return false;
+                value.members.emplace_back(key, member);
+                SkipSpace();
+                if (Literal("}"))
+                    return true;
+                if (!Literal(","))
+                    return false;
+            }
+        }
+        if (c == '[') {
+            value.kind = Json::Array;
+            ++m_pos;
+            SkipSpace();
+            if (Literal("]"))
+                return true;
+            for (;;) {
+                Json item;
+                if (!ParseValue(item))
+                    return false;
+                value.items.push_back(item);
+                SkipSpace();
+                if (Literal("]"))
+                    return true;
+                if (!Literal(","))
+                    return false;
+            }
+        }
+        if (c == '"') {
+            value.kind = Json::String;
+            return ParseString(value.text);
+        }
+        if (Literal("true") || Literal("false")) {
+            value.kind = Json::Bool;
+            value.boolean = m_text[m_pos - 2] == 'u'; // "true" ends in "ue"
+            return true;
+        }
+        if (Literal("null")) {
+            value.kind = Json::Null;
+            return true;
+        }
+        static const std::regex number(R"(-?(0|[1-9]\d*)(\.\d+)?([eE][+-]?\d+)?)");
+        std::smatch match;
+        const std::string rest = m_text.substr(m_pos);
+        if (!std::regex_search(rest, match, number, std::regex_constants::match_continuous))
+            return false;
+        value.kind = Json::Number;
+        value.number = std::stod(match.str());
+        m_pos += static_cast<size_t>(match.length());
+        return true;
+    }
+
+    const std::string& m_text;
+    size_t m_pos = 0;
+};
+
+// Each line of standard output as one JSON object; fails the test for any line that is none.
+std::vector<Json> JsonLines(const std::string& out) {
+    std::vector<Json> objects;
+    for (const std::string& line : Lines(out)) {
+        Json value;
+        EXPECT_TRUE(CJsonParser(line).Parse(value) && value.kind == Json::Object)
+            << "no JSON object: " << line;
+        objects.push_back(value);
+    }
+    return objects;
+}
+
+std::string HexOf(uint32_t value, int digits) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%0*x", digits, value);
+    return text;
+}
+
 TEST_F(CliTest, BurnsAndLocksAChipThenReadsTheSameBytesBack) {
     WriteFile(Path("firmware.hex"), kFirmwareHex);
     const RunResult burn =
@@ -943,7 +1108,13 @@ TEST_F(CliTest, ConvertLoadsAsOpenAndSavesAsSaveWithTheirMessages) {
          "",
          "File Too Large for Selected MCU\nCannot Load BIN File\n",
          ""},
+        // Strict by default: the file and line of the failure; --lenient reads as Open does.
         {{"--chip", "AT89S52", "convert", Path("broken.hex"), Path("out.hex")},
+         1,
+         "",
+         Path("broken.hex") + ":2: 'X' in column 7 is not a hexadecimal digit\n",
+         ""},
+        {{"--chip", "AT89S52", "--lenient", "convert", Path("broken.hex"), Path("out.hex")},
          1,
          "",
          "Invalid Hex line\n",
@@ -958,7 +1129,7 @@ TEST_F(CliTest, ConvertLoadsAsOpenAndSavesAsSaveWithTheirMessages) {
         {{"--chip", "AT89S51", "convert", Path("firmware.hex"), Path("out.hex")},
          1,
          "",
-         "The hex file is too large for selected MCU\n",
+         Path("firmware.hex") + ":3: address 1FFD lies outside the flash (4096 bytes)\n",
          ""},
         {{"--chip", "AT89S52", "convert", Path("firmware.hex"), Path("no/such/folder/out.hex")},
          1,
@@ -983,6 +1154,258 @@ TEST_F(CliTest, ConvertLoadsAsOpenAndSavesAsSaveWithTheirMessages) {
         const std::string& outPath = c.args.back();
         EXPECT_EQ(fs::exists(outPath) ? ReadFile(outPath) : "", c.written) << in;
     }
+}
+
+// A digit corrupted in transit: the desktop's reading burns it and "verifies" it; the command line
+// refuses it before the programmer is touched, naming the file and the line.
+TEST_F(CliTest, FirmwareFilesAreReadStrictlyUnlessLenient) {
+    std::string corrupted = kFirmwareHex;
+    corrupted[corrupted.find(":0400100001020304E2") + 12] = '9'; // 01020304 -> 01020394
+    WriteFile(Path("corrupted.hex"), corrupted);
+    for (const char* command : {"burn", "verify"}) {
+        const RunResult run = Cli(fs::exists(m_tree) ? std::vector<std::string>{}
+                                                     : std::vector<std::string>{"--chip", "AT89S52"},
+                                  {command, Path("corrupted.hex")});
+        EXPECT_EQ(run.status, 1) << command;
+        EXPECT_EQ(run.err,
+                  Path("corrupted.hex") + ":2: checksum E2 does not match the record (its bytes need DB)\n")
+            << command;
+        EXPECT_EQ(run.out, "") << command;
+    }
+    EXPECT_TRUE(sim::CSimBus(m_tree).VendorTranscript().empty()) << "the programmer was never touched";
+
+    const RunResult lenient = Cli({}, {"--lenient", "burn", Path("corrupted.hex")});
+    EXPECT_EQ(lenient.status, 0) << lenient.err;
+    EXPECT_TRUE(Has(Texts(lenient.out), "[+] Data Verification Success"));
+
+    // srec_cat's default output starts with an extended linear address record.
+    WriteFile(Path("fw.bin"), FirmwareImage(8192));
+    ASSERT_EQ(
+        std::system(("srec_cat " + Path("fw.bin") + " -binary -o " + Path("srec.hex") + " -intel").c_str()),
+        0);
+    ASSERT_EQ(ReadFile(Path("srec.hex")).rfind(":020000040000FA", 0), 0u);
+    const RunResult burn = Cli({}, {"burn", Path("srec.hex")});
+    EXPECT_EQ(burn.status, 0) << burn.err;
+    EXPECT_TRUE(Has(Texts(burn.out), ChecksumRow(FirmwareImage(8192))));
+    const RunResult refused = Cli({}, {"--lenient", "verify", Path("srec.hex")});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.err, "Invalid record type in HEX line\n");
+}
+
+// --json: one object per command on standard output, in the documented order of keys, the rows on
+// standard error (none with --quiet); a burn gives the production log's line for each chip.
+TEST_F(CliTest, JsonGivesTheResultOnStandardOutputAndTheRowsOnStandardError) {
+    WriteFile(Path("firmware.hex"), kFirmwareHex);
+    WriteFile(Path("other.bin"), std::string(16, '\x5A'));
+    const std::string crc =
+        HexOf(Crc32(reinterpret_cast<const uint8_t*>(FirmwareImage(8192).data()), 8192), 8);
+    const std::vector<std::string> chipKeys = {"command",     "time",    "version",       "result",
+                                               "exit_status", "failure", "programmer",    "product",
+                                               "signature",   "chip",    "chip_requested"};
+    const auto keys = [&](std::vector<std::string> tail) { return Join(chipKeys, tail); };
+
+    const RunResult list = Cli({"--chip", "AT89S52"}, {"list", "--json"});
+    ASSERT_EQ(list.status, 0) << list.err;
+    std::vector<Json> objects = JsonLines(list.out);
+    ASSERT_EQ(objects.size(), 1u);
+    EXPECT_EQ(objects[0].Keys(),
+              (std::vector<std::string>{"command", "time", "version", "exit_status", "programmers"}));
+    ASSERT_EQ(objects[0]["programmers"].items.size(), 1u);
+    const Json& programmer = objects[0]["programmers"].items[0];
+    EXPECT_EQ(programmer["programmer"].text, "001/001");
+    EXPECT_EQ(programmer["product"].text, "Veltro-8051");
+    EXPECT_TRUE(programmer["usable"].boolean);
+    EXPECT_TRUE(
+        std::regex_match(objects[0]["time"].text, std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z)")));
+
+    // Two chips with --more: a line for each, as the log writes it, while the rows go to standard error.
+    const RunResult burn =
+        Cli({}, {"burn", Path("firmware.hex"), "--json", "--more", "--chip", "AT89S52"}, "y\nn\n");
+    ASSERT_EQ(burn.status, 0) << burn.err;
+    objects = JsonLines(burn.out);
+    ASSERT_EQ(objects.size(), 2u) << burn.out;
+    for (size_t k = 0; k < 2; ++k) {
+        EXPECT_EQ(
+            objects[k].Keys(),
+            (std::vector<std::string>{"time", "host", "version", "programmer", "product", "signature", "chip",
+                                      "chip_requested", "file", "file_sha256", "file_crc32", "file_sum16",
+                                      "serial", "lock_mode", "outcome", "failure", "duration_ms"}));
+        EXPECT_EQ(objects[k]["outcome"].text, "verified");
+        EXPECT_EQ(objects[k]["chip_requested"].text, "AT89S52");
+        EXPECT_EQ(objects[k]["file_crc32"].text, crc);
+        EXPECT_TRUE(objects[k]["serial"].IsNull());
+    }
+    EXPECT_TRUE(Has(Texts(burn.err), "[+] Data Verification Success"));
+
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::vector<std::string> keys;
+        std::string result;
+        std::function<void(const Json&)> check;
+    };
+    const Case cases[] = {
+        {{"info"},
+         0,
+         keys({"lock_status", "lock_mode", "speed_code", "speed_khz"}),
+         "done",
+         [](const Json& o) {
+             EXPECT_EQ(o["signature"].text, "1E 52 06");
+             EXPECT_EQ(o["chip"].text, "AT89S52");
+             EXPECT_EQ(o["lock_mode"].number, 1);
+             EXPECT_EQ(o["speed_khz"].number, 3000);
+             EXPECT_TRUE(o["failure"].IsNull());
+         }},
+        {{"verify", Path("firmware.hex")},
+         0,
+         keys({"file", "file_sha256", "file_crc32", "file_sum16", "differences", "first_difference"}),
+         "done",
+         [&](const Json& o) {
+             EXPECT_EQ(o["file_crc32"].text, crc);
+             EXPECT_EQ(o["differences"].number, 0);
+             EXPECT_TRUE(o["first_difference"].IsNull());
+         }},
+        {{"verify", Path("other.bin")},
+         1,
+         keys({"file", "file_sha256", "file_crc32", "file_sum16", "differences", "first_difference"}),
+         "mismatch",
+         [&](const Json& o) {
+             EXPECT_EQ(o["file"].text, Path("other.bin"));
+             EXPECT_GT(o["differences"].number, 0);
+             EXPECT_EQ(o["first_difference"].number, 0);
+             EXPECT_FALSE(o["failure"].text.empty());
+         }},
+        {{"read", Path("chip.hex")},
+         0,
+         keys({"file", "saved", "bytes", "flash_sha256", "flash_crc32", "flash_sum16"}),
+         "done",
+         [&](const Json& o) {
+             EXPECT_TRUE(o["saved"].boolean);
+             EXPECT_EQ(o["bytes"].number, 8192);
+             EXPECT_EQ(o["flash_crc32"].text, crc);
+         }},
+        {{"blank"},
+         1,
+         keys({"differences", "first_difference"}),
+         "not_blank",
+         [](const Json& o) { EXPECT_EQ(o["first_difference"].number, 0); }},
+        {{"erase"},
+         0,
+         keys({"differences", "first_difference"}),
+         "done",
+         [](const Json& o) { EXPECT_EQ(o["differences"].number, 0); }},
+        {{"blank", "--quiet"}, 0, keys({"differences", "first_difference"}), "done", {}},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = c.args;
+        args.push_back("--json");
+        const RunResult run = Cli({}, args);
+        SCOPED_TRACE(args[0] + " " + run.err);
+        EXPECT_EQ(run.status, c.status);
+        objects = JsonLines(run.out);
+        ASSERT_EQ(objects.size(), 1u);
+        EXPECT_EQ(objects[0].Keys(), c.keys);
+        EXPECT_EQ(objects[0]["command"].text, args[0]);
+        EXPECT_EQ(objects[0]["result"].text, c.result);
+        EXPECT_EQ(objects[0]["exit_status"].number, c.status);
+        if (c.check)
+            c.check(objects[0]);
+        const bool quiet = std::find(args.begin(), args.end(), "--quiet") != args.end();
+        EXPECT_EQ(Has(Texts(run.err), "[+] Hardware Test OK"), !quiet) << "the rows, on standard error";
+    }
+    EXPECT_EQ(ReadFile(Path("chip.hex")).substr(0, 45), ":10000000020030758108D2AFD2A8C2B580FE22FFAF\r\n");
+
+    // Without a programmer the result still comes, with its status.
+    for (const char* command : {"list", "info"}) {
+        const RunResult none = Offline({command, "--json"});
+        EXPECT_EQ(none.status, 3) << command;
+        objects = JsonLines(none.out);
+        ASSERT_EQ(objects.size(), 1u) << command;
+        EXPECT_EQ(objects[0]["exit_status"].number, 3);
+        if (std::string(command) == "list")
+            EXPECT_TRUE(objects[0]["programmers"].items.empty());
+        else
+            EXPECT_EQ(objects[0]["result"].text, "no_programmer");
+    }
+}
+
+// "-" as a file: standard input read once, before the programmer; standard output holding only the
+// image, the rows and messages on standard error.
+TEST_F(CliTest, StandardInputAndOutputServeAsFiles) {
+    const std::string image = FirmwareImage(8192);
+    const auto offline = [&](const std::vector<std::string>& args, const std::string& input) {
+        std::vector<std::string> argv = {kCli};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return RunProgram(argv, m_config, input);
+    };
+    WriteFile(Path("firmware.hex"), kFirmwareHex);
+    const RunResult toFile =
+        offline({"--chip", "AT89S52", "convert", Path("firmware.hex"), Path("saved.hex")}, "");
+    ASSERT_EQ(toFile.status, 0);
+
+    struct Case {
+        std::vector<std::string> args;
+        std::string input;
+        int status;
+        std::string out;
+        std::string err;
+    };
+    const std::string loaded = "HEX file loaded successfully\n";
+    const Case cases[] = {
+        {{"convert", "-", Path("out.bin"), "--format", "hex"}, kFirmwareHex, 0, loaded, ""},
+        {{"convert", Path("firmware.hex"), "-", "--format", "bin"}, "", 0, image, loaded},
+        {{"convert", Path("firmware.hex"), "-", "--format", "hex"},
+         "",
+         0,
+         ReadFile(Path("saved.hex")),
+         loaded},
+        {{"convert", "-", "-", "--format", "bin"},
+         image.substr(0, 20),
+         0,
+         image.substr(0, 20) + std::string(8172, '\xFF'),
+         "BIN File loaded successfully\n"},
+        {{"dump", "--sum", "-", "--format", "hex"}, kFirmwareHex, 0, ChecksumRow(image).substr(4) + "\n", ""},
+        {{"convert", "-", Path("out.bin"), "--format", "bin"},
+         std::string(8193, '\0'),
+         1,
+         "",
+         "File Too Large for Selected MCU\nCannot Load BIN File\n"},
+        {{"convert", "-", Path("out.bin"), "--format", "hex"},
+         ":0400100001020304E2\n",
+         1,
+         "",
+         "standard input:1: the file ends without an end-of-file record (:00000001FF)\n"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"--chip", "AT89S52"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const RunResult run = offline(args, c.input);
+        SCOPED_TRACE(c.args[0] + " " + c.args[1] + " " + c.args[2]);
+        EXPECT_EQ(run.status, c.status);
+        EXPECT_TRUE(run.out == c.out) << "standard output holds " << run.out.size() << " bytes";
+        EXPECT_EQ(run.err, c.err);
+    }
+    EXPECT_EQ(ReadFile(Path("out.bin")), image) << "from standard input";
+
+    // A burn from standard input refuses a corrupted file before it touches the programmer.
+    std::string corrupted = kFirmwareHex;
+    corrupted[corrupted.find(":0400100001020304E2") + 12] = '9';
+    const RunResult refused = Cli({"--chip", "AT89S52"}, {"burn", "-", "--format", "hex"}, corrupted);
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.err, "standard input:2: checksum E2 does not match the record (its bytes need DB)\n");
+    EXPECT_TRUE(sim::CSimBus(m_tree).VendorTranscript().empty());
+
+    const RunResult burn = Cli({}, {"burn", "-", "--format", "hex"}, kFirmwareHex);
+    EXPECT_EQ(burn.status, 0) << burn.err;
+    EXPECT_TRUE(Has(Texts(burn.out), "[+] Data Verification Success"));
+    const RunResult verify = Cli({}, {"verify", "-", "--format", "bin"}, image);
+    EXPECT_EQ(verify.status, 0) << verify.err;
+
+    const RunResult read = Cli({}, {"read", "-", "--format", "bin"});
+    EXPECT_EQ(read.status, 0) << read.err;
+    EXPECT_TRUE(read.out == image) << "only the flash on standard output";
+    EXPECT_EQ(Lines(read.err).back(), "Flash Read Success");
+    EXPECT_TRUE(Has(Texts(read.err), "[+] Flash Read"));
 }
 
 TEST_F(CliTest, DumpShowsTheHexViewOfTheChipTheDesktopApplicationStored) {
@@ -1033,6 +1456,16 @@ TEST_F(CliTest, BadUsageExitsWithTwoAndAOneLineHintAndDoesNothing) {
         {"verify"},
         {"verify", "a.txt"},
         {"--more=yes", "burn", "a.hex"},
+        {"burn", "-"},
+        {"convert", "a.hex", "-"},
+        {"burn", "a.hex", "--format", "elf"},
+        {"read", "-", "--format", "bin", "--json"},
+        {"burn", "-", "--format", "hex", "--more"},
+        {"burn", "a.hex", "--all", "--json"},
+        {"burn", "-", "--format", "hex", "--all"},
+        {"read", "out.bin", "--lenient"},
+        {"lock", "--json"},
+        {"dump", "a.img"},
     };
     for (const auto& args : cases) {
         std::string line;
