@@ -15,6 +15,7 @@
 #include "Version.h"
 #include "chips/ChipCatalogue.h"
 #include "cli/Gang.h"
+#include "cli/JobCommands.h"
 #include "cli/Json.h"
 #include "image/Checksum.h"
 #include "image/FirmwareBuffer.h"
@@ -268,6 +269,7 @@ class CCommandImage : public CFileImageSource {
 public:
     CCommandImage(const CliOptions& options, const std::string& path) : CFileImageSource(path) {
         SetLenient(options.lenient);
+        PinSha256(options.sha256);
         if (FileKindFromPath(path) == FileKind::None || path == STDIO_NAME)
             SetKind(options.format);
         if (path == STDIO_NAME)
@@ -401,7 +403,11 @@ int ListRows(const std::vector<ProgrammerLocation>& found, CConsole& console);
 
 // ---- burn ----
 
-int RunBurn(const CliOptions& options, CConsole& console) {
+int RunBurn(const CliOptions& given, CConsole& console) {
+    CliOptions options = given;
+    bool refused = false;
+    if (ApplyBenchWorker(options, refused) && refused)
+        return EXIT_FAILED;
     CConsolePort consolePort(console, options.more, options.quiet);
     // The presenters, outermost first: the production log, the gang's event pipe, the console.
     CWireWriterPort eventPort(&consolePort, options.eventsFd);
@@ -654,7 +660,16 @@ int RunCommand(const CliOptions& options, CConsole& console) {
     case CliCommand::Info:
         return RunChipCommand(ChipAction::Identify, options, console);
     case CliCommand::Burn:
+        // Until watch mode is built, --watch (or a job's mode = "watch") is refused, not run in rounds.
+        if (options.watch) {
+            console.Err(std::string(CLI_NAME) + ": watch mode is not available in this build");
+            return EXIT_USAGE;
+        }
         return RunBurn(options, console);
+    case CliCommand::Run:
+        return RunJobFile(options, console);
+    case CliCommand::Job:
+        return WriteJobFile(options, console);
     case CliCommand::Read:
         return RunChipCommand(ChipAction::Read, options, console);
     case CliCommand::Verify:

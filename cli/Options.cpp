@@ -6,6 +6,7 @@
 #include "chips/ChipCatalogue.h"
 #include "image/FileKind.h"
 #include "link/Requests.h"
+#include "ops/Job.h"
 #include "ops/Serial.h"
 
 namespace {
@@ -18,12 +19,19 @@ struct CommandInfo {
 };
 
 const CommandInfo COMMANDS[] = {
-    {"list", CliCommand::List, 0, ""},         {"info", CliCommand::Info, 0, ""},
-    {"burn", CliCommand::Burn, 1, "FILE"},     {"read", CliCommand::Read, 1, "OUT"},
-    {"verify", CliCommand::Verify, 1, "FILE"}, {"blank", CliCommand::Blank, 0, ""},
-    {"erase", CliCommand::Erase, 0, ""},       {"lock", CliCommand::Lock, 0, ""},
-    {"speed", CliCommand::Speed, 0, ""},       {"convert", CliCommand::Convert, 2, "IN OUT"},
+    {"list", CliCommand::List, 0, ""},
+    {"info", CliCommand::Info, 0, ""},
+    {"burn", CliCommand::Burn, 1, "FILE"},
+    {"read", CliCommand::Read, 1, "OUT"},
+    {"verify", CliCommand::Verify, 1, "FILE"},
+    {"blank", CliCommand::Blank, 0, ""},
+    {"erase", CliCommand::Erase, 0, ""},
+    {"lock", CliCommand::Lock, 0, ""},
+    {"speed", CliCommand::Speed, 0, ""},
+    {"convert", CliCommand::Convert, 2, "IN OUT"},
     {"dump", CliCommand::Dump, 1, "FILE"},
+    {"run", CliCommand::Run, 1, "JOB"},
+    {"job", CliCommand::Job, 3, "JOB burn FILE"},
 };
 
 // Options that only some commands take.
@@ -32,15 +40,17 @@ struct CommandOption {
     std::vector<CliCommand> commands;
 };
 const CommandOption COMMAND_OPTIONS[] = {
-    {"--lock", {CliCommand::Burn}},
-    {"--more", {CliCommand::Burn}},
+    {"--lock", {CliCommand::Burn, CliCommand::Run, CliCommand::Job}},
+    {"--more", {CliCommand::Burn, CliCommand::Run}},
     {"--write", {CliCommand::Lock}},
     {"--set", {CliCommand::Speed}},
     {"--sum", {CliCommand::Dump}},
-    {"--serial", {CliCommand::Burn}},
-    {"--serial-file", {CliCommand::Burn}},
-    {"--log", {CliCommand::Burn}},
-    {"--all", {CliCommand::Burn}},
+    {"--serial", {CliCommand::Burn, CliCommand::Run, CliCommand::Job}},
+    {"--serial-file", {CliCommand::Burn, CliCommand::Run, CliCommand::Job}},
+    {"--log", {CliCommand::Burn, CliCommand::Run, CliCommand::Job}},
+    {"--all", {CliCommand::Burn, CliCommand::Run, CliCommand::Job}},
+    {"--watch", {CliCommand::Burn, CliCommand::Run, CliCommand::Job}},
+    {"--sha256", {CliCommand::Burn, CliCommand::Run, CliCommand::Job}},
     {"--events", {CliCommand::Burn}},
     {"--lenient", {CliCommand::Burn, CliCommand::Verify, CliCommand::Convert, CliCommand::Dump}},
     {"--format",
@@ -50,10 +60,10 @@ const CommandOption COMMAND_OPTIONS[] = {
       CliCommand::Blank, CliCommand::Erase}},
     {"--quiet",
      {CliCommand::Info, CliCommand::Burn, CliCommand::Read, CliCommand::Verify, CliCommand::Blank,
-      CliCommand::Erase, CliCommand::Lock}},
+      CliCommand::Erase, CliCommand::Lock, CliCommand::Run}},
     {"--force",
      {CliCommand::Info, CliCommand::Burn, CliCommand::Read, CliCommand::Verify, CliCommand::Blank,
-      CliCommand::Erase, CliCommand::Lock}},
+      CliCommand::Erase, CliCommand::Lock, CliCommand::Run}},
 };
 
 bool ParseNumber(const std::string& text, int& value) {
@@ -65,25 +75,6 @@ bool ParseNumber(const std::string& text, int& value) {
             return false;
         value = value * 10 + (c - '0');
     }
-    return true;
-}
-
-// "1/4" and "001/004" name the same place: the bus walk names buses and devices with three digits.
-bool NormaliseLocation(const std::string& text, std::string& location) {
-    const auto slash = text.find('/');
-    if (slash == std::string::npos || slash == 0 || slash + 1 == text.size() ||
-        text.find('/', slash + 1) != std::string::npos)
-        return false;
-    auto pad = [](std::string part) {
-        int number = 0;
-        if (ParseNumber(part, number) && number < 1000) {
-            char padded[12]; // room for any int: the compiler cannot see that it is below 1000
-            std::snprintf(padded, sizeof padded, "%03d", number);
-            return std::string(padded);
-        }
-        return part;
-    };
-    location = pad(text.substr(0, slash)) + "/" + pad(text.substr(slash + 1));
     return true;
 }
 
@@ -150,9 +141,9 @@ bool ParseCommandLine(int argc, const char* const* argv, CliOptions& options, st
         const bool takesValue = name == "--chip" || name == "--programmer" || name == "--lock" ||
                                 name == "--write" || name == "--set" || name == "--serial" ||
                                 name == "--serial-file" || name == "--log" || name == "--events" ||
-                                name == "--format";
+                                name == "--format" || name == "--sha256";
         const bool isFlag = name == "--more" || name == "--force" || name == "--sum" || name == "--quiet" ||
-                            name == "--all" || name == "--lenient" || name == "--json";
+                            name == "--all" || name == "--lenient" || name == "--json" || name == "--watch";
         if (!takesValue && !isFlag) {
             error = "unknown option " + Quoted(name);
             return false;
@@ -200,11 +191,12 @@ bool ParseCommandLine(int argc, const char* const* argv, CliOptions& options, st
             options.speedKhz = khz;
             commandOptions.push_back(name);
         } else if (name == "--more" || name == "--force" || name == "--sum" || name == "--quiet" ||
-                   name == "--all") {
+                   name == "--all" || name == "--watch") {
             (name == "--more"    ? options.more
              : name == "--force" ? options.force
              : name == "--sum"   ? options.sum
              : name == "--quiet" ? options.quiet
+             : name == "--watch" ? options.watch
                                  : options.all) = true;
             commandOptions.push_back(name);
         } else if (name == "--serial") {
@@ -232,6 +224,12 @@ bool ParseCommandLine(int argc, const char* const* argv, CliOptions& options, st
             }
             options.format = value == "hex" ? FileKind::IntelHex : FileKind::Binary;
             commandOptions.push_back(name);
+        } else if (name == "--sha256") {
+            if (!NormaliseSha256(value, options.sha256)) {
+                error = "--sha256 wants the file's SHA-256 as 64 hexadecimal digits, not " + Quoted(value);
+                return false;
+            }
+            commandOptions.push_back(name);
         } else if (name == "--events") {
             int fd = 0;
             if (!ParseNumber(value, fd)) {
@@ -254,6 +252,11 @@ bool ParseCommandLine(int argc, const char* const* argv, CliOptions& options, st
     }
     options.command = command->command;
     operands.erase(operands.begin());
+    // job FILE.toml burn FILE: the command line of a burn, written as a job instead of run.
+    if (command->command == CliCommand::Job && operands.size() == 3 && operands[1] != "burn") {
+        error = "job wants JOB burn FILE and burn's options, not " + Quoted(operands[1]);
+        return false;
+    }
     if (static_cast<int>(operands.size()) != command->operands) {
         error = std::string(command->name) +
                 (command->operands == 0 ? " takes no file" : " wants " + std::string(command->operandNames));
@@ -277,7 +280,8 @@ bool ParseCommandLine(int argc, const char* const* argv, CliOptions& options, st
             }
         }
     }
-    if (options.serial.empty() != options.serialFile.empty()) {
+    // run takes the serial file from the job, where the two go together.
+    if (options.command != CliCommand::Run && options.serial.empty() != options.serialFile.empty()) {
         error = "--serial and --serial-file go together: the numbers are kept in the serial file";
         return false;
     }
@@ -285,10 +289,15 @@ bool ParseCommandLine(int argc, const char* const* argv, CliOptions& options, st
         error = "--all burns every programmer; --programmer names one";
         return false;
     }
+    // run's JOB is TOML; job's FILE.toml is written as a job and its FILE is the firmware.
+    if (options.command == CliCommand::Job)
+        operands.erase(operands.begin() + 1);
+    const size_t first = options.command == CliCommand::Job ? 1 : 0;
+    const size_t checked = options.command == CliCommand::Run ? 0 : operands.size();
     // Which reader or writer a file needs comes from its name, else from --format; OUT of convert is
     // written as Save writes (Intel HEX) for any name but one ending in .bin. "-" has no name to go by.
     const size_t typed = options.command == CliCommand::Convert ? 1 : operands.size();
-    for (size_t k = 0; k < operands.size(); ++k) {
+    for (size_t k = first; k < checked; ++k) {
         if (operands[k] == "-" && options.format == FileKind::None) {
             error = "'-' has no extension to tell its format: give --format hex or --format bin";
             return false;
@@ -347,6 +356,9 @@ Commands:
                              for a .bin name)
   dump FILE [--sum]          print the image as the hex view shows it, or with --sum its CRC-32
                              and 16-bit sum
+  run JOB                    burn as the job file JOB says (TOML; see JOB FILES below)
+  job JOB burn FILE ...      write the job file that this burn's command line describes, with
+                             FILE's SHA-256, instead of burning
 
 Options:
   --chip NAME                the chip that must be in the socket, in any case:
@@ -368,6 +380,7 @@ Options:
                              address records (02, 04) are followed, start addresses (03, 05)
                              ignored, and a failure names the file and line
   --format hex|bin           the format of '-' or of a name without .hex, .ihx or .bin
+  --sha256 HEX               burn: refuse FILE unless its SHA-256 is HEX (64 hexadecimal digits)
   --help                     print this help
   --version                  print the version
 
@@ -376,6 +389,15 @@ output (the rows then go to standard error); give --format with it:
   srec_cat fw.bin -binary -o - -intel | veltro51-cli burn - --format hex
   veltro51-cli read - --format bin | od -A x -t x1
   veltro51-cli info --json | jq -r .chip
+
+Job files (TOML): a line's settings, set up once. Paths are relative to the job's folder.
+  firmware = "blink.hex"     required: the file to burn (.hex, .ihx or .bin)
+  sha256 = "..."             required: the file's SHA-256 (as sha256sum prints it); a file with
+                             another is refused before any programmer is touched
+  chip = "AT89S52"           --chip;  lock = 2: --lock;  log = "production.log": --log
+  serial = "0x1FF0,1,1,le2"  --serial, with serial_store = "serial.txt" (--serial-file)
+  sockets = "all"            --all, or ["001/002"]: --programmer; mode = "rounds" or "watch"
+Options beside run may repeat what the job says, never change it: a contradiction is refused.
 
 Ctrl+C (or SIGTERM, SIGHUP) aborts as the dialog's Abort does: the target is powered off and the
 programmer released; nothing is erased or written after it.

@@ -9,6 +9,7 @@
 #include "image/StrictHex.h"
 #include "ops/FileCommands.h"
 #include "ops/Format.h"
+#include "ops/Job.h"
 #include "ops/Texts.h"
 
 void CFileImageSource::SetContents(std::string contents, std::string name) {
@@ -77,6 +78,26 @@ bool CFileImageSource::LoadOwn(IOperationPort& port) {
 bool CFileImageSource::Load(int32_t size, IOperationPort& port) {
     m_buffer = FirmwareBuffer{};
     m_buffer.m_imageSize = size;
+    // A pinned file is checked first; one that cannot be read is loaded all the same for the load's
+    // own messages and reason, and fails, since its bytes were never checked.
+    bool unchecked = false;
+    int hashError = 0;
+    if (!m_pinnedSha256.empty()) {
+        std::string fileSha256;
+        if (m_hasContents)
+            fileSha256 = Sha256Hex(reinterpret_cast<const uint8_t*>(m_contents.data()), m_contents.size());
+        else
+            unchecked = !FileSha256(m_path, fileSha256, hashError);
+        if (!unchecked && fileSha256 != m_pinnedSha256) {
+            const std::string& name = m_hasContents ? m_name : m_path;
+            port.Message(
+                FormatText(MSG_FIRMWARE_REFUSED, name.c_str(), fileSha256.c_str(), m_pinnedSha256.c_str()),
+                MsgIcon::Error);
+            m_loaded = false;
+            m_systemError = 0;
+            return false;
+        }
+    }
     m_systemError = 0;
     const bool byOpen = m_lenient && !m_hasContents && m_kind == FileKind::None;
     FileResult result = FileResult::Failure(nullptr);
@@ -87,7 +108,9 @@ bool CFileImageSource::Load(int32_t size, IOperationPort& port) {
     } else {
         result.ok = LoadOwn(port);
     }
-    m_loaded = result.ok;
+    m_loaded = result.ok && !unchecked;
+    if (unchecked && m_systemError == 0)
+        m_systemError = hashError;
     if (m_loaded) {
         const uint8_t* bytes = m_buffer.m_image.data();
         const auto length = static_cast<size_t>(size);

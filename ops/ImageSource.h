@@ -44,6 +44,11 @@ public:
     // forced); false with the reason in error.
     bool SerialFieldFits(std::string& error) const;
 
+    // Every load from now on first checks that the file's bytes have this SHA-256 (64 lowercase
+    // hexadecimal digits), and refuses a file that has another, naming both: the firmware a job pins.
+    // The file is read again for every load, so a file changed while a line runs is refused too.
+    void PinSha256(const std::string& sha256) { m_pinnedSha256 = sha256; }
+
     // Of the image as loaded, before a serial number went into it.
     const std::string& Sha256() const { return m_sha256; }
     uint32_t Crc() const { return m_crc32; }
@@ -70,6 +75,7 @@ private:
     bool m_loaded = false;
     int m_systemError = 0;
     std::string m_sha256;
+    std::string m_pinnedSha256;
     uint32_t m_crc32 = 0;
     uint16_t m_sum16 = 0;
     bool m_serial = false;
