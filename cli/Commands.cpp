@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <thread>
 
 #include <poll.h>
@@ -14,7 +15,6 @@
 
 #include "Version.h"
 #include "chips/ChipCatalogue.h"
-#include "cli/Events.h"
 #include "cli/Gang.h"
 #include "cli/JobCommands.h"
 #include "cli/Json.h"
@@ -40,6 +40,8 @@
 #include "ops/LockBits.h"
 #include "ops/Speed.h"
 #include "ops/Texts.h"
+#include "ops/engine/Bench.h"
+#include "ops/engine/Wire.h"
 
 namespace {
 
@@ -397,6 +399,33 @@ int InputsFit(const CliOptions& options, const std::string& path, IOperationPort
     return EXIT_USAGE;
 }
 
+// A bench's worker reports the programmer the bench gave it, also for a cycle that ended before the
+// programmer was found (its log line names the socket, not null).
+class CBenchLocationPort : public IOperationPort {
+public:
+    CBenchLocationPort(IOperationPort& inner, std::string location)
+        : m_inner(inner), m_location(std::move(location)) {}
+    void Row(RowKind kind, const std::string& text) override { m_inner.Row(kind, text); }
+    void Progress(int done, int total) override { m_inner.Progress(done, total); }
+    void CycleStarted(int cycle) override { m_inner.CycleStarted(cycle); }
+    void Identified(const CycleReport& report) override { m_inner.Identified(Located(report)); }
+    void ChipVerified(int chipsWritten) override { m_inner.ChipVerified(chipsWritten); }
+    void CycleEnded(const CycleReport& report) override { m_inner.CycleEnded(Located(report)); }
+    void Ended(Ending ending) override { m_inner.Ended(ending); }
+    void Message(const std::string& text, MsgIcon icon) override { m_inner.Message(text, icon); }
+    bool Ask(Question question) override { return m_inner.Ask(question); }
+
+private:
+    CycleReport Located(const CycleReport& report) const {
+        CycleReport located = report;
+        if (located.location.empty())
+            located.location = m_location;
+        return located;
+    }
+    IOperationPort& m_inner;
+    std::string m_location;
+};
+
 ChipExpectation ExpectationOf(const CliOptions& options) {
     return ChipExpectation{true, options.chip, options.force};
 }
@@ -407,11 +436,19 @@ int ListRows(const std::vector<ProgrammerLocation>& found, CConsole& console);
 
 // ---- burn ----
 
-int RunBurn(const CliOptions& options, CConsole& console) {
+int RunBurn(const CliOptions& given, CConsole& console) {
+    CliOptions options = given;
+    bool refused = false;
+    if (ApplyBenchWorker(options, refused) && refused)
+        return EXIT_FAILED;
     CConsolePort consolePort(console, options.more, options.quiet);
     // The presenters, outermost first: the production log, the gang's event pipe, the console.
-    CEventWriterPort eventPort(consolePort, options.eventsFd);
+    CWireWriterPort eventPort(&consolePort, options.eventsFd);
     IOperationPort& shown = options.eventsFd >= 0 ? static_cast<IOperationPort&>(eventPort) : consolePort;
+    // A bench takes a worker that writes nothing for a while for one that hangs.
+    std::unique_ptr<CWireKeepAlive> keepAlive;
+    if (options.eventsFd >= 0)
+        keepAlive = std::make_unique<CWireKeepAlive>([&eventPort] { eventPort.KeepAlive(); });
     if (const int fit = InputsFit(options, options.files[0], shown); fit != EXIT_DONE)
         return fit;
     if (options.all)
@@ -438,7 +475,8 @@ int RunBurn(const CliOptions& options, CConsole& console) {
     IOperationPort& reported = options.json ? static_cast<IOperationPort&>(jsonPort) : shown;
     CProductionLogPort logPort(reported, context);
     const bool logged = !options.log.empty() || !options.logDb.empty();
-    IOperationPort& port = logged ? static_cast<IOperationPort&>(logPort) : reported;
+    IOperationPort& loggedPort = logged ? static_cast<IOperationPort&>(logPort) : reported;
+    CBenchLocationPort port(loggedPort, options.benchWorker ? options.programmer : "");
 
     CRealSleeper sleeper;
     std::atomic<int32_t> running{1};

@@ -149,6 +149,7 @@ int RunJobFile(const CliOptions& options, CConsole& console) {
         return EXIT_USAGE;
     }
     CliOptions burn;
+    burn.arguments = options.arguments; // a bench's workers run this same command line
     std::string error;
     if (!BurnOptionsOfJob(load.job, path, options, burn, error)) {
         console.Err(std::string(CLI_NAME) + ": " + path + ": " + error);

@@ -2,12 +2,14 @@
 
 #include <csignal>
 #include <cstdio>
+#include <string>
 
 #include "Version.h"
 #include "chips/ChipCatalogue.h"
 #include "chips/Settings.h"
 #include "cli/Commands.h"
 #include "cli/Console.h"
+#include "cli/Gang.h"
 #include "cli/Options.h"
 
 int main(int argc, char** argv) {
@@ -18,6 +20,9 @@ int main(int argc, char** argv) {
     // ending the program silently with its temporary file left behind.
     std::signal(SIGXFSZ, SIG_IGN);
     CConsole console;
+    // A bench's worker: its job comes as data on standard input, not as arguments.
+    if (argc == 2 && std::string(argv[1]) == "--bench-worker")
+        return RunBenchWorker(console);
     CliOptions options;
     std::string error;
     if (!ParseCommandLine(argc, argv, options, error)) {

@@ -105,6 +105,7 @@ const CommandInfo& InfoOf(CliCommand command) {
 bool ParseCommandLine(int argc, const char* const* argv, CliOptions& options, std::string& error) {
     options = CliOptions{};
     std::vector<std::string> args(argv + 1, argv + argc);
+    options.arguments = args;
 
     // --help and --version answer whatever else is on the line.
     for (const std::string& arg : args) {

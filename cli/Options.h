@@ -72,6 +72,9 @@ struct CliOptions {
     bool watch = false;       // --watch
     std::string sha256;       // --sha256: the SHA-256 the firmware file must have (64 lowercase digits)
     int eventsFd = -1;        // --events FD: a gang's worker reports its events there
+
+    std::vector<std::string> arguments; // argv[1..] as given: a bench hands them to its workers
+    bool benchWorker = false;           // this process is one socket of a bench (--bench-worker)
 };
 
 // Parses argv[1..]. Options may stand before or after the command; "--" ends them. On a bad usage

@@ -998,6 +998,126 @@ long Requests(const sim::CSimBus& tree, int request) {
     return count;
 }
 
+// burn --all --more burns the file the bench started with: a file replaced between rounds is refused
+// in every socket, with the reason, and no chip is erased for it.
+TEST_F(CliTest, ABenchRefusesAFileReplacedBetweenRounds) {
+    WriteFile(Path("firmware.bin"), std::string(16, '\x42'));
+    const Watcher replace = [this](pid_t, const std::string& out, const std::string&) {
+        // Both sockets of the first round have loaded their image by their erase.
+        size_t erased = 0;
+        for (size_t at = 0; (at = out.find("Chip Erased", at)) != std::string::npos; ++at)
+            ++erased;
+        if (erased < 2)
+            return false;
+        WriteFile(Path("firmware.bin"), std::string(16, '\x24'));
+        return true;
+    };
+    const RunResult run = Cli({"--programmers", "2", "--chip", "AT89S52"},
+                              {"burn", Path("firmware.bin"), "--all", "--more"}, "y\nn\n", replace);
+    EXPECT_EQ(run.status, 1) << run.out << run.err;
+    long refused = 0;
+    for (const std::string& line : Lines(run.out))
+        refused +=
+            std::regex_match(line, std::regex(R"(00[12]/001  -           failed     -      .*firmware\.bin )"
+                                              R"(changed since the bench started .*)"));
+    EXPECT_EQ(refused, 2) << run.out;
+    EXPECT_TRUE(std::regex_match(Lines(run.out).back(), std::regex("Chips verified : 2 of 4, .*")));
+    const sim::CSimBus tree(m_tree);
+    for (int device : {0, 1}) {
+        EXPECT_EQ(Erases(tree, device), 1) << device << ": the second round erased nothing";
+        EXPECT_EQ(tree.State(device).flash[0], 0x42) << device;
+    }
+}
+
+// The simulated operator changes a tree that programs use: a chip in and out of a socket (any
+// catalogue chip, a locked one, an unknown signature), a programmer unplugged and plugged in again.
+TEST_F(CliTest, TheSimulatedOperatorChangesSocketsAndProgrammers) {
+    ASSERT_EQ(Cli({"--programmers", "2", "--chip", "AT89S52"}, {"list"}).status, 0);
+    auto socket = [this](const std::vector<std::string>& args) {
+        std::vector<std::string> argv = {kSim, "socket", "--tree", m_tree};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return RunProgram(argv, m_config);
+    };
+    const struct {
+        std::vector<std::string> operation;
+        int status; // of the operation
+        std::vector<std::string> cli;
+        int cliStatus;
+        const char* cliSays; // in the command's output
+    } steps[] = {
+        {{"--programmer", "2", "remove"}, 0, {"--programmer", "002/001", "info"}, 4, "No Chip Inserted"},
+        {{"--programmer", "2", "remove"}, 1, {}, 0, ""},
+        {{"--programmer", "002/001", "insert", "at89s8253", "--lock", "3"},
+         0,
+         {"--programmer", "002/001", "info"},
+         0,
+         "Lock Mode 3"},
+        {{"--programmer", "2", "insert", "AT89S52"}, 1, {}, 0, ""},
+        {{"--programmer", "1", "remove"}, 0, {}, 0, ""},
+        {{"--programmer", "1", "insert", "AT89S52", "--signature", "123456"},
+         0,
+         {"--programmer", "001/001", "info"},
+         4,
+         "0x12 0x34 0x56"},
+        {{"--programmer", "1", "unplug"}, 0, {"list"}, 0, "002/001"},
+        {{"--programmer", "1", "unplug"}, 1, {"--programmer", "001/001", "info"}, 3, "No Valid Programmer"},
+        {{"--programmer", "1", "plug"}, 0, {"list"}, 0, "001/001"},
+        {{"--programmer", "3", "remove"}, 1, {}, 0, ""},
+        {{"--programmer", "1", "insert", "AT89C99"}, 2, {}, 0, ""},
+        {{"--programmer", "1", "remove", "AT89S52"}, 2, {}, 0, ""},
+        {{"--programmer", "1", "shake"}, 2, {}, 0, ""},
+    };
+    for (const auto& step : steps) {
+        std::string what;
+        for (const std::string& arg : step.operation)
+            what += arg + " ";
+        const RunResult done = socket(step.operation);
+        EXPECT_EQ(done.status, step.status) << what << done.err;
+        if (step.status != 0) {
+            EXPECT_FALSE(done.err.empty()) << what;
+        }
+        if (step.cli.empty())
+            continue;
+        const RunResult seen = Cli({}, step.cli);
+        EXPECT_EQ(seen.status, step.cliStatus) << what << seen.out << seen.err;
+        EXPECT_NE((seen.out + seen.err).find(step.cliSays), std::string::npos)
+            << what << seen.out << seen.err;
+    }
+    // An inserted chip comes erased, and a burn in it reads back.
+    WriteFile(Path("firmware.bin"), std::string(16, '\x42'));
+    ASSERT_EQ(socket({"--programmer", "1", "remove"}).status, 0);
+    ASSERT_EQ(socket({"--programmer", "1", "insert", "AT89S51"}).status, 0);
+    EXPECT_EQ(Cli({}, {"--programmer", "001/001", "blank"}).status, 0);
+    EXPECT_EQ(Cli({}, {"--programmer", "001/001", "burn", Path("firmware.bin")}).status, 0);
+    EXPECT_EQ(Flashes(m_tree)[0].size(), 4096u);
+}
+
+// A programmer unplugged after the bench found it: its worker ends before it finds the programmer,
+// and its log line still names the socket the bench gave it; the other socket is verified.
+TEST_F(CliTest, ABenchLogsTheSocketOfAWorkerThatFoundNoProgrammer) {
+    WriteFile(Path("firmware.bin"), std::string(16, '\x42'));
+    const Watcher unplug = [this](pid_t, const std::string& out, const std::string&) {
+        // Before its programmer is opened: "Initializing..." is followed by a 500 ms wait.
+        if (out.find("002/001  [i] Initializing...") == std::string::npos)
+            return false;
+        EXPECT_EQ(
+            RunProgram({kSim, "socket", "--tree", m_tree, "--programmer", "2", "unplug"}, m_config).status,
+            0);
+        return true;
+    };
+    const RunResult run =
+        Cli({"--programmers", "2", "--chip", "AT89S52"},
+            {"burn", Path("firmware.bin"), "--all", "--log", Path("log.jsonl")}, "", unplug);
+    EXPECT_EQ(run.status, 3) << "the one failure's own status: " << run.out << run.err;
+    EXPECT_TRUE(
+        Has(Lines(run.out), "002/001  -           failed     -      No Valid Programmer Detected On System"))
+        << run.out;
+    EXPECT_TRUE(std::regex_search(run.out, std::regex(R"(001/001  AT89S52     verified )"))) << run.out;
+    const std::string log = ReadFile(Path("log.jsonl"));
+    EXPECT_NE(log.find(R"("programmer":"002/001")"), std::string::npos) << log;
+    EXPECT_EQ(log.find(R"("programmer":null)"), std::string::npos) << log;
+}
+
 // A person holding the serial file's lock (to set the next number) keeps the burn waiting, told, before
 // the target is powered; Ctrl+C then ends the wait, takes no number and leaves the chip as it was.
 TEST_F(CliTest, CtrlCWhileTheSerialFileIsLockedTakesNoNumber) {
