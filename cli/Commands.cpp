@@ -6,16 +6,18 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <thread>
 
 #include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "Version.h"
 #include "chips/ChipCatalogue.h"
-#include "cli/Events.h"
 #include "cli/ExitStatus.h"
 #include "cli/Gang.h"
+#include "cli/JobCommands.h"
 #include "cli/Json.h"
 #include "image/Checksum.h"
 #include "image/FirmwareBuffer.h"
@@ -35,9 +37,13 @@
 #include "ops/LogPort.h"
 #include "ops/ProductionLog.h"
 #include "ops/Serial.h"
+#include "ops/store/PgStore.h"
+#include "ops/store/Stores.h"
 #include "ops/LockBits.h"
 #include "ops/Speed.h"
 #include "ops/Texts.h"
+#include "ops/engine/Bench.h"
+#include "ops/engine/Wire.h"
 
 namespace {
 
@@ -241,12 +247,21 @@ private:
     std::vector<std::pair<std::string, MsgIcon>> m_messages;
 };
 
+// Whether two names are one file (both there); a file not there yet is no other's.
+bool SameFile(const std::string& a, const std::string& b) {
+    struct stat sa {};
+    struct stat sb {};
+    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
+
 // The firmware file of a command as the options ask it to be read: strictly unless --lenient, by
 // --format where its name tells nothing, and standard input (read once, before anything else) for "-".
 class CCommandImage : public CFileImageSource {
 public:
     CCommandImage(const CliOptions& options, const std::string& path) : CFileImageSource(path) {
         SetLenient(options.lenient);
+        PinSha256(options.sha256);
         if (FileKindFromPath(path) == FileKind::None || path == STDIO_NAME)
             SetKind(options.format);
         if (path == STDIO_NAME)
@@ -312,35 +327,57 @@ FileResult SaveOutput(const CliOptions& options, const std::string& path, const 
 
 // A file that cannot be loaded at all, or a serial number field that cannot be written into it, is
 // told before the programmer is touched: within --chip's size, or within the largest chip's when the
-// socket will tell the size (the field is checked again then).
-bool InputsFit(const CliOptions& options, const std::string& path, IOperationPort& port) {
-    // A log that cannot even be opened for appending would leave the first chip unrecorded.
+// socket will tell the size (the field is checked again then). EXIT_DONE when all fits.
+int InputsFit(const CliOptions& options, const std::string& path, IOperationPort& port) {
+    // A log that cannot even be opened for appending would leave the first chip unrecorded; one that
+    // is the firmware or the serial file (or its lock or mark) would be written over them.
     if (!options.log.empty()) {
         std::string error;
+        for (const std::string& other :
+             {path, options.serialFile, options.serialFile + ".lock", options.serialFile + ".high"}) {
+            if (!options.serialFile.empty() || other == path)
+                if (SameFile(options.log, other)) {
+                    port.Message("The log " + options.log + " is the file " + other +
+                                     "; give the log a file of its own.",
+                                 MsgIcon::Error);
+                    return EXIT_USAGE;
+                }
+        }
         if (!ProductionLogWritable(options.log, error)) {
             port.Message(FormatText(ROW_LOG_FAILED, error.c_str()), MsgIcon::Error);
-            return false;
+            return EXIT_FAILED;
         }
     }
+    if (!options.serialFile.empty() && !IsConnectionString(options.serialFile) &&
+        SameFile(options.serialFile, path)) {
+        port.Message("The serial file " + options.serialFile +
+                         " is the firmware file; give it a file of its own.",
+                     MsgIcon::Error);
+        return EXIT_USAGE;
+    }
     if (path == STDIO_NAME && !CCommandImage::StandardInputRead(port))
-        return false;
+        return EXIT_FAILED;
     CCommandImage trial(options, path);
     CHeldMessages held;
     if (!trial.LoadForChip(options.chip, held)) {
         held.ShowTo(port);
         PrintReason(path, trial.SystemError(), port);
-        return false;
+        return EXIT_FAILED;
     }
-    if (options.serial.empty() || options.chip < 0)
-        return true;
+    if (options.serial.empty())
+        return EXIT_DONE;
+    // Without --chip the largest chip's flash: a field past it, or over the file's data, fits no chip.
     trial.SetSerial(options.serialSpec, options.serialFile, options.force);
     std::string error;
     if (trial.SerialFieldFits(error))
-        return true;
+        return EXIT_DONE;
     port.Message(FormatText(ROW_SERIAL_FAILED, error.c_str()), MsgIcon::Error);
-    if (!options.force)
+    // --force helps only over the file's data, never past the flash.
+    std::string inside;
+    if (!options.force &&
+        CheckSerialField(options.serialSpec, trial.Size(), trial.Image().m_image.data(), true, inside))
         port.Message("Give --force to write the number over the file's data.", MsgIcon::Error);
-    return false;
+    return EXIT_USAGE;
 }
 
 // The link a command's sequence works on: the programmer, behind a tracer that tells every request
@@ -359,6 +396,33 @@ private:
     std::unique_ptr<IProgrammer> m_tracer;
 };
 
+// A bench's worker reports the programmer the bench gave it, also for a cycle that ended before the
+// programmer was found (its log line names the socket, not null).
+class CBenchLocationPort : public IOperationPort {
+public:
+    CBenchLocationPort(IOperationPort& inner, std::string location)
+        : m_inner(inner), m_location(std::move(location)) {}
+    void Row(RowKind kind, const std::string& text) override { m_inner.Row(kind, text); }
+    void Progress(int done, int total) override { m_inner.Progress(done, total); }
+    void CycleStarted(int cycle) override { m_inner.CycleStarted(cycle); }
+    void Identified(const CycleReport& report) override { m_inner.Identified(Located(report)); }
+    void ChipVerified(int chipsWritten) override { m_inner.ChipVerified(chipsWritten); }
+    void CycleEnded(const CycleReport& report) override { m_inner.CycleEnded(Located(report)); }
+    void Ended(Result ending) override { m_inner.Ended(ending); }
+    void Message(const std::string& text, MsgIcon icon) override { m_inner.Message(text, icon); }
+    bool Ask(Question question) override { return m_inner.Ask(question); }
+
+private:
+    CycleReport Located(const CycleReport& report) const {
+        CycleReport located = report;
+        if (located.location.empty())
+            located.location = m_location;
+        return located;
+    }
+    IOperationPort& m_inner;
+    std::string m_location;
+};
+
 ChipExpectation ExpectationOf(const CliOptions& options) {
     return ChipExpectation{true, options.chip, options.force};
 }
@@ -369,26 +433,47 @@ int ListRows(const std::vector<ProgrammerLocation>& found, CConsole& console);
 
 // ---- burn ----
 
-int RunBurn(const CliOptions& options, CConsole& console) {
+int RunBurn(const CliOptions& given, CConsole& console) {
+    CliOptions options = given;
+    bool refused = false;
+    if (ApplyBenchWorker(options, refused) && refused)
+        return EXIT_FAILED;
     CConsolePort consolePort(console, options.more, options.quiet);
     // The presenters, outermost first: the production log, the gang's event pipe, the console.
-    CEventWriterPort eventPort(consolePort, options.eventsFd);
+    CWireWriterPort eventPort(&consolePort, options.eventsFd);
     IOperationPort& shown = options.eventsFd >= 0 ? static_cast<IOperationPort&>(eventPort) : consolePort;
-    if (!InputsFit(options, options.files[0], shown))
-        return EXIT_FAILED;
+    // A bench takes a worker that writes nothing for a while for one that hangs.
+    std::unique_ptr<CWireKeepAlive> keepAlive;
+    if (options.eventsFd >= 0)
+        keepAlive = std::make_unique<CWireKeepAlive>([&eventPort] { eventPort.KeepAlive(); });
+    if (const int fit = InputsFit(options, options.files[0], shown); fit != EXIT_DONE)
+        return fit;
     if (options.all)
         return RunGang(options, console);
 
     std::atomic<int32_t> abort{0};
     CCommandImage source(options, options.files[0]);
-    if (!options.serial.empty())
-        source.SetSerial(options.serialSpec, options.serialFile, options.force, &abort);
-    const ProductionContext context{options.log, VELTRO_VERSION,
-                                    options.chip >= 0 ? ChipName(options.chip) : "", &source};
+    std::unique_ptr<ISerialStore> store;
+    if (!options.serial.empty()) {
+        store = MakeSerialStore(options.serialFile, options.serialReset);
+        source.SetSerialStore(options.serialSpec, *store, options.force, &abort);
+    }
+    std::unique_ptr<IRecordSink> record;
+    ProductionContext context{options.log, VELTRO_VERSION, options.chip >= 0 ? ChipName(options.chip) : "",
+                              &source};
+    if (!options.logDb.empty()) {
+        record = MakeRecordSink(options.logDb);
+        context.sinks.push_back(record.get());
+    }
+    context.abort = &abort;
+    if (store)
+        context.series = store->Series();
     CJsonCyclePort jsonPort(shown, console, context);
     IOperationPort& reported = options.json ? static_cast<IOperationPort&>(jsonPort) : shown;
     CProductionLogPort logPort(reported, context);
-    IOperationPort& port = options.log.empty() ? reported : static_cast<IOperationPort&>(logPort);
+    const bool logged = !options.log.empty() || !options.logDb.empty();
+    IOperationPort& loggedPort = logged ? static_cast<IOperationPort&>(logPort) : reported;
+    CBenchLocationPort port(loggedPort, options.benchWorker ? options.programmer : "");
 
     CRealSleeper sleeper;
     std::atomic<int32_t> running{1};
@@ -461,15 +546,15 @@ int RunChipCommand(ChipAction action, const CliOptions& options, CConsole& conso
     job.lockMode = options.writeMode;
     std::unique_ptr<CCommandImage> source;
     if (action == ChipAction::Verify) {
-        if (!InputsFit(options, options.files[0], port)) {
+        if (const int fit = InputsFit(options, options.files[0], port); fit != EXIT_DONE) {
             if (options.json) {
                 ChipResult refused;
                 refused.identity.failure = "cannot load " + options.files[0];
                 ChipJsonDetails details;
                 details.file = options.files[0];
-                console.Data(ChipJson(options.command, refused, EXIT_FAILED, options, details) + "\n");
+                console.Data(ChipJson(options.command, refused, fit, options, details) + "\n");
             }
-            return EXIT_FAILED;
+            return fit;
         }
         source = std::make_unique<CCommandImage>(options, options.files[0]);
         job.source = source.get();
@@ -526,15 +611,21 @@ int ListRows(const std::vector<ProgrammerLocation>& found, CConsole& console) {
         console.Err(MSG_NO_PROGRAMMER);
         return EXIT_NO_PROGRAMMER;
     }
+    // One line each; a programmer this user may not open is an error to mend (its udev rule), so it
+    // goes to standard error. The status says whether any can be used now.
+    bool usable = false;
     for (const ProgrammerLocation& location : found) {
         const std::string place = location.bus + "/" + location.device + "  ";
+        usable = usable || location.Usable();
         if (location.accessDenied)
-            console.Out(place + MSG_ACCESS_DENIED);
+            console.Err(place + MSG_ACCESS_DENIED);
+        else if (location.busy)
+            console.Out(place + MSG_PROGRAMMER_BUSY);
         else
             console.Out(place +
                         (location.product.empty() ? "(product string unreadable)" : location.product));
     }
-    return EXIT_DONE;
+    return usable ? EXIT_DONE : EXIT_NO_PROGRAMMER;
 }
 
 int RunSpeed(const CliOptions& options, CConsole& console) {
@@ -599,6 +690,18 @@ int RunDump(const CliOptions& options, CConsole& console) {
     return EXIT_DONE;
 }
 
+// store init URL: the schema made (or found of this version), before any station needs it.
+int RunStoreInit(const CliOptions& options, CConsole& console) {
+    std::string error;
+    if (!InitPgSchema(options.files[1], error)) {
+        console.Err(error);
+        return EXIT_FAILED;
+    }
+    console.Out("Schema veltro51 version " + std::to_string(PG_SCHEMA_VERSION) + " ready in " +
+                ShownConnection(options.files[1]));
+    return EXIT_DONE;
+}
+
 } // namespace
 
 const char* RowMark(RowKind kind) {
@@ -623,7 +726,16 @@ int RunCommand(const CliOptions& options, CConsole& console) {
     case CliCommand::Info:
         return RunChipCommand(ChipAction::Identify, options, console);
     case CliCommand::Burn:
+        // Until watch mode is built, --watch (or a job's mode = "watch") is refused, not run in rounds.
+        if (options.watch) {
+            console.Err(std::string(CLI_NAME) + ": watch mode is not available in this build");
+            return EXIT_USAGE;
+        }
         return RunBurn(options, console);
+    case CliCommand::Run:
+        return RunJobFile(options, console);
+    case CliCommand::Job:
+        return WriteJobFile(options, console);
     case CliCommand::Read:
         return RunChipCommand(ChipAction::Read, options, console);
     case CliCommand::Verify:
@@ -641,6 +753,8 @@ int RunCommand(const CliOptions& options, CConsole& console) {
         return RunConvert(options, console);
     case CliCommand::Dump:
         return RunDump(options, console);
+    case CliCommand::Store:
+        return RunStoreInit(options, console);
     case CliCommand::None:
         break;
     }

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <iterator>
 
@@ -18,16 +19,19 @@ constexpr int BAR_WIDTH = 40;
 std::atomic<int> s_interrupts{0};
 std::atomic<int> s_interruptFd{-1};
 std::atomic<bool> s_exitOnSecond{true};
+std::atomic<int> s_stopSignal{0}; // the first that came, for the whole run
 static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free);
 
-void OnInterrupt(int) {
+void OnInterrupt(int signal) {
     const int savedErrno = errno;
+    int none = 0;
+    s_stopSignal.compare_exchange_strong(none, signal);
     if (s_interrupts.fetch_add(1) > 0 && s_exitOnSecond.load()) {
         // The second Ctrl+C: the abort did not end the operation soon enough for the user.
         static const char s_newline = '\n';
         if (::write(STDERR_FILENO, &s_newline, 1) < 0) {
         }
-        ::_exit(130);
+        EndBySignal(signal);
     }
     const int fd = s_interruptFd.load();
     const char mark = 'i';
@@ -224,6 +228,26 @@ bool CWakePipe::Wait(int ms) const {
             continue; // a signal's own pipe is looked at by the caller
         return ready > 0;
     }
+}
+
+// ---- ending by a signal ----
+
+int StopSignal() {
+    return s_stopSignal.load();
+}
+
+void EndBySignal(int signal) {
+    // Only calls a signal handler may make: the second signal ends the process from its handler.
+    struct sigaction action {};
+    action.sa_handler = SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(signal, &action, nullptr);
+    sigset_t unblock;
+    sigemptyset(&unblock);
+    sigaddset(&unblock, signal);
+    ::pthread_sigmask(SIG_UNBLOCK, &unblock, nullptr);
+    ::raise(signal);
+    ::_exit(128 + signal); // what a shell reports for it, should the signal not end the process
 }
 
 // ---- CInterruptGuard ----

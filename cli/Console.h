@@ -92,11 +92,19 @@ private:
     int m_fds[2] = {-1, -1};
 };
 
+// The first of those signals that came while a CInterruptGuard existed, 0 for none. A command it
+// aborted ends by it (EndBySignal) once the target is off, so that a shell loop stops as it does
+// for a program that the signal ended.
+int StopSignal();
+// Ends the process by signal with its default action, as if it had never been caught (a shell
+// reports 128 + its number: 130 for Ctrl+C). Safe in a signal handler.
+[[noreturn]] void EndBySignal(int signal);
+
 // While one exists, Ctrl+C (SIGINT), SIGTERM and SIGHUP no longer end the process: the handler only
 // counts the signal and signals the pipe; the owner then asks the running operation to abort, so that
 // the target is powered off and the programmer released. A second signal ends the process at once
-// with status 130, for when an abort hangs. The earlier handling comes back on destruction. One at a
-// time.
+// by that signal (EndBySignal), for when an abort hangs. The earlier handling comes back on
+// destruction. One at a time.
 class CInterruptGuard {
 public:
     // exitOnSecond false: every signal only signals the pipe (the owner ends its workers itself).

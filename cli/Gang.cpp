@@ -3,27 +3,24 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
+#include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include <fcntl.h>
-#include <poll.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include "chips/ChipCatalogue.h"
 #include "cli/Commands.h"
-#include "cli/Events.h"
+#include "image/Checksum.h"
 #include "link/ProgrammerModels.h"
 #include "ops/ChipSession.h"
 #include "ops/Format.h"
 #include "ops/Port.h"
 #include "ops/Texts.h"
-
-extern char** environ;
+#include "ops/engine/Bench.h"
+#include "ops/engine/Wire.h"
 
 namespace {
 
@@ -33,163 +30,137 @@ constexpr const char* LINE_NO_PROGRAMMERS =
 constexpr const char* LINE_ROUND = "Round %d: %d sockets";
 constexpr const char* LINE_SUMMARY_HEAD = "Socket   Chip        Outcome    Serial";
 constexpr const char* LINE_TOTAL = "Chips verified : %d of %d, %s, Chips per hour : %.0f";
-constexpr int WORKER_EVENTS_FD = 3;
-constexpr auto REDRAW_EVERY = std::chrono::milliseconds(100);
+constexpr const char* ROW_FILE_CHANGED =
+    "%s changed since the bench started (SHA-256 %s, now %s): the bench burns only the file it "
+    "started with; start it anew to burn the new one";
 
-// One socket of the bench in the round that runs.
-struct CSocket {
-    std::string location;
-    pid_t pid = -1;
-    int events = -1; // the worker's event pipe, -1 once it closed
-    std::string pending;
-    std::string phase = "Starting ...";
-    std::string lastError;
-    int done = 0, total = 0;
-    bool cycleEnded = false;
-    std::string outcome = "failed";
-    std::string chip = "-";
-    std::string serial = "-";
-    std::string failure;
-    int status = -1; // the worker's exit status
+// The job's keys, as the bench writes them and its workers read them.
+constexpr const char* JOB_ARG = "arg";           // the bench's command line, one argument each
+constexpr const char* JOB_FILE_SHA = "file-sha"; // SHA-256 of the file's bytes when the bench started
 
-    // Verified, and the worker found nothing else wrong (a log line, a PowerOff).
-    bool Clean() const { return outcome == CycleOutcomeName(Result::Done) && status == EXIT_DONE; }
-};
-
-// Starts this program on one programmer for one chip; its events come on the pipe it returns.
-bool StartWorker(const CliOptions& options, CSocket& socket) {
-    int pipeFds[2];
-    if (::pipe2(pipeFds, O_CLOEXEC) != 0)
-        return false;
-    std::vector<std::string> args = {"veltro51-cli", "--programmer", socket.location};
-    if (options.chip >= 0)
-        args.insert(args.end(), {"--chip", ChipName(options.chip)});
-    if (options.force)
-        args.push_back("--force");
-    args.insert(args.end(), {"burn", "--events", std::to_string(WORKER_EVENTS_FD)});
-    if (options.lockMode > 0)
-        args.insert(args.end(), {"--lock", std::to_string(options.lockMode)});
-    if (!options.serial.empty())
-        args.insert(args.end(), {"--serial", options.serial, "--serial-file", options.serialFile});
-    if (!options.log.empty())
-        args.insert(args.end(), {"--log", options.log});
-    if (options.lenient)
-        args.push_back("--lenient");
-    if (options.format != FileKind::None)
-        args.insert(args.end(), {"--format", options.format == FileKind::Binary ? "bin" : "hex"});
-    // Last, after "--": a file named like an option is still the file.
-    args.insert(args.end(), {"--", options.files[0]});
-    std::vector<char*> argv;
-    for (std::string& arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], WORKER_EVENTS_FD);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    // A group of its own: the terminal's Ctrl+C reaches this process only, which passes exactly one
-    // on to every worker.
-    posix_spawnattr_setpgroup(&attributes, 0);
-    sigset_t none;
-    sigemptyset(&none);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
-        sigaddset(&defaults, signal);
-    posix_spawnattr_setsigdefault(&attributes, &defaults);
-    posix_spawnattr_setflags(&attributes,
-                             POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-    const int started =
-        posix_spawn(&socket.pid, "/proc/self/exe", &actions, &attributes, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    ::close(pipeFds[1]);
-    if (started != 0) {
-        ::close(pipeFds[0]);
-        socket.pid = -1;
-        return false;
-    }
-    socket.events = pipeFds[0];
-    return true;
+// The SHA-256 of a file's bytes; empty when it cannot be read.
+std::string FileSha256(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return "";
+    std::string bytes;
+    char buffer[65536];
+    ssize_t got;
+    while ((got = ::read(fd, buffer, sizeof buffer)) > 0 || (got < 0 && errno == EINTR))
+        if (got > 0)
+            bytes.append(buffer, static_cast<size_t>(got));
+    ::close(fd);
+    if (got < 0)
+        return "";
+    return Sha256Hex(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
 }
 
-class CBench {
+// One socket as the terminal shows it.
+class CSocketView : public IOperationPort {
 public:
-    CBench(const CliOptions& options, CConsole& console, std::vector<CSocket> sockets)
-        : m_options(options), m_console(console), m_sockets(std::move(sockets)),
+    CSocketView(std::string location, const CliOptions& options, CConsole& console, bool tty)
+        : m_location(std::move(location)), m_options(options), m_console(console), m_tty(tty) {}
+
+    void Reset() {
+        phase = "Starting ...";
+        lastError.clear();
+        reasons.clear();
+        done = total = 0;
+        m_afterNoProgrammer = false;
+    }
+
+    void Row(RowKind kind, const std::string& text) override {
+        phase = text;
+        if (kind == RowKind::Error) {
+            lastError = text;
+            // After "No Valid Programmer Detected On System" come the reasons (in use, denied).
+            if (m_afterNoProgrammer)
+                reasons.push_back(text);
+            m_afterNoProgrammer = m_afterNoProgrammer || text == ROW_NO_PROGRAMMER;
+        }
+        // Without a terminal to redraw, the rows themselves are the bench's lines; quiet keeps only
+        // the failures.
+        if (!m_tty && (!m_options.quiet || kind == RowKind::Error)) {
+            const std::string line = m_location + "  " + RowMark(kind) + " " + text;
+            if (kind == RowKind::Error)
+                m_console.Err(line);
+            else
+                m_console.Out(line);
+        }
+    }
+    void Message(const std::string& text, MsgIcon icon) override {
+        Row(icon == MsgIcon::Error ? RowKind::Error : RowKind::Information, text);
+    }
+    void Progress(int d, int t) override {
+        done = d;
+        total = t;
+    }
+
+    const std::string& Location() const { return m_location; }
+
+    std::string phase;
+    std::string lastError;
+    std::vector<std::string> reasons; // why no programmer could be used
+    int done = 0, total = 0;
+
+private:
+    std::string m_location;
+    const CliOptions& m_options;
+    CConsole& m_console;
+    const bool m_tty;
+    bool m_afterNoProgrammer = false;
+};
+
+class CGangPresenter : public IBenchPresenter {
+public:
+    CGangPresenter(const CliOptions& options, CConsole& console, int abortFd)
+        : m_options(options), m_console(console), m_abortFd(abortFd),
           m_tty(::isatty(STDOUT_FILENO) == 1 && !options.quiet) {}
 
-    // One round: every socket burns one chip. False when the user aborted it.
-    bool RunRound(CInterruptGuard& guard) {
-        for (CSocket& socket : m_sockets) {
-            const std::string location = socket.location;
-            socket = CSocket{};
-            socket.location = location;
-            if (!StartWorker(m_options, socket)) {
-                socket.phase = "cannot start the worker";
-                socket.failure = socket.phase;
-            }
-        }
+    IOperationPort& SocketFound(const std::string& location) override {
+        m_sockets.push_back(std::make_unique<CSocketView>(location, m_options, m_console, m_tty));
+        return *m_sockets.back();
+    }
+    void RoundStarted(int round, const std::vector<std::string>& locations) override {
+        if (!m_options.quiet)
+            m_console.Out(FormatText(LINE_ROUND, round, static_cast<int>(locations.size())));
+        for (auto& socket : m_sockets)
+            socket->Reset();
         m_drawn = 0;
         Draw();
-        int signals = 0;
-        auto lastDraw = std::chrono::steady_clock::now();
-        for (;;) {
-            std::vector<pollfd> fds = {{guard.Fd(), POLLIN, 0}};
-            std::vector<CSocket*> owners = {nullptr};
-            for (CSocket& socket : m_sockets)
-                if (socket.events >= 0) {
-                    fds.push_back({socket.events, POLLIN, 0});
-                    owners.push_back(&socket);
-                }
-            if (fds.size() == 1)
-                break;
-            if (::poll(fds.data(), fds.size(), static_cast<int>(REDRAW_EVERY.count())) < 0 && errno != EINTR)
-                break;
-            if ((fds[0].revents & POLLIN) != 0) {
-                guard.Drain();
-                // The first signal: each worker aborts as the dialog's Abort does. The second: each
-                // ends at once, as one program would, and so does the bench once they are gone.
-                if (signals++ < 2)
-                    for (CSocket& socket : m_sockets)
-                        if (socket.pid > 0 && socket.events >= 0)
-                            ::kill(socket.pid, SIGINT);
-            }
-            for (size_t k = 1; k < fds.size(); ++k)
-                if ((fds[k].revents & (POLLIN | POLLHUP | POLLERR)) != 0)
-                    ReadEvents(*owners[k]);
-            if (std::chrono::steady_clock::now() - lastDraw >= REDRAW_EVERY) {
-                Draw();
-                lastDraw = std::chrono::steady_clock::now();
-            }
-        }
-        for (CSocket& socket : m_sockets) {
-            if (socket.pid <= 0)
-                continue;
-            int status = 0;
-            while (::waitpid(socket.pid, &status, 0) < 0 && errno == EINTR) {
-            }
-            socket.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            if (!socket.cycleEnded)
-                socket.failure = socket.lastError.empty() ? "the worker ended early" : socket.lastError;
-        }
+    }
+    void Idle() override { Draw(); }
+    void RoundFinished(int, const std::vector<BenchSocketResult>& results) override {
         Draw();
-        Summary();
-        for (const CSocket& socket : m_sockets) {
+        m_drawn = 0;
+        m_console.Out(LINE_SUMMARY_HEAD);
+        for (const BenchSocketResult& result : results) {
+            const CSocketView& socket = View(result.location);
+            const bool clean = Clean(result);
             ++m_chips;
-            if (socket.Clean())
+            if (clean)
                 ++m_verified;
             else
-                m_failures.push_back(socket.status > 0 ? socket.status : EXIT_FAILED);
+                m_failures.push_back(result.exitStatus > 0 ? result.exitStatus : EXIT_FAILED);
+            const CycleReport& report = result.report;
+            const std::string chip = result.cycleEnded && report.chip >= 0 ? ChipName(report.chip) : "-";
+            const std::string serial =
+                result.cycleEnded && report.serial >= 0 ? std::to_string(report.serial) : "-";
+            const char* outcome = CycleOutcomeName(result.cycleEnded ? report.outcome : Result::Failed);
+            char line[512];
+            std::snprintf(line, sizeof line, "%-8s %-11s %-10s %-6s", result.location.c_str(), chip.c_str(),
+                          outcome, serial.c_str());
+            std::string all = line;
+            if (!clean) {
+                const std::string reason = Reason(result, socket);
+                if (!reason.empty())
+                    all += " " + reason;
+            }
+            m_console.Out(all);
         }
-        m_interrupted = m_interrupted || signals > 1;
-        return signals == 0;
+    }
+    bool Ask(Question question) override {
+        return question == Question::WriteMore && m_console.AskYesNo(QuestionText(question), m_abortFd);
     }
 
     void Total(std::chrono::steady_clock::duration elapsed) {
@@ -202,8 +173,8 @@ public:
     // 0 only when every chip of every round was verified. When every socket that failed failed for
     // the same reason (all busy, all the wrong chip), its status tells it; a mix of reasons is 1; a
     // second signal ends the bench as it ends one program, with 130.
-    int Status() const {
-        if (m_interrupted)
+    int Status(const BenchOutcome& outcome) const {
+        if (outcome.aborts > 1)
             return 130;
         if (m_failures.empty() && m_chips > 0)
             return EXIT_DONE;
@@ -214,53 +185,35 @@ public:
     }
 
 private:
-    void ReadEvents(CSocket& socket) {
-        char buffer[4096];
-        const ssize_t got = ::read(socket.events, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR)
-            return;
-        if (got <= 0) {
-            ::close(socket.events);
-            socket.events = -1;
-            return;
-        }
-        socket.pending.append(buffer, static_cast<size_t>(got));
-        size_t end;
-        while ((end = socket.pending.find('\n')) != std::string::npos) {
-            const std::string line = socket.pending.substr(0, end);
-            socket.pending.erase(0, end + 1);
-            WorkerEvent event;
-            if (ParseWorkerEvent(line, event))
-                Take(socket, event);
-        }
+    // Verified, and the worker found nothing else wrong (a log line, a PowerOff).
+    static bool Clean(const BenchSocketResult& result) {
+        return result.cycleEnded && result.report.outcome == Result::Done &&
+               result.exitStatus == EXIT_DONE && result.failure.empty();
     }
 
-    void Take(CSocket& socket, const WorkerEvent& event) {
-        if (event.type == 'R') {
-            const RowKind kind = RowKindOfLetter(event.fields[0]);
-            const std::string& text = event.fields[1];
-            socket.phase = text;
-            if (kind == RowKind::Error)
-                socket.lastError = text;
-            // Without a terminal to redraw, the rows themselves are the bench's lines; quiet keeps
-            // only the failures.
-            if (!m_tty && (!m_options.quiet || kind == RowKind::Error)) {
-                const std::string line = socket.location + "  " + RowMark(kind) + " " + text;
-                if (kind == RowKind::Error)
-                    m_console.Err(line);
-                else
-                    m_console.Out(line);
-            }
-        } else if (event.type == 'P') {
-            socket.done = std::atoi(event.fields[0].c_str());
-            socket.total = std::atoi(event.fields[1].c_str());
-        } else if (event.type == 'C') {
-            socket.cycleEnded = true;
-            socket.outcome = event.fields[0];
-            socket.chip = event.fields[1];
-            socket.serial = event.fields[2];
-            socket.failure = event.fields[3]; // a C event has its four fields
+    // Whatever kept a socket from a clean end: the bench's own reason (a worker that crashed, garbled
+    // its wire, stopped answering), the cycle's failure with the reasons no programmer could be used,
+    // or the last error row (a production log not written, a PowerOff that failed, a file).
+    static std::string Reason(const BenchSocketResult& result, const CSocketView& socket) {
+        if (!result.failure.empty())
+            return result.failure;
+        if (!result.cycleEnded)
+            return socket.lastError.empty() ? "the worker ended early" : socket.lastError;
+        const std::string& failure = result.report.failure;
+        if (failure == ROW_NO_PROGRAMMER && !socket.reasons.empty()) {
+            std::string joined;
+            for (const std::string& reason : socket.reasons)
+                joined += (joined.empty() ? "" : " ") + reason;
+            return joined;
         }
+        return failure.empty() ? socket.lastError : failure;
+    }
+
+    const CSocketView& View(const std::string& location) const {
+        for (const auto& socket : m_sockets)
+            if (socket->Location() == location)
+                return *socket;
+        return *m_sockets.front();
     }
 
     // The bench as one line per socket, redrawn in place on a terminal.
@@ -270,11 +223,12 @@ private:
         std::string text;
         if (m_drawn > 0)
             text += "\033[" + std::to_string(m_drawn) + "A";
-        for (const CSocket& socket : m_sockets) {
-            std::string phase = socket.phase.substr(0, 50);
-            const std::string percent = socket.total > 0 ? PercentText(socket.done, socket.total) + " %" : "";
+        for (const auto& socket : m_sockets) {
+            std::string phase = socket->phase.substr(0, 50);
+            const std::string percent =
+                socket->total > 0 ? PercentText(socket->done, socket->total) + " %" : "";
             char line[160];
-            std::snprintf(line, sizeof line, "\r\033[K%-8s %-50s %8s\n", socket.location.c_str(),
+            std::snprintf(line, sizeof line, "\r\033[K%-8s %-50s %8s\n", socket->Location().c_str(),
                           phase.c_str(), percent.c_str());
             text += line;
         }
@@ -283,64 +237,110 @@ private:
         m_drawn = static_cast<int>(m_sockets.size());
     }
 
-    void Summary() {
-        m_drawn = 0;
-        m_console.Out(LINE_SUMMARY_HEAD);
-        for (const CSocket& socket : m_sockets) {
-            char line[512];
-            std::snprintf(line, sizeof line, "%-8s %-11s %-10s %-6s", socket.location.c_str(),
-                          socket.chip.c_str(), socket.outcome.c_str(), socket.serial.c_str());
-            // Whatever kept a socket from a clean end: the cycle's failure, or its last error row (a
-            // production log not written, a PowerOff that failed, a file).
-            std::string all = line;
-            if (!socket.Clean()) {
-                const std::string& reason = !socket.failure.empty() ? socket.failure : socket.lastError;
-                if (!reason.empty())
-                    all += " " + reason;
-            }
-            m_console.Out(all);
-        }
-    }
-
     const CliOptions& m_options;
     CConsole& m_console;
-    std::vector<CSocket> m_sockets;
+    const int m_abortFd;
     const bool m_tty;
+    std::vector<std::unique_ptr<CSocketView>> m_sockets;
     int m_drawn = 0;
     int m_chips = 0;
     int m_verified = 0;
     std::vector<int> m_failures; // the exit statuses of the sockets that failed
-    bool m_interrupted = false;
 };
 
 } // namespace
 
 int RunGang(const CliOptions& options, CConsole& console) {
-    std::vector<CSocket> sockets;
-    for (const ProgrammerLocation& location : ListProgrammers()) {
-        if (!location.Usable())
-            continue;
-        CSocket socket;
-        socket.location = location.bus + "/" + location.device;
-        sockets.push_back(socket);
-    }
-    if (sockets.empty()) {
+    BenchJob job;
+    job.program = "/proc/self/exe";
+    job.arguments = {"--bench-worker"};
+    // The whole command line as it was given, so that every option reaches every worker; the worker
+    // makes it one socket's (MakeBenchWorker).
+    for (const std::string& argument : options.arguments)
+        job.data.emplace_back(JOB_ARG, argument);
+    // Every round burns the file as it was when the bench started.
+    const std::string sha = FileSha256(options.files[0]);
+    if (!sha.empty())
+        job.data.emplace_back(JOB_FILE_SHA, sha);
+    job.more = options.more;
+
+    // Every signal comes to the engine, which passes it on to the workers and waits for them.
+    CInterruptGuard guard(false);
+    CGangPresenter presenter(options, console, guard.Fd());
+    CBenchEngine engine(job, presenter);
+    const auto start = std::chrono::steady_clock::now();
+    const BenchOutcome outcome = engine.Run(guard.Fd());
+    if (outcome.sockets == 0) {
         console.Err(LINE_NO_PROGRAMMERS);
         return EXIT_NO_PROGRAMMER;
     }
-    // Every signal comes to the loop, which passes it on to the workers and waits for them.
-    CInterruptGuard guard(false);
-    CBench bench(options, console, sockets);
-    const auto start = std::chrono::steady_clock::now();
-    for (int round = 1;; ++round) {
-        if (!options.quiet)
-            console.Out(FormatText(LINE_ROUND, round, static_cast<int>(sockets.size())));
-        if (!bench.RunRound(guard))
-            break;
-        // Once for the whole bench, after every socket has finished its chip.
-        if (!options.more || !console.AskYesNo(QuestionText(Question::WriteMore), guard.Fd()))
-            break;
+    presenter.Total(std::chrono::steady_clock::now() - start);
+    return presenter.Status(outcome);
+}
+
+void MakeBenchWorker(CliOptions& options, const std::string& location, int wireFd) {
+    options.all = false;
+    options.more = false;
+    options.programmer = location;
+    options.eventsFd = wireFd;
+    options.benchWorker = true;
+}
+
+namespace {
+// In a bench's worker: the socket it burns, and the file's SHA-256 when the bench started.
+struct CWorkerSocket {
+    bool set = false;
+    std::string location;
+    int wireFd = -1;
+    std::string sha;
+} g_workerSocket;
+} // namespace
+
+bool ApplyBenchWorker(CliOptions& options, bool& refused) {
+    refused = false;
+    if (!g_workerSocket.set || options.benchWorker)
+        return false;
+    MakeBenchWorker(options, g_workerSocket.location, g_workerSocket.wireFd);
+    if (!g_workerSocket.sha.empty()) {
+        const std::string now = FileSha256(options.files[0]);
+        if (now != g_workerSocket.sha) {
+            // Told over the wire as the burn tells a file it cannot use.
+            CWireWriterPort wire(nullptr, options.eventsFd);
+            wire.Message(FormatText(ROW_FILE_CHANGED, options.files[0].c_str(), g_workerSocket.sha.c_str(),
+                                    now.empty() ? "unreadable" : now.c_str()),
+                         MsgIcon::Error);
+            refused = true;
+        }
     }
-    bench.Total(std::chrono::steady_clock::now() - start);
-    return bench.Status();
+    return true;
+}
+
+int RunBenchWorker(CConsole& console) {
+    BenchWorkerJob job;
+    std::string error;
+    if (!ReadBenchWorkerJob(STDIN_FILENO, job, error)) {
+        console.Err(std::string(CLI_NAME) + ": " + error);
+        return EXIT_USAGE;
+    }
+    std::vector<std::string> arguments = {CLI_NAME};
+    for (const std::string& argument : job.Values(JOB_ARG))
+        arguments.push_back(argument);
+    std::vector<const char*> argv;
+    for (const std::string& argument : arguments)
+        argv.push_back(argument.c_str());
+    CliOptions options;
+    if (!ParseCommandLine(static_cast<int>(argv.size()), argv.data(), options, error) ||
+        (options.command != CliCommand::Burn && options.command != CliCommand::Run)) {
+        console.Err(std::string(CLI_NAME) + ": the bench's job: " + error);
+        return EXIT_USAGE;
+    }
+    // The command runs as the bench's did (a job file read the same way); its burn becomes this
+    // socket's (ApplyBenchWorker).
+    g_workerSocket.set = true;
+    g_workerSocket.location = job.location;
+    g_workerSocket.wireFd = job.wireFd;
+    const std::vector<std::string> sha = job.Values(JOB_FILE_SHA);
+    if (!sha.empty())
+        g_workerSocket.sha = sha.front();
+    return RunCommand(options, console);
 }

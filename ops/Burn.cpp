@@ -94,7 +94,14 @@ private:
         if (m_result.chipsWritten > 0)
             Info(FormatText(ROW_CHIP_START, m_result.chipsWritten + 1));
 
-        Result status = m_session.Start(m_report);
+        Result status = Result::Done;
+        if (m_job.source != nullptr && !m_job.source->BeforePower(m_report, m_port)) {
+            if (m_report.failure.empty())
+                m_report.failure = "image not prepared";
+            status = AbortRequested() ? Result::Aborted : Result::Failed;
+        }
+        if (status == Result::Done)
+            status = m_session.Start(m_report);
         int chip = -1;
         if (status == Result::Done)
             status = m_session.CheckIdentity(m_job.expect, m_report, chip);

@@ -6,6 +6,7 @@
 // before the chip is erased, so that no number is ever given to two chips.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "image/FileKind.h"
@@ -40,9 +41,19 @@ public:
     // bytes of the file that are not 0xFF. abort (when given) ends a wait for the serial file's lock.
     void SetSerial(const SerialSpec& spec, const std::string& path, bool force,
                    const std::atomic<int32_t>* abort = nullptr);
+    // The same with numbers from store (kept by the caller, alive while this source is used).
+    void SetSerialStore(const SerialSpec& spec, ISerialStore& store, bool force,
+                        const std::atomic<int32_t>* abort = nullptr);
+    // Makes the store ready (its lock, its connection) before the target is powered.
+    bool BeforePower(CycleReport& report, IOperationPort& port) override;
     // Whether the serial field fits the loaded image (its flash size, and the file's data unless
     // forced); false with the reason in error.
     bool SerialFieldFits(std::string& error) const;
+
+    // Every load from now on first checks that the file's bytes have this SHA-256 (64 lowercase
+    // hexadecimal digits), and refuses a file that has another, naming both: the firmware a job pins.
+    // The file is read again for every load, so a file changed while a line runs is refused too.
+    void PinSha256(const std::string& sha256) { m_pinnedSha256 = sha256; }
 
     // Of the image as loaded, before a serial number went into it.
     const std::string& Sha256() const { return m_sha256; }
@@ -70,11 +81,13 @@ private:
     bool m_loaded = false;
     int m_systemError = 0;
     std::string m_sha256;
+    std::string m_pinnedSha256;
     uint32_t m_crc32 = 0;
     uint16_t m_sum16 = 0;
     bool m_serial = false;
     SerialSpec m_serialSpec;
-    std::string m_serialPath;
+    std::unique_ptr<ISerialStore> m_ownStore;
+    ISerialStore* m_store = nullptr;
     bool m_serialForce = false;
     const std::atomic<int32_t>* m_abort = nullptr;
     FirmwareBuffer m_numbered; // the image with this chip's number in it

@@ -20,6 +20,7 @@
 #include "Version.h"
 #include "sim/SimFiles.h"
 #include "sim/SimOptions.h"
+#include "sim/SimSocket.h"
 
 using namespace sim::detail;
 
@@ -42,6 +43,11 @@ void PrintHelp() {
     std::printf("\nEvery option can also be given as an environment variable:\n");
     for (int i = 0; i < count; ++i)
         std::printf("  %-30s --%s\n", settings[i].variable, settings[i].key);
+    std::printf(
+        "\nUsage: veltro51-sim socket --tree DIR --programmer K insert CHIP [--signature HEX] [--lock MODE]\n"
+        "       veltro51-sim socket --tree DIR --programmer K remove|unplug|plug\n"
+        "Puts a chip into socket K of a tree that running programs use, takes it out, or\n"
+        "unplugs and plugs in programmer K (1 for the first, or BUS/DEVICE).\n");
 }
 
 // The preloadable library: beside this program (build tree), or in the library folder of an install.
@@ -70,6 +76,9 @@ std::string Absolute(const std::string& path) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // The operator: a chip into or out of a socket, a programmer unplugged or plugged in again.
+    if (argc >= 2 && std::string(argv[1]) == "socket")
+        return RunSocketCommand(argc - 1, argv + 1);
     SimSetup setup;
     bool anySet = false;
     std::string error;

@@ -43,6 +43,7 @@ const std::string kSim = VELTRO_SIM_PROGRAM;
 
 struct RunResult {
     int status = -1; // exit status, or 128 + signal
+    int signal = 0;  // the signal that ended it, 0 when it exited
     std::string out;
     std::string err;
 };
@@ -129,6 +130,7 @@ RunResult RunProgram(const std::vector<std::string>& argv, const std::string& co
     while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
     return result;
 }
 
@@ -189,6 +191,18 @@ protected:
         argv.push_back(kCli);
         argv.insert(argv.end(), args.begin(), args.end());
         return RunProgram(argv, m_config, input, watcher, beforeExec);
+    }
+    // veltro51-cli ARGS on the kept tree with no veltro51-sim in between (its environment set as the
+    // simulator sets it), so that the test sees how the program itself ended.
+    RunResult Direct(const std::vector<std::string>& args, const Watcher& watcher) const {
+        std::vector<std::string> argv = {kCli};
+        argv.insert(argv.end(), args.begin(), args.end());
+        const std::string tree = m_tree;
+        const std::string library = (fs::path(kSim).parent_path() / "libveltrosim.so").string();
+        return RunProgram(argv, m_config, "", watcher, [tree, library] {
+            setenv("USB_DEVFS_PATH", tree.c_str(), 1);
+            setenv("LD_PRELOAD", library.c_str(), 1);
+        });
     }
     // veltro51-cli ARGS alone, for what needs no programmer.
     RunResult Offline(const std::vector<std::string>& args, const BeforeExec& beforeExec = {}) const {
@@ -479,7 +493,7 @@ TEST_F(CliTest, CtrlCAbortsABurnAsTheDialogsAbortAndPowersTheTargetOff) {
     };
     const RunResult burn = Cli({"--chip", "AT89S52", "--delay", "3"},
                                {"--chip", "AT89S52", "burn", Path("firmware.bin")}, "", ctrlC);
-    EXPECT_EQ(burn.status, 1);
+    EXPECT_EQ(burn.status, 130) << "ended by SIGINT, as veltro51-sim reports it";
     EXPECT_EQ(burn.out.find("Data Verification Success"), std::string::npos) << burn.out;
     const std::vector<std::string> errors = Lines(burn.err);
     ASSERT_EQ(errors.size(), 2u) << burn.err;
@@ -508,7 +522,7 @@ TEST_F(CliTest, CtrlCBeforeTheEraseLeavesTheChipAsItWas) {
         return true;
     };
     const RunResult burn = Cli({}, {"burn", Path("firmware.bin")}, "", ctrlC);
-    EXPECT_EQ(burn.status, 1);
+    EXPECT_EQ(burn.status, 130) << "ended by SIGINT, as veltro51-sim reports it";
     EXPECT_EQ(Texts(burn.err), (std::vector<std::string>{"[x] Aborting ...", "[x] Aborted By User"}));
     EXPECT_EQ(burn.out.find("Erasing"), std::string::npos) << burn.out;
     sim::CSimBus tree(m_tree);
@@ -516,6 +530,47 @@ TEST_F(CliTest, CtrlCBeforeTheEraseLeavesTheChipAsItWas) {
     const std::vector<uint8_t> flash = tree.State(0).flash;
     EXPECT_EQ(std::string(flash.begin(), flash.end()), old);
     EXPECT_FALSE(tree.State(0).powered);
+}
+
+// After the safe ending (every target off, PowerOff last) a stop signal ends the program as it ends
+// any program, by that signal, so that "for f in *.hex; do veltro51-cli burn $f; done" stops at
+// Ctrl+C; the bench of burn --all as well.
+TEST_F(CliTest, AStopSignalEndsTheCommandByItselfAfterTheTargetIsOff) {
+    WriteFile(Path("firmware.bin"), std::string(100, '\x42'));
+    const struct Case {
+        const char* what;
+        int programmers;
+        std::vector<std::string> args;
+        int signal;
+    } cases[] = {
+        {"Ctrl+C in a burn", 1, {"burn", Path("firmware.bin")}, SIGINT},
+        {"SIGTERM in a burn", 1, {"burn", Path("firmware.bin")}, SIGTERM},
+        {"SIGHUP in a blank check", 1, {"blank"}, SIGHUP},
+        {"Ctrl+C in a bench of two", 2, {"burn", "--all", Path("firmware.bin")}, SIGINT},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(m_tree);
+        ASSERT_EQ(Cli({"--programmers", std::to_string(c.programmers)}, {"--version"}).status, 0);
+        const int signal = c.signal;
+        const Watcher stop = [signal](pid_t group, const std::string& out, const std::string&) {
+            if (out.find("Testing Programmer Hardware") == std::string::npos)
+                return false;
+            kill(-group, signal);
+            return true;
+        };
+        const RunResult run = Direct(c.args, stop);
+        EXPECT_EQ(run.signal, c.signal) << "status " << run.status << ": " << run.err;
+        EXPECT_NE(run.err.find("Aborted By User"), std::string::npos) << run.err;
+        sim::CSimBus tree(m_tree);
+        for (int device = 0; device < tree.DeviceCount(); ++device) {
+            EXPECT_FALSE(tree.State(device).powered) << device;
+            EXPECT_EQ(Erases(tree, device), 0) << device;
+        }
+        const std::vector<sim::TranscriptEntry> requests = tree.VendorTranscript();
+        ASSERT_FALSE(requests.empty());
+        EXPECT_EQ(requests.back().request, 6) << "the last request is PowerOff";
+    }
 }
 
 TEST_F(CliTest, AFailedBurnExitsWithOneAfterItsRows) {
@@ -800,11 +855,63 @@ TEST_F(CliTest, TwoProgrammersServeTwoProcessesAtOnce) {
     EXPECT_EQ(Texts(burnMissing.err),
               (std::vector<std::string>{"[x] No Valid Programmer Detected On System"}));
 
-    // A programmer this user may not open is listed with the reason.
+    // A programmer this user may not open is listed with the reason, as an error.
     fs::remove_all(m_tree);
     const RunResult denied = Cli({"--access-denied"}, {"list"});
-    EXPECT_EQ(denied.status, 0);
-    EXPECT_EQ(denied.out, std::string("001/001  ") + MSG_ACCESS_DENIED + "\n");
+    EXPECT_EQ(denied.status, 3);
+    EXPECT_EQ(denied.out, "");
+    EXPECT_EQ(denied.err, std::string("001/001  ") + MSG_ACCESS_DENIED + "\n");
+}
+
+// list: a line per programmer found, a busy one said to be in use (it is not asked for its string),
+// one this user may not open on standard error; the status is 0 only when one can be used now.
+TEST_F(CliTest, ListSaysWhyAProgrammerCannotBeUsed) {
+    const std::string free = "Veltro-8051";
+    const std::string busy = MSG_PROGRAMMER_BUSY;
+    const struct Case {
+        const char* what;
+        std::vector<std::string> simOptions;
+        std::vector<std::string> held; // device files another program holds
+        int status;
+        std::string out;
+        std::string err;
+    } cases[] = {
+        {"one of two in use",
+         {"--programmers", "2"},
+         {"001/001"},
+         0,
+         "001/001  " + busy + "\n002/001  " + free + "\n",
+         ""},
+        {"every one in use",
+         {"--programmers", "2"},
+         {"001/001", "002/001"},
+         3,
+         "001/001  " + busy + "\n002/001  " + busy + "\n",
+         ""},
+        {"its string unreadable",
+         {"--string-unreadable"},
+         {},
+         3,
+         "001/001  (product string unreadable)\n",
+         ""},
+        {"none attached", {"--programmers", "0"}, {}, 3, "", std::string(MSG_NO_PROGRAMMER) + "\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(m_tree);
+        ASSERT_EQ(Cli(c.simOptions, {"--version"}).status, 0); // makes the tree
+        std::vector<int> holds;
+        for (const std::string& device : c.held) {
+            holds.push_back(open((m_tree + "/" + device).c_str(), O_RDONLY | O_CLOEXEC));
+            EXPECT_EQ(flock(holds.back(), LOCK_EX), 0) << device;
+        }
+        const RunResult run = Cli({}, {"list"});
+        for (int fd : holds)
+            close(fd);
+        EXPECT_EQ(run.status, c.status);
+        EXPECT_EQ(run.out, c.out);
+        EXPECT_EQ(run.err, c.err);
+    }
 }
 
 // The flash bytes of every device of the tree.
@@ -911,8 +1018,136 @@ TEST_F(CliTest, ABenchNamesWhatFailed) {
     EXPECT_EQ(named, 2) << full.out;
 }
 
-// A person holding the serial file's lock (to set the next number) keeps the burn waiting before the
-// erase; Ctrl+C then ends the wait, takes no number and leaves the chip as it was.
+// Vendor requests of one kind in a device's transcript (5 PowerOn, 6 PowerOff, 10 erase).
+long Requests(const sim::CSimBus& tree, int request) {
+    long count = 0;
+    for (const sim::TranscriptEntry& e : tree.VendorTranscript())
+        count += e.request == request;
+    return count;
+}
+
+// burn --all --more burns the file the bench started with: a file replaced between rounds is refused
+// in every socket, with the reason, and no chip is erased for it.
+TEST_F(CliTest, ABenchRefusesAFileReplacedBetweenRounds) {
+    WriteFile(Path("firmware.bin"), std::string(16, '\x42'));
+    const Watcher replace = [this](pid_t, const std::string& out, const std::string&) {
+        // Both sockets of the first round have loaded their image by their erase.
+        size_t erased = 0;
+        for (size_t at = 0; (at = out.find("Chip Erased", at)) != std::string::npos; ++at)
+            ++erased;
+        if (erased < 2)
+            return false;
+        WriteFile(Path("firmware.bin"), std::string(16, '\x24'));
+        return true;
+    };
+    const RunResult run = Cli({"--programmers", "2", "--chip", "AT89S52"},
+                              {"burn", Path("firmware.bin"), "--all", "--more"}, "y\nn\n", replace);
+    EXPECT_EQ(run.status, 1) << run.out << run.err;
+    long refused = 0;
+    for (const std::string& line : Lines(run.out))
+        refused +=
+            std::regex_match(line, std::regex(R"(00[12]/001  -           failed     -      .*firmware\.bin )"
+                                              R"(changed since the bench started .*)"));
+    EXPECT_EQ(refused, 2) << run.out;
+    EXPECT_TRUE(std::regex_match(Lines(run.out).back(), std::regex("Chips verified : 2 of 4, .*")));
+    const sim::CSimBus tree(m_tree);
+    for (int device : {0, 1}) {
+        EXPECT_EQ(Erases(tree, device), 1) << device << ": the second round erased nothing";
+        EXPECT_EQ(tree.State(device).flash[0], 0x42) << device;
+    }
+}
+
+// The simulated operator changes a tree that programs use: a chip in and out of a socket (any
+// catalogue chip, a locked one, an unknown signature), a programmer unplugged and plugged in again.
+TEST_F(CliTest, TheSimulatedOperatorChangesSocketsAndProgrammers) {
+    ASSERT_EQ(Cli({"--programmers", "2", "--chip", "AT89S52"}, {"list"}).status, 0);
+    auto socket = [this](const std::vector<std::string>& args) {
+        std::vector<std::string> argv = {kSim, "socket", "--tree", m_tree};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return RunProgram(argv, m_config);
+    };
+    const struct {
+        std::vector<std::string> operation;
+        int status; // of the operation
+        std::vector<std::string> cli;
+        int cliStatus;
+        const char* cliSays; // in the command's output
+    } steps[] = {
+        {{"--programmer", "2", "remove"}, 0, {"--programmer", "002/001", "info"}, 4, "No Chip Inserted"},
+        {{"--programmer", "2", "remove"}, 1, {}, 0, ""},
+        {{"--programmer", "002/001", "insert", "at89s8253", "--lock", "3"},
+         0,
+         {"--programmer", "002/001", "info"},
+         0,
+         "Lock Mode 3"},
+        {{"--programmer", "2", "insert", "AT89S52"}, 1, {}, 0, ""},
+        {{"--programmer", "1", "remove"}, 0, {}, 0, ""},
+        {{"--programmer", "1", "insert", "AT89S52", "--signature", "123456"},
+         0,
+         {"--programmer", "001/001", "info"},
+         4,
+         "0x12 0x34 0x56"},
+        {{"--programmer", "1", "unplug"}, 0, {"list"}, 0, "002/001"},
+        {{"--programmer", "1", "unplug"}, 1, {"--programmer", "001/001", "info"}, 3, "No Valid Programmer"},
+        {{"--programmer", "1", "plug"}, 0, {"list"}, 0, "001/001"},
+        {{"--programmer", "3", "remove"}, 1, {}, 0, ""},
+        {{"--programmer", "1", "insert", "AT89C99"}, 2, {}, 0, ""},
+        {{"--programmer", "1", "remove", "AT89S52"}, 2, {}, 0, ""},
+        {{"--programmer", "1", "shake"}, 2, {}, 0, ""},
+    };
+    for (const auto& step : steps) {
+        std::string what;
+        for (const std::string& arg : step.operation)
+            what += arg + " ";
+        const RunResult done = socket(step.operation);
+        EXPECT_EQ(done.status, step.status) << what << done.err;
+        if (step.status != 0) {
+            EXPECT_FALSE(done.err.empty()) << what;
+        }
+        if (step.cli.empty())
+            continue;
+        const RunResult seen = Cli({}, step.cli);
+        EXPECT_EQ(seen.status, step.cliStatus) << what << seen.out << seen.err;
+        EXPECT_NE((seen.out + seen.err).find(step.cliSays), std::string::npos)
+            << what << seen.out << seen.err;
+    }
+    // An inserted chip comes erased, and a burn in it reads back.
+    WriteFile(Path("firmware.bin"), std::string(16, '\x42'));
+    ASSERT_EQ(socket({"--programmer", "1", "remove"}).status, 0);
+    ASSERT_EQ(socket({"--programmer", "1", "insert", "AT89S51"}).status, 0);
+    EXPECT_EQ(Cli({}, {"--programmer", "001/001", "blank"}).status, 0);
+    EXPECT_EQ(Cli({}, {"--programmer", "001/001", "burn", Path("firmware.bin")}).status, 0);
+    EXPECT_EQ(Flashes(m_tree)[0].size(), 4096u);
+}
+
+// A programmer unplugged after the bench found it: its worker ends before it finds the programmer,
+// and its log line still names the socket the bench gave it; the other socket is verified.
+TEST_F(CliTest, ABenchLogsTheSocketOfAWorkerThatFoundNoProgrammer) {
+    WriteFile(Path("firmware.bin"), std::string(16, '\x42'));
+    const Watcher unplug = [this](pid_t, const std::string& out, const std::string&) {
+        // Before its programmer is opened: "Initializing..." is followed by a 500 ms wait.
+        if (out.find("002/001  [i] Initializing...") == std::string::npos)
+            return false;
+        EXPECT_EQ(
+            RunProgram({kSim, "socket", "--tree", m_tree, "--programmer", "2", "unplug"}, m_config).status,
+            0);
+        return true;
+    };
+    const RunResult run =
+        Cli({"--programmers", "2", "--chip", "AT89S52"},
+            {"burn", Path("firmware.bin"), "--all", "--log", Path("log.jsonl")}, "", unplug);
+    EXPECT_EQ(run.status, 3) << "the one failure's own status: " << run.out << run.err;
+    EXPECT_TRUE(
+        Has(Lines(run.out), "002/001  -           failed     -      No Valid Programmer Detected On System"))
+        << run.out;
+    EXPECT_TRUE(std::regex_search(run.out, std::regex(R"(001/001  AT89S52     verified )"))) << run.out;
+    const std::string log = ReadFile(Path("log.jsonl"));
+    EXPECT_NE(log.find(R"("programmer":"002/001")"), std::string::npos) << log;
+    EXPECT_EQ(log.find(R"("programmer":null)"), std::string::npos) << log;
+}
+
+// A person holding the serial file's lock (to set the next number) keeps the burn waiting, told, before
+// the target is powered; Ctrl+C then ends the wait, takes no number and leaves the chip as it was.
 TEST_F(CliTest, CtrlCWhileTheSerialFileIsLockedTakesNoNumber) {
     ASSERT_EQ(Cli({"--chip", "AT89S52"}, {"list"}).status, 0);
     const std::string old = FirmwareImage(8192);
@@ -922,10 +1157,10 @@ TEST_F(CliTest, CtrlCWhileTheSerialFileIsLockedTakesNoNumber) {
     const int lock = open((Path("serial.txt") + ".lock").c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
     ASSERT_GE(lock, 0);
     ASSERT_EQ(flock(lock, LOCK_EX), 0);
-    const Watcher ctrlC = [](pid_t group, const std::string& out, const std::string&) {
-        if (out.find("CRC-32") == std::string::npos)
+    const Watcher ctrlC = [](pid_t group, const std::string&, const std::string& err) {
+        if (err.find("Waiting For the serial file's lock") == std::string::npos)
             return false;
-        usleep(300 * 1000); // waiting for the lock by now
+        usleep(300 * 1000);
         kill(-group, SIGINT);
         return true;
     };
@@ -933,38 +1168,153 @@ TEST_F(CliTest, CtrlCWhileTheSerialFileIsLockedTakesNoNumber) {
         Cli({}, {"burn", Path("firmware.bin"), "--serial", "0x1FF0", "--serial-file", Path("serial.txt")}, "",
             ctrlC);
     close(lock);
-    EXPECT_EQ(burn.status, 1);
+    EXPECT_EQ(burn.status, 130);
     EXPECT_NE(burn.err.find("Aborted By User"), std::string::npos) << burn.err;
     EXPECT_EQ(burn.err.find("Cannot End Burner Thread"), std::string::npos) << burn.err;
     EXPECT_EQ(ReadFile(Path("serial.txt")), "next=7\n") << "no number taken";
+    EXPECT_NE(burn.err.find("Waiting For the serial file's lock " + Path("serial.txt") +
+                            ".lock, held by another process ..."),
+              std::string::npos)
+        << burn.err;
     sim::CSimBus tree(m_tree);
     EXPECT_EQ(Erases(tree), 0);
+    EXPECT_EQ(Requests(tree, 5), 0) << "the target was powered while the burn waited";
     const std::vector<uint8_t> flash = tree.State(0).flash;
     EXPECT_EQ(std::string(flash.begin(), flash.end()), old);
 }
 
-// A number field outside the chip's flash, or over the file's data, is refused before anything is
-// written and takes no number.
+// What others may put where the serial file's lock or the log goes: a FIFO at the lock is refused at
+// once with the target never powered; a FIFO log with no reader, or a log another process holds
+// locked until Ctrl+C, fails the line with its reason after a verified chip, and the status says so.
+TEST_F(CliTest, FifosAndLocksOfOthersNeitherHangTheBurnNorLoseTheRecordSilently) {
+    WriteFile(Path("firmware.bin"), std::string(16, '\x42'));
+    ASSERT_EQ(mkfifo((Path("serial.txt") + ".lock").c_str(), 0666), 0);
+    const RunResult fifoLock = Cli({"--chip", "AT89S52"}, {"burn", Path("firmware.bin"), "--serial", "0x1FF0",
+                                                           "--serial-file", Path("serial.txt")});
+    EXPECT_EQ(fifoLock.status, 1);
+    EXPECT_NE(
+        fifoLock.err.find("Serial Number : the lock " + Path("serial.txt") + ".lock is not a regular file"),
+        std::string::npos)
+        << fifoLock.err;
+    EXPECT_EQ(Requests(sim::CSimBus(m_tree), 5), 0) << "powered for nothing";
+    EXPECT_EQ(Erases(sim::CSimBus(m_tree)), 0);
+
+    ASSERT_EQ(mkfifo(Path("fifo.log").c_str(), 0666), 0);
+    const RunResult fifoLog = Cli({}, {"burn", Path("firmware.bin"), "--log", Path("fifo.log")});
+    EXPECT_EQ(fifoLog.status, 1);
+    EXPECT_NE(fifoLog.err.find("Production Log Not Written : cannot open the log " + Path("fifo.log") +
+                               ": no process reads it"),
+              std::string::npos)
+        << fifoLog.err;
+    EXPECT_NE(fifoLog.out.find("Data Verification Success"), std::string::npos) << fifoLog.out;
+
+    WriteFile(Path("held.log"), "");
+    const int held = open(Path("held.log").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(flock(held, LOCK_EX), 0);
+    const Watcher ctrlC = [](pid_t group, const std::string& out, const std::string&) {
+        if (out.find("Thankyou") == std::string::npos)
+            return false;
+        usleep(300 * 1000); // at the log's lock by now
+        kill(-group, SIGINT);
+        return true;
+    };
+    const auto start = std::chrono::steady_clock::now();
+    const RunResult locked = Cli({}, {"burn", Path("firmware.bin"), "--log", Path("held.log")}, "", ctrlC);
+    close(held);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8))
+        << "the wait gave way to Ctrl+C";
+    EXPECT_EQ(locked.status, 128 + SIGINT); // after the safe ending, by the signal
+    EXPECT_NE(locked.err.find("Production Log Not Written : the log " + Path("held.log") +
+                              " is locked by another process; aborted while waiting"),
+              std::string::npos)
+        << locked.err;
+    EXPECT_EQ(locked.err.find("Cannot End Burner Thread"), std::string::npos) << locked.err;
+    EXPECT_EQ(ReadFile(Path("held.log")), "");
+}
+
+// A log that is the firmware or the serial file would be written over them: refused as bad usage before
+// anything is touched, the files as they were.
+TEST_F(CliTest, ALogThatIsTheFirmwareOrTheSerialFileIsRefused) {
+    WriteFile(Path("firmware.hex"), kFirmwareHex);
+    WriteFile(Path("serial.txt"), "next=5\n");
+    fs::create_symlink("firmware.hex", Path("link.hex"));
+    const struct {
+        const char* what;
+        std::string log;
+        std::string names;
+    } cases[] = {
+        {"the firmware", Path("firmware.hex"), Path("firmware.hex")},
+        {"the firmware by another name", Path("link.hex"), Path("firmware.hex")},
+        {"the serial file", Path("serial.txt"), Path("serial.txt")},
+    };
+    for (const auto& c : cases) {
+        const RunResult run =
+            Cli({"--chip", "AT89S52"}, {"burn", Path("firmware.hex"), "--serial", "0x1FF0", "--serial-file",
+                                        Path("serial.txt"), "--log", c.log});
+        EXPECT_EQ(run.status, 2) << c.what << ": " << run.err;
+        EXPECT_NE(run.err.find("is the file " + c.names), std::string::npos) << c.what << ": " << run.err;
+        EXPECT_TRUE(sim::CSimBus(m_tree).VendorTranscript().empty()) << c.what;
+    }
+    EXPECT_EQ(ReadFile(Path("firmware.hex")), kFirmwareHex);
+    EXPECT_EQ(ReadFile(Path("serial.txt")), "next=5\n");
+}
+
+// A PowerOff that fails after a verified chip: the log line says failed, with the reason, as the exit
+// status does.
+TEST_F(CliTest, AFailedPowerOffIsWhatTheLogSays) {
+    WriteFile(Path("firmware.bin"), std::string(16, '\x42'));
+    ASSERT_EQ(Cli({"--chip", "AT89S52"}, {"burn", Path("firmware.bin")}).status, 0);
+    const std::vector<sim::TranscriptEntry> transcript = sim::CSimBus(m_tree).VendorTranscript();
+    long last = 0; // the number of the last PowerOff among the vendor requests
+    for (size_t i = 0; i < transcript.size(); ++i)
+        if (transcript[i].request == 6)
+            last = static_cast<long>(i) + 1;
+    ASSERT_GT(last, 0);
+    fs::remove_all(m_tree);
+    const RunResult run = Cli({"--chip", "AT89S52", "--fail-at", std::to_string(last)},
+                              {"burn", Path("firmware.bin"), "--log", Path("log.jsonl")});
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_NE(run.err.find("Power Off Failed"), std::string::npos) << run.err;
+    const std::string log = ReadFile(Path("log.jsonl"));
+    EXPECT_NE(
+        log.find("\"outcome\":\"failed\",\"failure\":\"Power Off Failed : the Target May Still be Powered\""),
+        std::string::npos)
+        << log;
+}
+
+// A number field outside the chip's flash, or over the file's data, is refused as bad usage before the
+// programmer is touched, also without --chip (the largest chip's flash then), and takes no number;
+// the hint for --force comes only where --force helps.
 TEST_F(CliTest, ASerialFieldThatCannotBeWrittenIsRefusedFirst) {
     WriteFile(Path("firmware.bin"), std::string(32, '\x01'));
     const struct {
         const char* what;
         std::vector<std::string> args;
+        bool forceHelps;
     } cases[] = {
-        {"past the flash", {"--chip", "AT89S52", "burn", Path("firmware.bin"), "--serial", "0x1FFF,1,1,le2"}},
-        {"over the file's data", {"--chip", "AT89S52", "burn", Path("firmware.bin"), "--serial", "0x10"}},
+        {"past the flash",
+         {"--chip", "AT89S52", "burn", Path("firmware.bin"), "--serial", "0x1FFF,1,1,le2"},
+         false},
+        {"past every chip's flash", {"burn", Path("firmware.bin"), "--serial", "0x7FFF,1,1,le2"}, false},
+        {"over the file's data",
+         {"--chip", "AT89S52", "burn", Path("firmware.bin"), "--serial", "0x10"},
+         true},
         {"over the file's data, the chip named by the socket",
-         {"burn", Path("firmware.bin"), "--serial", "0x10"}},
+         {"burn", Path("firmware.bin"), "--serial", "0x10"},
+         true},
     };
     for (const auto& c : cases) {
         fs::remove_all(m_tree);
         std::vector<std::string> args = c.args;
         args.insert(args.end(), {"--serial-file", Path("serial.txt")});
         const RunResult run = Cli({"--chip", "AT89S52"}, args);
-        EXPECT_EQ(run.status, 1) << c.what << ": " << run.err;
+        EXPECT_EQ(run.status, 2) << c.what << ": " << run.err;
         EXPECT_NE(run.err.find("Serial Number : "), std::string::npos) << c.what << ": " << run.err;
+        EXPECT_EQ(run.err.find("Give --force") != std::string::npos, c.forceHelps)
+            << c.what << ": " << run.err;
         EXPECT_FALSE(fs::exists(Path("serial.txt"))) << c.what << ": no number was taken";
-        EXPECT_EQ(Erases(sim::CSimBus(m_tree)), 0) << c.what;
+        EXPECT_TRUE(sim::CSimBus(m_tree).VendorTranscript().empty())
+            << c.what << ": the programmer was touched";
     }
     // --force writes it over the data.
     fs::remove_all(m_tree);
@@ -1283,6 +1633,12 @@ TEST_F(CliTest, StandardInputAndOutputServeAsFiles) {
          1,
          "",
          "standard input:1: the file ends without an end-of-file record (:00000001FF)\n"},
+        // An empty pipe (the tool before it failed) is no image of 0xFF bytes.
+        {{"convert", "-", Path("out.bin"), "--format", "bin"},
+         "",
+         1,
+         "",
+         "standard input: empty, no firmware was read\nCannot Load BIN File\n"},
     };
     for (const Case& c : cases) {
         std::vector<std::string> args = {"--chip", "AT89S52"};
@@ -1302,6 +1658,9 @@ TEST_F(CliTest, StandardInputAndOutputServeAsFiles) {
     EXPECT_EQ(refused.status, 1);
     EXPECT_EQ(refused.err, "standard input:2: checksum E2 does not match the record (its bytes need DB)\n");
     EXPECT_TRUE(sim::CSimBus(m_tree).VendorTranscript().empty());
+    const RunResult empty = Cli({"--chip", "AT89S52"}, {"burn", "-", "--format", "bin"}, "");
+    EXPECT_EQ(empty.status, 1);
+    EXPECT_TRUE(sim::CSimBus(m_tree).VendorTranscript().empty()) << "an empty input erased the chip";
 
     const RunResult burn = Cli({}, {"burn", "-", "--format", "hex"}, kFirmwareHex);
     EXPECT_EQ(burn.status, 0) << burn.err;
@@ -1322,9 +1681,12 @@ TEST_F(CliTest, DumpShowsTheHexViewOfTheChipTheDesktopApplicationStored) {
     // The desktop application's choice, in its settings file: AT89S4051, 4096 bytes, 256 rows.
     ASSERT_TRUE(CIniSettingsStore(m_config + "/Mardane/Veltro 51.conf").WriteInt("State", "SelectedChip", 1));
 
+    // The chip taken is named beside the rows, so that a CRC-32 of another chip's size is no surprise.
+    const std::string named =
+        "Chip : AT89S4051, the desktop application's selected chip (--chip names another)\n";
     const RunResult dump = Offline({"dump", Path("short.bin")});
     EXPECT_EQ(dump.status, 0);
-    EXPECT_EQ(dump.err, "");
+    EXPECT_EQ(dump.err, named);
     const std::vector<std::string> rows = Lines(dump.out);
     ASSERT_EQ(rows.size(), 256u) << "the load message is no row";
     EXPECT_EQ(rows[0], "0000 - 02 00 30 75 81 08 D2 AF D2 A8 C2 B5 80 FE 22 FF");
@@ -1340,6 +1702,16 @@ TEST_F(CliTest, DumpShowsTheHexViewOfTheChipTheDesktopApplicationStored) {
     const RunResult sum = Offline({"--chip", "AT89S52", "dump", "--sum", Path("firmware.hex")});
     EXPECT_EQ(sum.status, 0);
     EXPECT_EQ(sum.out, ChecksumRow(FirmwareImage(8192)).substr(4) + "\n");
+    EXPECT_EQ(sum.err, "") << "--chip named it";
+    const RunResult storedSum = Offline({"dump", "--sum", Path("short.bin")});
+    EXPECT_EQ(storedSum.out,
+              ChecksumRow(FirmwareImage(8192).substr(0, 20) + std::string(4096 - 20, '\xFF')).substr(4) +
+                  "\n");
+    EXPECT_EQ(storedSum.err, named);
+    const RunResult converted = Offline({"convert", Path("short.bin"), Path("out.bin")});
+    EXPECT_EQ(converted.status, 0);
+    EXPECT_EQ(converted.err, named);
+    EXPECT_EQ(ReadFile(Path("out.bin")).size(), 4096u);
 }
 
 TEST_F(CliTest, BadUsageExitsWithTwoAndAOneLineHintAndDoesNothing) {
@@ -1436,6 +1808,78 @@ TEST_F(CliTest, AFileSizeLimitFailsTheSaveWithItsMessageAndNoSuccess) {
         EXPECT_EQ(run.out.find(MSG_READ_SUCCESS), std::string::npos) << run.out;
         EXPECT_EQ(ReadFile(args.back()), "earlier contents");
         EXPECT_EQ(Temporaries(m_folder), std::vector<std::string>{});
+    }
+}
+
+// As root, where every access check passes: a target that no one may write, and a link that another
+// user planted in a sticky folder anyone may write (as /tmp) or that points at nothing, are refused
+// with the system's reason, and nothing is written anywhere.
+TEST_F(CliTest, AsRootReadAndConvertRefuseReadOnlyTargetsAndPlantedLinks) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "only root can give a link away and passes every access check";
+    constexpr uid_t NOBODY = 65534;
+    WriteFile(Path("firmware.bin"), std::string(16, '\x5A'));
+    ASSERT_EQ(Cli({"--chip", "AT89S2051"}, {"list"}).status, 0); // makes the tree
+    const std::string earlier = "earlier contents";
+    const struct Case {
+        const char* what;
+        std::function<std::string()> setup; // makes the target, returns it
+        const char* reason;
+        bool alsoRead; // through read as well (a chip read takes seconds; the save is the same)
+    } cases[] = {
+        {"a read-only file",
+         [&] {
+             WriteFile(Path("out.hex"), earlier);
+             chmod(Path("out.hex").c_str(), 0444);
+             return Path("out.hex");
+         },
+         "Permission denied", true},
+        {"a file in a read-only folder",
+         [&] {
+             fs::create_directory(Path("locked"));
+             WriteFile(Path("locked/out.hex"), earlier);
+             chmod(Path("locked").c_str(), 0555);
+             return Path("locked/out.hex");
+         },
+         "Permission denied", false},
+        {"another user's link in a sticky folder anyone may write",
+         [&] {
+             fs::create_directory(Path("shared"));
+             chmod(Path("shared").c_str(), 01777);
+             fs::create_symlink(Path("victim.hex"), Path("shared/out.hex"));
+             EXPECT_EQ(lchown(Path("shared/out.hex").c_str(), NOBODY, NOBODY), 0);
+             return Path("shared/out.hex");
+         },
+         "Permission denied", true},
+        {"a link to nothing",
+         [&] {
+             fs::create_symlink(Path("nothing.hex"), Path("dangling.hex"));
+             return Path("dangling.hex");
+         },
+         "No such file or directory", false},
+    };
+    for (const Case& c : cases) {
+        for (const bool read : {true, false}) {
+            if (read && !c.alsoRead)
+                continue;
+            SCOPED_TRACE(std::string(c.what) + (read ? ", read" : ", convert"));
+            WriteFile(Path("victim.hex"), earlier);
+            const std::string target = c.setup();
+            const RunResult run =
+                read ? Cli({}, {"--chip", "AT89S2051", "read", target})
+                     : Offline({"--chip", "AT89S2051", "convert", Path("firmware.bin"), target});
+            EXPECT_EQ(run.status, 1);
+            EXPECT_EQ(run.err, "Cannot Write to file\n" + target + ": " + c.reason + "\n");
+            EXPECT_EQ(run.out.find(MSG_READ_SUCCESS), std::string::npos) << run.out;
+            EXPECT_EQ(ReadFile(Path("victim.hex")), earlier);
+            EXPECT_FALSE(fs::exists(Path("nothing.hex")));
+            for (const char* kept : {"out.hex", "locked/out.hex"})
+                EXPECT_TRUE(!fs::exists(Path(kept)) || ReadFile(Path(kept)) == earlier) << kept;
+            chmod(Path("locked").c_str(), 0755);
+            for (const char* name : {"out.hex", "locked", "shared", "dangling.hex"})
+                fs::remove_all(Path(name));
+            EXPECT_EQ(Temporaries(m_folder), std::vector<std::string>{});
+        }
     }
 }
 
