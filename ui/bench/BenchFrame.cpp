@@ -108,6 +108,7 @@ bool FileSha256(const std::string& path, std::string& sha, std::string& error) {
     return true;
 }
 
+// veltro51-cli's bench worker: beside the program when installed, else in the build tree's cli/.
 std::string WorkerProgram() {
     if (const char* given = std::getenv("VELTRO_BENCH_WORKER"); given != nullptr && *given != '\0')
         return given;
@@ -116,11 +117,11 @@ std::string WorkerProgram() {
     if (n > 0) {
         std::string dir(self, static_cast<size_t>(n));
         dir = dir.substr(0, dir.rfind('/'));
-        const std::string beside = dir + "/veltro51-cli";
-        if (::access(beside.c_str(), X_OK) == 0)
-            return beside;
+        for (const std::string& candidate : {dir + "/veltro51-cli", dir + "/../../cli/veltro51-cli"})
+            if (::access(candidate.c_str(), X_OK) == 0)
+                return candidate;
     }
-    return VELTRO_BENCH_BUILD_CLI;
+    return "/usr/bin/veltro51-cli";
 }
 
 std::string Elapsed(double seconds) {
