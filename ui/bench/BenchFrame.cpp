@@ -173,7 +173,7 @@ public:
         m_state = state;
         m_band->SetBackgroundColour(StateColour(state));
         m_word->SetForegroundColour(*wxWHITE);
-        m_word->SetLabel(StateWord(state));
+        m_word->SetLabel(wxString::FromUTF8(StateWord(state)));
         m_step->SetLabel(wxString::FromUTF8(step));
         m_step->SetToolTip(wxString::FromUTF8(step));
         m_reason = state == TileState::Failed ? step : "";
@@ -322,6 +322,8 @@ private:
             m_last = -1;
             m_run.Post([l = m_location](CBenchFrame& f) { f.OnCycleStarted(l); });
         }
+        // The chip is named as soon as it is known, not only at the cycle's end.
+        void Identified(const CycleReport& report) override { CycleEnded(report); }
         void CycleEnded(const CycleReport& report) override {
             m_run.Post([l = m_location, report](CBenchFrame& f) { f.OnCycleEnded(l, report); });
         }
