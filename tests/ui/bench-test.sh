@@ -88,7 +88,7 @@ echo start >&3
 wait_for '^round 1$' 2 && echo close >&3
 wait_for '^message Sockets are running'
 ended || fail "closing while sockets ran ended with $rc: $(cat "$tmp/err")"
-tail -n 2 "$tmp/out" | grep -q '^ended$' || fail "the bench closed before its sockets ended"
+sed -n '/^closing$/,$p' "$tmp/out" | grep -q '^ended$' || fail "the bench closed before its sockets ended"
 
 # A firmware that is not the job's, and one that cannot be read: refused with a message box, and
 # Start burns nothing.

@@ -1,10 +1,12 @@
 #include "ui/bench/BenchFrame.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <iostream>
 #include <mutex>
 #include <thread>
@@ -16,6 +18,7 @@
 #include <wx/app.h>
 #include <wx/button.h>
 #include <wx/gauge.h>
+#include <wx/gdicmn.h>
 #include <wx/listctrl.h>
 #include <wx/menu.h>
 #include <wx/panel.h>
@@ -421,6 +424,13 @@ CBenchFrame::CBenchFrame(const BenchOptions& options)
             }
         }
         m_run.reset();
+        if (m_options.reportStates) {
+            // The window's own peak memory, for the bench's figures.
+            std::ifstream status("/proc/self/status");
+            for (std::string line; std::getline(status, line);)
+                if (line.rfind("VmHWM:", 0) == 0)
+                    Report("peak-memory " + line.substr(line.find_first_not_of(" \t", 6)));
+        }
         Destroy();
     });
 
@@ -432,11 +442,34 @@ CBenchFrame::CBenchFrame(const BenchOptions& options)
         ReadCommands();
     }
 
-    SetClientSize(FromDIP(wxSize(1000, 720)));
+    // As large as the bench wants, but never beyond the screen (a 2x scale halves it).
+    const wxRect screen = wxGetClientDisplayRect();
+    SetSize(wxSize(std::min(FromDIP(1000), screen.width), std::min(FromDIP(760), screen.height)));
     m_jobOk = CheckJob();
     UpdateTotals();
     UpdateButtons();
     m_clock.Start(200);
+    if (m_options.reportStates) {
+        // For the bench's figures: the longest stretch the window's thread could not handle an
+        // event while sockets ran (a 10 ms timer that came late), and when the window was first idle.
+        m_probe.Bind(wxEVT_TIMER, [this](wxTimerEvent&) {
+            const auto now = std::chrono::steady_clock::now();
+            if (m_run && !m_run->Ended())
+                m_longestStallMs =
+                    std::max(m_longestStallMs,
+                             std::chrono::duration<double, std::milli>(now - m_lastProbe).count() - 10);
+            m_lastProbe = now;
+        });
+        m_lastProbe = std::chrono::steady_clock::now();
+        m_probe.Start(10);
+        Bind(wxEVT_IDLE, [this](wxIdleEvent& event) {
+            event.Skip();
+            if (!m_shownReported && IsShownOnScreen()) {
+                m_shownReported = true;
+                Report("shown");
+            }
+        });
+    }
     m_startButton->SetFocus();
     if (m_jobOk && m_options.start)
         CallAfter([this] { Start(); });
@@ -683,6 +716,8 @@ void CBenchFrame::OnEngineEnded(const BenchOutcome& outcome) {
         if (tile->State() == TileState::Burning)
             tile->SetState(TileState::Stopped, "Stopped");
     Report("ended");
+    if (m_options.reportStates)
+        Report(wxString::Format("longest-stall-ms %.1f", std::max(0.0, m_longestStallMs)).ToStdString());
     UpdateButtons();
     if (m_closeWhenEnded)
         CallAfter([this] { Close(true); });

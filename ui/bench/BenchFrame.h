@@ -3,6 +3,7 @@
 // a worker thread of the window's own (CBenchRun); every event it reports is posted to the
 // user-interface thread, and only there does a window change.
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -63,6 +64,10 @@ private:
     wxButton* m_startButton = nullptr;
     std::vector<CBenchTile*> m_tiles;
     wxTimer m_clock;
+    wxTimer m_probe;
+    std::chrono::steady_clock::time_point m_lastProbe;
+    double m_longestStallMs = 0;
+    bool m_shownReported = false;
 
     std::unique_ptr<CBenchRun> m_run;
     bool m_waitingForNext = false; // a round ended: the engine waits for Start (next) or Stop
