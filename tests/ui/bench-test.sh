@@ -90,6 +90,20 @@ wait_for '^message Sockets are running'
 ended || fail "closing while sockets ran ended with $rc: $(cat "$tmp/err")"
 sed -n '/^closing$/,$p' "$tmp/out" | grep -q '^ended$' || fail "the bench closed before its sockets ended"
 
+# The keyboard alone: Space starts a round and, after it, the next; Ctrl+Q closes the bench.
+if command -v xdotool >/dev/null; then
+    start_bench "$tmp/fw.bin"
+    wait_for '^shown$'
+    key() { xdotool search --name '^Veltro 51 Bench$' windowactivate --sync >/dev/null 2>&1; xdotool key "$1"; }
+    key space
+    wait_for '^waiting$' && key space
+    wait_for '^round 2$' && wait_for '^waiting$' 2 && key ctrl+q
+    wait_for '^ended$'
+    ended || fail "Ctrl+Q ended with $rc"
+else
+    fail "xdotool is missing (tools/deps installs it)"
+fi
+
 # A firmware that is not the job's, and one that cannot be read: refused with a message box, and
 # Start burns nothing.
 for c in "wrong checksum|--sha256 $(printf '0%.0s' $(seq 64)) $tmp/fw.bin|is not the job's: its SHA-256 is" \
