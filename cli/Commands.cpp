@@ -1,5 +1,7 @@
 #include "cli/Commands.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -8,13 +10,21 @@
 #include <thread>
 
 #include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "Version.h"
 #include "chips/ChipCatalogue.h"
 #include "cli/Gang.h"
+#include "cli/JobCommands.h"
+#include "cli/Json.h"
 #include "image/Checksum.h"
 #include "image/FirmwareBuffer.h"
+#include "image/FileKind.h"
 #include "image/HexDump.h"
+#include "image/BinaryWriter.h"
+#include "image/IntelHex.h"
+#include "image/StrictHex.h"
 #include "link/Programmer.h"
 #include "ops/Burn.h"
 #include "ops/ChipOps.h"
@@ -25,6 +35,8 @@
 #include "ops/LogPort.h"
 #include "ops/ProductionLog.h"
 #include "ops/Serial.h"
+#include "ops/store/PgStore.h"
+#include "ops/store/Stores.h"
 #include "ops/LockBits.h"
 #include "ops/Speed.h"
 #include "ops/Texts.h"
@@ -254,35 +266,137 @@ private:
     std::vector<std::pair<std::string, MsgIcon>> m_messages;
 };
 
+// Whether two names are one file (both there); a file not there yet is no other's.
+bool SameFile(const std::string& a, const std::string& b) {
+    struct stat sa {};
+    struct stat sb {};
+    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
+
+// The firmware file of a command as the options ask it to be read: strictly unless --lenient, by
+// --format where its name tells nothing, and standard input (read once, before anything else) for "-".
+class CCommandImage : public CFileImageSource {
+public:
+    CCommandImage(const CliOptions& options, const std::string& path) : CFileImageSource(path) {
+        SetLenient(options.lenient);
+        PinSha256(options.sha256);
+        if (FileKindFromPath(path) == FileKind::None || path == STDIO_NAME)
+            SetKind(options.format);
+        if (path == STDIO_NAME)
+            SetContents(StandardInput(), "standard input");
+    }
+
+    // Standard input as it was read the first time: a burn reads it for a trial load and again for
+    // the chips, and there is only one.
+    static const std::string& StandardInput() { return Read().text; }
+    // Whether it could be read whole; false with the reason told through port.
+    static bool StandardInputRead(IOperationPort& port) {
+        const StdinText& read = Read();
+        if (read.result.ok)
+            return true;
+        port.Message(read.result.Describe("standard input"), MsgIcon::Error);
+        PrintReason("standard input", read.result.systemError, port);
+        return false;
+    }
+
+private:
+    struct StdinText {
+        std::string text;
+        HexReadResult result;
+    };
+    static const StdinText& Read() {
+        static const StdinText read = [] {
+            StdinText in;
+            in.result = ReadFirmwareText(STDIN_FILENO, in.text);
+            return in;
+        }();
+        return read;
+    }
+};
+
+// Saves image to OUT: standard output for "-", else as read and convert save, with --format where the
+// name tells nothing. "Cannot Write to file" on a failure.
+FileResult SaveOutput(const CliOptions& options, const std::string& path, const FirmwareBuffer& image,
+                      IOperationPort& messages, CConsole& console) {
+    const FileKind named = FileKindFromPath(path);
+    const FileKind kind = path == STDIO_NAME || named == FileKind::None ? options.format : named;
+    if (path != STDIO_NAME && kind != FileKind::Binary)
+        return SaveFirmwareFile(path, image, messages);
+    if (path != STDIO_NAME && named == FileKind::Binary)
+        return SaveImageAs(path, image, messages);
+    bool written = false;
+    if (path == STDIO_NAME) {
+        const std::string text =
+            kind == FileKind::Binary
+                ? std::string(reinterpret_cast<const char*>(image.m_image.data()),
+                              static_cast<size_t>(std::clamp(image.m_imageSize, 0, IMAGE_CAPACITY)))
+                : IntelHexText(image);
+        written = console.Data(text);
+    } else {
+        errno = 0;
+        written = WriteBinaryFile(path, image);
+    }
+    if (written)
+        return FileResult::Success();
+    const int reason = errno;
+    messages.Message(MSG_CANNOT_WRITE, MsgIcon::Error);
+    return FileResult::Failure(MSG_CANNOT_WRITE, reason);
+}
+
 // A file that cannot be loaded at all, or a serial number field that cannot be written into it, is
 // told before the programmer is touched: within --chip's size, or within the largest chip's when the
-// socket will tell the size (the field is checked again then).
-bool InputsFit(const CliOptions& options, const std::string& path, IOperationPort& port) {
-    // A log that cannot even be opened for appending would leave the first chip unrecorded.
+// socket will tell the size (the field is checked again then). EXIT_DONE when all fits.
+int InputsFit(const CliOptions& options, const std::string& path, IOperationPort& port) {
+    // A log that cannot even be opened for appending would leave the first chip unrecorded; one that
+    // is the firmware or the serial file (or its lock or mark) would be written over them.
     if (!options.log.empty()) {
         std::string error;
+        for (const std::string& other :
+             {path, options.serialFile, options.serialFile + ".lock", options.serialFile + ".high"}) {
+            if (!options.serialFile.empty() || other == path)
+                if (SameFile(options.log, other)) {
+                    port.Message("The log " + options.log + " is the file " + other +
+                                     "; give the log a file of its own.",
+                                 MsgIcon::Error);
+                    return EXIT_USAGE;
+                }
+        }
         if (!ProductionLogWritable(options.log, error)) {
             port.Message(FormatText(ROW_LOG_FAILED, error.c_str()), MsgIcon::Error);
-            return false;
+            return EXIT_FAILED;
         }
     }
-    CFileImageSource trial(path);
+    if (!options.serialFile.empty() && !IsConnectionString(options.serialFile) &&
+        SameFile(options.serialFile, path)) {
+        port.Message("The serial file " + options.serialFile +
+                         " is the firmware file; give it a file of its own.",
+                     MsgIcon::Error);
+        return EXIT_USAGE;
+    }
+    if (path == STDIO_NAME && !CCommandImage::StandardInputRead(port))
+        return EXIT_FAILED;
+    CCommandImage trial(options, path);
     CHeldMessages held;
     if (!trial.LoadForChip(options.chip, held)) {
         held.ShowTo(port);
         PrintReason(path, trial.SystemError(), port);
-        return false;
+        return EXIT_FAILED;
     }
-    if (options.serial.empty() || options.chip < 0)
-        return true;
+    if (options.serial.empty())
+        return EXIT_DONE;
+    // Without --chip the largest chip's flash: a field past it, or over the file's data, fits no chip.
     trial.SetSerial(options.serialSpec, options.serialFile, options.force);
     std::string error;
     if (trial.SerialFieldFits(error))
-        return true;
+        return EXIT_DONE;
     port.Message(FormatText(ROW_SERIAL_FAILED, error.c_str()), MsgIcon::Error);
-    if (!options.force)
+    // --force helps only over the file's data, never past the flash.
+    std::string inside;
+    if (!options.force &&
+        CheckSerialField(options.serialSpec, trial.Size(), trial.Image().m_image.data(), true, inside))
         port.Message("Give --force to write the number over the file's data.", MsgIcon::Error);
-    return false;
+    return EXIT_USAGE;
 }
 
 // A bench's worker reports the programmer the bench gave it, also for a cycle that ended before the
@@ -316,9 +430,17 @@ ChipExpectation ExpectationOf(const CliOptions& options) {
     return ChipExpectation{true, options.chip, options.force};
 }
 
+int ReadOrExit(ChipAction action, const ChipResult& result, const std::vector<uint8_t>& flash,
+               const CliOptions& options, CConsole& console, ChipJsonDetails& details);
+int ListRows(const std::vector<ProgrammerLocation>& found, CConsole& console);
+
 // ---- burn ----
 
-int RunBurn(const CliOptions& options, CConsole& console) {
+int RunBurn(const CliOptions& given, CConsole& console) {
+    CliOptions options = given;
+    bool refused = false;
+    if (ApplyBenchWorker(options, refused) && refused)
+        return EXIT_FAILED;
     CConsolePort consolePort(console, options.more, options.quiet);
     // The presenters, outermost first: the production log, the gang's event pipe, the console.
     CWireWriterPort eventPort(&consolePort, options.eventsFd);
@@ -327,20 +449,34 @@ int RunBurn(const CliOptions& options, CConsole& console) {
     std::unique_ptr<CWireKeepAlive> keepAlive;
     if (options.eventsFd >= 0)
         keepAlive = std::make_unique<CWireKeepAlive>([&eventPort] { eventPort.KeepAlive(); });
-    if (!InputsFit(options, options.files[0], shown))
-        return EXIT_FAILED;
+    if (const int fit = InputsFit(options, options.files[0], shown); fit != EXIT_DONE)
+        return fit;
     if (options.all)
         return RunGang(options, console);
 
     std::atomic<int32_t> abort{0};
-    CFileImageSource source(options.files[0]);
-    if (!options.serial.empty())
-        source.SetSerial(options.serialSpec, options.serialFile, options.force, &abort);
-    CProductionLogPort logPort(shown,
-                               ProductionContext{options.log, VELTRO_VERSION,
-                                                 options.chip >= 0 ? ChipName(options.chip) : "", &source});
-    IOperationPort& logged = options.log.empty() ? shown : static_cast<IOperationPort&>(logPort);
-    CBenchLocationPort port(logged, options.benchWorker ? options.programmer : "");
+    CCommandImage source(options, options.files[0]);
+    std::unique_ptr<ISerialStore> store;
+    if (!options.serial.empty()) {
+        store = MakeSerialStore(options.serialFile, options.serialReset);
+        source.SetSerialStore(options.serialSpec, *store, options.force, &abort);
+    }
+    std::unique_ptr<IRecordSink> record;
+    ProductionContext context{options.log, VELTRO_VERSION, options.chip >= 0 ? ChipName(options.chip) : "",
+                              &source};
+    if (!options.logDb.empty()) {
+        record = MakeRecordSink(options.logDb);
+        context.sinks.push_back(record.get());
+    }
+    context.abort = &abort;
+    if (store)
+        context.series = store->Series();
+    CJsonCyclePort jsonPort(shown, console, context);
+    IOperationPort& reported = options.json ? static_cast<IOperationPort&>(jsonPort) : shown;
+    CProductionLogPort logPort(reported, context);
+    const bool logged = !options.log.empty() || !options.logDb.empty();
+    IOperationPort& loggedPort = logged ? static_cast<IOperationPort&>(logPort) : reported;
+    CBenchLocationPort port(loggedPort, options.benchWorker ? options.programmer : "");
 
     CRealSleeper sleeper;
     std::atomic<int32_t> running{1};
@@ -409,16 +545,36 @@ int RunChipCommand(ChipAction action, const CliOptions& options, CConsole& conso
     job.action = action;
     job.buffer = flash.data();
     job.lockMode = options.writeMode;
-    std::unique_ptr<CFileImageSource> source;
+    std::unique_ptr<CCommandImage> source;
     if (action == ChipAction::Verify) {
-        if (!InputsFit(options, options.files[0], port))
-            return EXIT_FAILED;
-        source = std::make_unique<CFileImageSource>(options.files[0]);
+        if (const int fit = InputsFit(options, options.files[0], port); fit != EXIT_DONE) {
+            if (options.json) {
+                ChipResult refused;
+                refused.identity.failure = "cannot load " + options.files[0];
+                ChipJsonDetails details;
+                details.file = options.files[0];
+                console.Data(ChipJson(options.command, refused, fit, options, details) + "\n");
+            }
+            return fit;
+        }
+        source = std::make_unique<CCommandImage>(options, options.files[0]);
         job.source = source.get();
     }
     const ChipResult result = RunChip(job, options, port, abort);
     console.EndProgress();
     PrintHint(result.status, port);
+    ChipJsonDetails details;
+    details.image = source.get();
+    details.file = options.files.empty() ? "" : options.files[0];
+    const int status = ReadOrExit(action, result, flash, options, console, details);
+    if (options.json)
+        console.Data(ChipJson(options.command, result, status, options, details) + "\n");
+    return status;
+}
+
+// The chip command's exit status; for a read that succeeded, after its flash was saved to OUT.
+int ReadOrExit(ChipAction action, const ChipResult& result, const std::vector<uint8_t>& flash,
+               const CliOptions& options, CConsole& console, ChipJsonDetails& details) {
     if (result.status != ChipStatus::Done || action != ChipAction::Read)
         return ExitFor(result.status);
 
@@ -430,32 +586,47 @@ int RunChipCommand(ChipAction action, const CliOptions& options, CConsole& conso
     int systemError = 0;
     CConsoleSink messages(console);
     const bool kept = HandReadToImage(true, flash.data(), buffer, messages, [&](const FirmwareBuffer& image) {
-        const FileResult saved = SaveImageAs(path, image, messages);
+        const FileResult saved = SaveOutput(options, path, image, messages, console);
         systemError = saved.systemError;
         return saved.ok;
     });
     if (!kept)
-        PrintReason(path, systemError, messages);
+        PrintReason(path == STDIO_NAME ? "standard output" : path, systemError, messages);
+    details.flash = flash.data();
+    details.saved = kept;
     return kept ? EXIT_DONE : EXIT_FAILED;
 }
 
 // ---- list, speed ----
 
-int RunList(CConsole& console) {
+int RunList(const CliOptions& options, CConsole& console) {
     const std::vector<ProgrammerLocation> found = CProgrammer::List();
+    const int status = ListRows(found, console);
+    if (options.json)
+        console.Data(ListJson(found, status) + "\n");
+    return status;
+}
+
+int ListRows(const std::vector<ProgrammerLocation>& found, CConsole& console) {
     if (found.empty()) {
         console.Err(MSG_NO_PROGRAMMER);
         return EXIT_NO_PROGRAMMER;
     }
+    // One line each; a programmer this user may not open is an error to mend (its udev rule), so it
+    // goes to standard error. The status says whether any can be used now.
+    bool usable = false;
     for (const ProgrammerLocation& location : found) {
         const std::string place = location.bus + "/" + location.device + "  ";
+        usable = usable || location.Usable();
         if (location.accessDenied)
-            console.Out(place + MSG_ACCESS_DENIED);
+            console.Err(place + MSG_ACCESS_DENIED);
+        else if (location.busy)
+            console.Out(place + MSG_PROGRAMMER_BUSY);
         else
             console.Out(place +
                         (location.product.empty() ? "(product string unreadable)" : location.product));
     }
-    return EXIT_DONE;
+    return usable ? EXIT_DONE : EXIT_NO_PROGRAMMER;
 }
 
 int RunSpeed(const CliOptions& options, CConsole& console) {
@@ -481,6 +652,8 @@ int RunSpeed(const CliOptions& options, CConsole& console) {
 
 // Loads path within the selected chip's size; false (messages and the reason shown) when it fails.
 bool LoadForSelectedChip(const std::string& path, CFileImageSource& source, IOperationPort& messages) {
+    if (path == STDIO_NAME && !CCommandImage::StandardInputRead(messages))
+        return false;
     if (source.LoadForChip(g_selectedChip, messages))
         return true;
     PrintReason(path, source.SystemError(), messages);
@@ -489,19 +662,20 @@ bool LoadForSelectedChip(const std::string& path, CFileImageSource& source, IOpe
 
 int RunConvert(const CliOptions& options, CConsole& console) {
     CConsoleSink messages(console);
-    CFileImageSource source(options.files[0]);
+    CCommandImage source(options, options.files[0]);
     if (!LoadForSelectedChip(options.files[0], source, messages))
         return EXIT_FAILED;
-    const FileResult saved = SaveImageAs(options.files[1], source.Image(), messages);
+    const FileResult saved = SaveOutput(options, options.files[1], source.Image(), messages, console);
     if (!saved.ok)
-        PrintReason(options.files[1], saved.systemError, messages);
+        PrintReason(options.files[1] == STDIO_NAME ? "standard output" : options.files[1], saved.systemError,
+                    messages);
     return saved.ok ? EXIT_DONE : EXIT_FAILED;
 }
 
 int RunDump(const CliOptions& options, CConsole& console) {
     // Only the rows go to standard output; the load's failures still go to standard error.
     CConsoleSink messages(console, false);
-    CFileImageSource source(options.files[0]);
+    CCommandImage source(options, options.files[0]);
     if (!LoadForSelectedChip(options.files[0], source, messages))
         return EXIT_FAILED;
     if (options.sum) {
@@ -510,6 +684,18 @@ int RunDump(const CliOptions& options, CConsole& console) {
     }
     for (int address = 0; address < source.Size(); address += 16)
         console.Out(HexDumpRow(source.Image(), address));
+    return EXIT_DONE;
+}
+
+// store init URL: the schema made (or found of this version), before any station needs it.
+int RunStoreInit(const CliOptions& options, CConsole& console) {
+    std::string error;
+    if (!InitPgSchema(options.files[1], error)) {
+        console.Err(error);
+        return EXIT_FAILED;
+    }
+    console.Out("Schema veltro51 version " + std::to_string(PG_SCHEMA_VERSION) + " ready in " +
+                ShownConnection(options.files[1]));
     return EXIT_DONE;
 }
 
@@ -525,13 +711,28 @@ std::string ElapsedLabel(std::chrono::steady_clock::duration elapsed) {
 }
 
 int RunCommand(const CliOptions& options, CConsole& console) {
+    // Standard output carries the JSON or a file: the rows go to standard error, or with --json
+    // --quiet nowhere.
+    const bool dataOut = (options.command == CliCommand::Read || options.command == CliCommand::Convert) &&
+                         options.files.back() == STDIO_NAME;
+    if (options.json || dataOut)
+        console.KeepOutputForData(options.json && options.quiet);
     switch (options.command) {
     case CliCommand::List:
-        return RunList(console);
+        return RunList(options, console);
     case CliCommand::Info:
         return RunChipCommand(ChipAction::Identify, options, console);
     case CliCommand::Burn:
+        // Until watch mode is built, --watch (or a job's mode = "watch") is refused, not run in rounds.
+        if (options.watch) {
+            console.Err(std::string(CLI_NAME) + ": watch mode is not available in this build");
+            return EXIT_USAGE;
+        }
         return RunBurn(options, console);
+    case CliCommand::Run:
+        return RunJobFile(options, console);
+    case CliCommand::Job:
+        return WriteJobFile(options, console);
     case CliCommand::Read:
         return RunChipCommand(ChipAction::Read, options, console);
     case CliCommand::Verify:
@@ -549,6 +750,8 @@ int RunCommand(const CliOptions& options, CConsole& console) {
         return RunConvert(options, console);
     case CliCommand::Dump:
         return RunDump(options, console);
+    case CliCommand::Store:
+        return RunStoreInit(options, console);
     case CliCommand::None:
         break;
     }

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <iterator>
 
@@ -18,16 +19,19 @@ constexpr int BAR_WIDTH = 40;
 std::atomic<int> s_interrupts{0};
 std::atomic<int> s_interruptFd{-1};
 std::atomic<bool> s_exitOnSecond{true};
+std::atomic<int> s_stopSignal{0}; // the first that came, for the whole run
 static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free);
 
-void OnInterrupt(int) {
+void OnInterrupt(int signal) {
     const int savedErrno = errno;
+    int none = 0;
+    s_stopSignal.compare_exchange_strong(none, signal);
     if (s_interrupts.fetch_add(1) > 0 && s_exitOnSecond.load()) {
         // The second Ctrl+C: the abort did not end the operation soon enough for the user.
         static const char s_newline = '\n';
         if (::write(STDERR_FILENO, &s_newline, 1) < 0) {
         }
-        ::_exit(130);
+        EndBySignal(signal);
     }
     const int fd = s_interruptFd.load();
     const char mark = 'i';
@@ -44,7 +48,32 @@ void OnInterrupt(int) {
 CConsole::CConsole() : m_tty(::isatty(STDOUT_FILENO) == 1) {}
 
 void CConsole::Out(const std::string& line) {
-    Write(stdout, line);
+    bool toErr = false;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_dropOut)
+            return;
+        toErr = m_outForData;
+    }
+    Write(toErr ? stderr : stdout, line);
+}
+
+void CConsole::KeepOutputForData(bool dropLines) {
+    std::lock_guard lock(m_mutex);
+    EraseBarLocked();
+    m_barVisible = false;
+    m_tty = false;
+    m_outForData = true;
+    m_dropOut = dropLines;
+}
+
+bool CConsole::Data(std::string_view bytes) {
+    std::lock_guard lock(m_mutex);
+    errno = 0;
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size() &&
+                         std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
+    m_outputFailed = m_outputFailed || !written;
+    return written;
 }
 void CConsole::Err(const std::string& line) {
     Write(stderr, line);
@@ -62,9 +91,9 @@ void CConsole::Write(FILE* stream, const std::string& line) {
 }
 
 void CConsole::Progress(double fraction, const std::string& percentText) {
+    std::lock_guard lock(m_mutex);
     if (!m_tty)
         return;
-    std::lock_guard lock(m_mutex);
     if (m_barVisible && percentText == m_percentText)
         return; // nothing a reader could see changed
     m_fraction = fraction < 0 ? 0 : fraction > 1 ? 1 : fraction;
@@ -199,6 +228,26 @@ bool CWakePipe::Wait(int ms) const {
             continue; // a signal's own pipe is looked at by the caller
         return ready > 0;
     }
+}
+
+// ---- ending by a signal ----
+
+int StopSignal() {
+    return s_stopSignal.load();
+}
+
+void EndBySignal(int signal) {
+    // Only calls a signal handler may make: the second signal ends the process from its handler.
+    struct sigaction action {};
+    action.sa_handler = SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(signal, &action, nullptr);
+    sigset_t unblock;
+    sigemptyset(&unblock);
+    sigaddset(&unblock, signal);
+    ::pthread_sigmask(SIG_UNBLOCK, &unblock, nullptr);
+    ::raise(signal);
+    ::_exit(128 + signal); // what a shell reports for it, should the signal not end the process
 }
 
 // ---- CInterruptGuard ----

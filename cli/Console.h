@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <mutex>
 #include <string>
+#include <string_view>
 
 #include "ops/Port.h"
 
@@ -16,8 +17,15 @@ class CConsole {
 public:
     CConsole();
 
-    void Out(const std::string& line); // standard output
+    void Out(const std::string& line); // standard output, unless it carries the data
     void Err(const std::string& line); // standard error
+
+    // Standard output carries the command's data (JSON, a file's bytes): from now on Out's lines go
+    // to standard error, or nowhere when dropped, and no progress bar is drawn.
+    void KeepOutputForData(bool dropLines);
+    // Bytes of the data to standard output, as they are. False when they could not all be written
+    // (errno tells why).
+    bool Data(std::string_view bytes);
 
     // True once a line could not be written to standard output (a closed pipe, a full disk).
     bool OutputFailed() {
@@ -43,6 +51,8 @@ private:
 
     std::mutex m_mutex;
     bool m_tty = false;
+    bool m_outForData = false; // Out's lines go to standard error
+    bool m_dropOut = false;    // or nowhere
     bool m_barVisible = false;
     bool m_outputFailed = false;
     bool m_promptOpen = false; // a question waits on its line, without a line end yet
@@ -82,11 +92,19 @@ private:
     int m_fds[2] = {-1, -1};
 };
 
+// The first of those signals that came while a CInterruptGuard existed, 0 for none. A command it
+// aborted ends by it (EndBySignal) once the target is off, so that a shell loop stops as it does
+// for a program that the signal ended.
+int StopSignal();
+// Ends the process by signal with its default action, as if it had never been caught (a shell
+// reports 128 + its number: 130 for Ctrl+C). Safe in a signal handler.
+[[noreturn]] void EndBySignal(int signal);
+
 // While one exists, Ctrl+C (SIGINT), SIGTERM and SIGHUP no longer end the process: the handler only
 // counts the signal and signals the pipe; the owner then asks the running operation to abort, so that
 // the target is powered off and the programmer released. A second signal ends the process at once
-// with status 130, for when an abort hangs. The earlier handling comes back on destruction. One at a
-// time.
+// by that signal (EndBySignal), for when an abort hangs. The earlier handling comes back on
+// destruction. One at a time.
 class CInterruptGuard {
 public:
     // exitOnSecond false: every signal only signals the pipe (the owner ends its workers itself).

@@ -285,6 +285,35 @@ void MakeBenchWorker(CliOptions& options, const std::string& location, int wireF
     options.benchWorker = true;
 }
 
+namespace {
+// In a bench's worker: the socket it burns, and the file's SHA-256 when the bench started.
+struct CWorkerSocket {
+    bool set = false;
+    std::string location;
+    int wireFd = -1;
+    std::string sha;
+} g_workerSocket;
+} // namespace
+
+bool ApplyBenchWorker(CliOptions& options, bool& refused) {
+    refused = false;
+    if (!g_workerSocket.set || options.benchWorker)
+        return false;
+    MakeBenchWorker(options, g_workerSocket.location, g_workerSocket.wireFd);
+    if (!g_workerSocket.sha.empty()) {
+        const std::string now = FileSha256(options.files[0]);
+        if (now != g_workerSocket.sha) {
+            // Told over the wire as the burn tells a file it cannot use.
+            CWireWriterPort wire(nullptr, options.eventsFd);
+            wire.Message(FormatText(ROW_FILE_CHANGED, options.files[0].c_str(), g_workerSocket.sha.c_str(),
+                                    now.empty() ? "unreadable" : now.c_str()),
+                         MsgIcon::Error);
+            refused = true;
+        }
+    }
+    return true;
+}
+
 int RunBenchWorker(CConsole& console) {
     BenchWorkerJob job;
     std::string error;
@@ -300,22 +329,17 @@ int RunBenchWorker(CConsole& console) {
         argv.push_back(argument.c_str());
     CliOptions options;
     if (!ParseCommandLine(static_cast<int>(argv.size()), argv.data(), options, error) ||
-        options.command != CliCommand::Burn) {
+        (options.command != CliCommand::Burn && options.command != CliCommand::Run)) {
         console.Err(std::string(CLI_NAME) + ": the bench's job: " + error);
         return EXIT_USAGE;
     }
-    MakeBenchWorker(options, job.location, job.wireFd);
+    // The command runs as the bench's did (a job file read the same way); its burn becomes this
+    // socket's (ApplyBenchWorker).
+    g_workerSocket.set = true;
+    g_workerSocket.location = job.location;
+    g_workerSocket.wireFd = job.wireFd;
     const std::vector<std::string> sha = job.Values(JOB_FILE_SHA);
-    if (!sha.empty()) {
-        const std::string now = FileSha256(options.files[0]);
-        if (now != sha.front()) {
-            // Told over the wire as the burn tells a file it cannot use.
-            CWireWriterPort wire(nullptr, options.eventsFd);
-            wire.Message(FormatText(ROW_FILE_CHANGED, options.files[0].c_str(), sha.front().c_str(),
-                                    now.empty() ? "unreadable" : now.c_str()),
-                         MsgIcon::Error);
-            return EXIT_FAILED;
-        }
-    }
+    if (!sha.empty())
+        g_workerSocket.sha = sha.front();
     return RunCommand(options, console);
 }

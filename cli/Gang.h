@@ -17,3 +17,7 @@ int RunBenchWorker(CConsole& console);
 // What makes a bench's command line one worker's: one chip on the given programmer, no bench of its
 // own, no question. Every other option stays as the bench was given it.
 void MakeBenchWorker(CliOptions& options, const std::string& location, int wireFd);
+
+// In a bench's worker, makes the burn's options this socket's and returns true; refused is set when
+// the firmware changed since the bench started (told over the wire). False elsewhere.
+bool ApplyBenchWorker(CliOptions& options, bool& refused);

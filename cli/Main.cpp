@@ -40,18 +40,26 @@ int main(int argc, char** argv) {
     }
 
     // convert and dump touch no chip: without --chip they take the chip the desktop application
-    // stored, so that the two agree. The other commands go by --chip and the socket.
+    // stored, so that the two agree. The other commands go by --chip and the socket. The chip taken
+    // is named (on standard error, beside the output): its size decides the image and its checksums.
     if (options.chip >= 0) {
         g_selectedChip = options.chip;
     } else if (options.command == CliCommand::Convert || options.command == CliCommand::Dump) {
         CIniSettingsStore store(CIniSettingsStore::DefaultPath());
         LoadSelectedChip(store);
+        console.Err(std::string("Chip : ") + SelectedChipInfo().name +
+                    ", the desktop application's selected chip (--chip names another)");
     }
     int status = RunCommand(options, console);
     if (console.OutputFailed()) {
         console.Err(std::string(CLI_NAME) + ": cannot write to standard output");
         if (status == EXIT_DONE)
             status = EXIT_FAILED;
+    }
+    // Ctrl+C aborted it safely (PowerOff last); it now ends as the signal would have ended it.
+    if (const int signal = StopSignal(); signal != 0) {
+        std::fflush(nullptr);
+        EndBySignal(signal);
     }
     return status;
 }

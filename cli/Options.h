@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "image/FileKind.h"
 #include "ops/Serial.h"
 
 constexpr int EXIT_DONE = 0;          // everything asked for succeeded
@@ -14,14 +15,31 @@ constexpr int EXIT_NO_PROGRAMMER = 3; // no usable programmer: none found, in us
 constexpr int EXIT_CHIP = 4;          // the chip: wrong, unknown, missing or locked
 
 constexpr const char* CLI_NAME = "veltro51-cli";
+constexpr const char* STDIO_NAME = "-"; // a file operand for standard input or output
 
-enum class CliCommand { None, List, Info, Burn, Read, Verify, Blank, Erase, Lock, Speed, Convert, Dump };
+enum class CliCommand {
+    None,
+    List,
+    Info,
+    Burn,
+    Read,
+    Verify,
+    Blank,
+    Erase,
+    Lock,
+    Speed,
+    Convert,
+    Dump,
+    Run,
+    Job,
+    Store
+};
 
 struct CliOptions {
     bool help = false;
     bool version = false;
     CliCommand command = CliCommand::None;
-    std::vector<std::string> files; // the command's operands: FILE, OUT, or IN and OUT
+    std::vector<std::string> files; // the command's operands: FILE, OUT, IN and OUT, JOB, or JOB and FILE
 
     // Catalogue index from --chip; -1: the chip in the socket decides (its signature), and the files of
     // convert and dump take the chip the desktop application stored.
@@ -36,16 +54,24 @@ struct CliOptions {
     int speedKhz = 0;   // speed --set: 3000, 750, 188 or 94; 0: read the speed
     bool sum = false;   // dump --sum: the checksums instead of the rows
     bool quiet = false; // only results and failures
+    bool json = false; // --json: the result as one JSON object on standard output, the rows on standard error
+
+    // Firmware files: "-" is standard input (or output for read and convert's OUT).
+    bool lenient = false;             // --lenient: Intel HEX read as the desktop application reads it
+    FileKind format = FileKind::None; // --format hex|bin: for "-" and names whose extension tells none
 
     // burn's production line: a serial number in every chip, a line of the log per chip cycle, every
     // attached programmer at once.
-    std::string serial;     // --serial ADDR[,START[,STEP[,FORMAT]]], as given (a gang's workers get it)
-    SerialSpec serialSpec;  // and as parsed
-    std::string serialFile; // --serial-file PATH
-    std::string log;        // --log PATH
-    bool all = false;       // --all
-    int eventsFd = -1;      // --events FD: a gang's worker reports its events there
-    bool watch = false;     // --watch (with --all): each socket on its own, a chip burned when inserted
+    std::string serial;       // --serial ADDR[,START[,STEP[,FORMAT]]], as given (a gang's workers get it)
+    SerialSpec serialSpec;    // and as parsed
+    std::string serialFile;   // --serial-file PATH or --serial-store PATH|postgresql://...
+    bool serialReset = false; // --serial-reset: the serial file's number at or below its mark is meant
+    std::string log;          // --log PATH: the JSON log
+    std::string logDb;        // --log postgresql://...: the record table (--log may be given twice)
+    bool all = false;         // --all
+    bool watch = false;       // --watch
+    std::string sha256;       // --sha256: the SHA-256 the firmware file must have (64 lowercase digits)
+    int eventsFd = -1;        // --events FD: a gang's worker reports its events there
 
     std::vector<std::string> arguments; // argv[1..] as given: a bench hands them to its workers
     bool benchWorker = false;           // this process is one socket of a bench (--bench-worker)

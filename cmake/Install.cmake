@@ -2,9 +2,14 @@
 # (cpack -G DEB). Included once, at the end of the top-level CMakeLists.txt, so that every target
 # exists by then; a target that this build does not make (no GUI, say) is simply left out.
 #
-# Two install components, one package each: veltro51 (the desktop program, the command-line tool
-# and everything that fits them into the system) and sim (veltro51-sim, the simulated programmer and
-# its preload library), so that a system carries no preload library it did not ask for.
+# Three install components, one package each: cli (veltro51-cli, its man page, the udev rule and the
+# shell completions: nothing graphical, for headless production PCs), veltro51 (the desktop programs
+# and what fits them into the desktop: entry, icons, AppStream data, file type, help pages) and sim
+# (veltro51-sim, the simulated programmer and its preload library), so that a system carries no
+# toolkit and no preload library it did not ask for.
+#
+# Every file and folder is installed with fixed modes, whatever the umask, so that two builds of the
+# same source give the same packages (tools/reproducible-build checks it).
 
 include(GNUInstallDirs)
 
@@ -14,7 +19,9 @@ set(VELTRO_DIST_OUT ${CMAKE_BINARY_DIR}/dist)
 set(VELTRO_MAINTAINER "The Veltro 51 developers <veltro51@example.org>"
     CACHE STRING "The packages' Maintainer field")
 # The day of this version's release: the changelog, the metainfo and the man pages carry it.
-set(VELTRO_RELEASE_DATE 2026-12-09)
+set(VELTRO_RELEASE_DATE 2026-12-10)
+set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+    OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
 # The folder of help pages and other shared data, relative to the prefix.
 set(VELTRO_DATA_SUBDIR ${CMAKE_INSTALL_DATADIR}/veltro51)
@@ -39,7 +46,13 @@ function(veltro_install_binary target kind destination component)
             COMMAND_ERROR_IS_FATAL ANY)
     endif()" COMPONENT ${component})
 endfunction()
-foreach(program veltro51 veltro51-cli veltro51-bench)
+if(TARGET veltro51-cli)
+    veltro_install_binary(veltro51-cli RUNTIME ${CMAKE_INSTALL_BINDIR} cli)
+endif()
+# The desktop programs: the application, and the bench window once it is built (its man page and
+# desktop entry go beside veltro51's below).
+set(VELTRO_DESKTOP_PROGRAMS veltro51 veltro51-bench)
+foreach(program IN LISTS VELTRO_DESKTOP_PROGRAMS)
     if(TARGET ${program})
         veltro_install_binary(${program} RUNTIME ${CMAKE_INSTALL_BINDIR} veltro51)
     endif()
@@ -62,7 +75,17 @@ endif()
 # ---- udev rule: the user at the seat, and the group plugdev, may open the programmer ----
 # Always below the prefix; the Debian package puts it in /usr/lib/udev/rules.d, where udev reads
 # vendor rules. Under another prefix udev does not look: copy it to /etc/udev/rules.d by hand.
-install(FILES ${VELTRO_DIST_DIR}/60-veltro51.rules DESTINATION lib/udev/rules.d COMPONENT veltro51)
+install(FILES ${VELTRO_DIST_DIR}/60-veltro51.rules DESTINATION lib/udev/rules.d COMPONENT cli)
+
+# ---- shell completions of veltro51-cli, where bash-completion and zsh look for them ----
+install(FILES ${VELTRO_DIST_DIR}/completions/veltro51-cli.bash DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
+        RENAME veltro51-cli COMPONENT cli)
+install(FILES ${VELTRO_DIST_DIR}/completions/_veltro51-cli DESTINATION ${CMAKE_INSTALL_DATADIR}/zsh/vendor-completions
+        COMPONENT cli)
+
+# ---- the Intel HEX file type, so that file managers offer the program for .hex and .ihx ----
+install(FILES ${VELTRO_DIST_DIR}/veltro51-mime.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages
+        RENAME veltro51.xml COMPONENT veltro51)
 
 # ---- desktop entry, icons, metainfo ----
 # The entry's Exec= and Path= name the installed program and data folder, so the entry is written
@@ -83,7 +106,8 @@ string(CONFIGURE [[
     list(GET _full 2 _apps)
     set(_entry "$ENV{DESTDIR}${_apps}/veltro51.desktop")
     message(STATUS "Installing: ${_entry}")
-    configure_file("@VELTRO_DIST_DIR@/veltro51.desktop.in" "${_entry}" @ONLY)
+    configure_file("@VELTRO_DIST_DIR@/veltro51.desktop.in" "${_entry}" @ONLY
+                   FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
     list(APPEND CMAKE_INSTALL_MANIFEST_FILES "${_apps}/veltro51.desktop")
     configure_file("@VELTRO_DIST_DIR@/veltro51-bench.desktop.in" "$ENV{DESTDIR}${_apps}/veltro51-bench.desktop" @ONLY)
     list(APPEND CMAKE_INSTALL_MANIFEST_FILES "${_apps}/veltro51-bench.desktop")
@@ -124,25 +148,31 @@ foreach(f ${veltro_gz})
 endforeach()
 add_custom_target(veltro_dist ALL DEPENDS ${veltro_gz_out})
 
-install(FILES ${VELTRO_DIST_OUT}/veltro51.1.gz ${VELTRO_DIST_OUT}/veltro51-cli.1.gz ${VELTRO_DIST_OUT}/veltro51-bench.1.gz
-        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT veltro51)
+install(FILES ${VELTRO_DIST_OUT}/veltro51.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT veltro51)
+install(FILES ${VELTRO_DIST_OUT}/veltro51-bench.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT veltro51)
+install(FILES ${VELTRO_DIST_OUT}/veltro51-cli.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT cli)
 install(FILES ${VELTRO_DIST_OUT}/veltro51-sim.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT sim)
 
 # ---- licence: the full text, and the machine-readable copyright file of each package ----
 configure_file(${VELTRO_DIST_DIR}/copyright.in ${VELTRO_DIST_OUT}/copyright @ONLY)
-foreach(component veltro51 sim)
-    set(package veltro51)
-    if(component STREQUAL sim)
-        set(package veltro51-sim)
-    endif()
+set(VELTRO_PACKAGE_cli veltro51-cli)
+set(VELTRO_PACKAGE_veltro51 veltro51)
+set(VELTRO_PACKAGE_sim veltro51-sim)
+foreach(component cli veltro51 sim)
     install(FILES ${VELTRO_DIST_OUT}/copyright ${VELTRO_DIST_OUT}/changelog.gz
-            DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${package} COMPONENT ${component})
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${VELTRO_PACKAGE_${component}} COMPONENT ${component})
 endforeach()
-# Findings of lintian that are explained there (help pages the program opens from its data folder).
-install(FILES ${VELTRO_DIST_DIR}/veltro51.lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
-        RENAME veltro51 COMPONENT veltro51)
+# Findings of lintian that are explained there. Lintian reads them from /usr/share only, so an
+# install into any other prefix (/usr/local, /opt/...) leaves them out.
+foreach(component cli veltro51)
+    set(package ${VELTRO_PACKAGE_${component}})
+    install(CODE "if(CMAKE_INSTALL_PREFIX STREQUAL \"/usr\")
+        file(INSTALL DESTINATION \"\${CMAKE_INSTALL_PREFIX}/share/lintian/overrides\" TYPE FILE
+             FILES \"${VELTRO_DIST_DIR}/${package}.lintian-overrides\" RENAME ${package})
+    endif()" COMPONENT ${component})
+endforeach()
 
-# ---- Debian packages: veltro51 and veltro51-sim, from one source ----
+# ---- Debian packages: veltro51-cli, veltro51 and veltro51-sim, from one source ----
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME veltro51)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
@@ -151,7 +181,7 @@ set(CPACK_PACKAGE_CONTACT "${VELTRO_MAINTAINER}")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
-set(CPACK_COMPONENTS_ALL veltro51 sim)
+set(CPACK_COMPONENTS_ALL cli veltro51 sim)
 set(CPACK_DEBIAN_PACKAGE_SOURCE veltro51)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${VELTRO_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
@@ -159,24 +189,50 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+# CPack packs the modes that the files, folders and its own archive members have on disk, which
+# depend on the umask; these scripts make them the same for every build (cmake/PackageModes.cmake).
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_SOURCE_DIR}/cmake/PackageModes.cmake)
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_SOURCE_DIR}/cmake/PackageModes.cmake)
+
+# Up to 2.4.0 the desktop program and the command-line tool came in one package, veltro51: the files
+# that moved to veltro51-cli are taken over from it, and an older veltro51 cannot stay beside the
+# new veltro51-cli.
+set(VELTRO_SPLIT_VERSION 2.5.0)
+
+set(CPACK_DEBIAN_CLI_PACKAGE_NAME veltro51-cli)
+set(CPACK_DEBIAN_CLI_PACKAGE_REPLACES "veltro51 (<< ${VELTRO_SPLIT_VERSION})")
+set(CPACK_DEBIAN_CLI_PACKAGE_BREAKS "veltro51 (<< ${VELTRO_SPLIT_VERSION})")
+set(CPACK_DEBIAN_CLI_PACKAGE_SUGGESTS veltro51-sim)
+# They apply the udev rule to a programmer plugged in already.
+set(CPACK_DEBIAN_CLI_PACKAGE_CONTROL_EXTRA ${VELTRO_DIST_DIR}/postinst ${VELTRO_DIST_DIR}/postrm)
+# Each description's first line is its synopsis; CPack indents the rest and marks the blank lines.
+set(CPACK_DEBIAN_CLI_DESCRIPTION "command-line programmer for AT89Sxx flash microcontrollers over USB
+veltro51-cli drives the Veltro-8051 USB in-system programmer to program Atmel
+AT89S2051, AT89S4051, AT89S51, AT89S52 and AT89S8253 flash microcontrollers
+from scripts and production lines: it burns, verifies, blank-checks, erases,
+locks and reads chips, converts Intel HEX and binary files, gives serial
+numbers and keeps a production log, on every attached programmer at once.
+
+The package holds veltro51-cli, its shell completions for bash and zsh, and
+a udev rule that gives the programmer to the user at the seat and to the
+group plugdev. It needs no graphical libraries; the desktop application is
+in the package veltro51, the simulated programmer in veltro51-sim.")
 
 set(CPACK_DEBIAN_VELTRO51_PACKAGE_NAME veltro51)
+set(CPACK_DEBIAN_VELTRO51_PACKAGE_DEPENDS "veltro51-cli (= ${PROJECT_VERSION})")
 # The help pages open in the desktop's default program.
 set(CPACK_DEBIAN_VELTRO51_PACKAGE_RECOMMENDS xdg-utils)
 set(CPACK_DEBIAN_VELTRO51_PACKAGE_SUGGESTS veltro51-sim)
-# They apply the udev rule to a programmer plugged in already.
-set(CPACK_DEBIAN_VELTRO51_PACKAGE_CONTROL_EXTRA ${VELTRO_DIST_DIR}/postinst ${VELTRO_DIST_DIR}/postrm)
-# Each description's first line is its synopsis; CPack indents the rest and marks the blank lines.
-set(CPACK_DEBIAN_VELTRO51_DESCRIPTION "programmer for AT89Sxx flash microcontrollers over USB
+set(CPACK_DEBIAN_VELTRO51_DESCRIPTION "programmer for AT89Sxx flash microcontrollers over USB (desktop)
 Veltro 51 drives the Veltro-8051 USB in-system programmer to program Atmel
 AT89S2051, AT89S4051, AT89S51, AT89S52 and AT89S8253 flash microcontrollers:
 it loads Intel HEX and binary files, burns, verifies and locks chips, reads
 them back into Intel HEX files, and sets the programming clock.
 
-The package holds the desktop application, veltro51-cli for scripts and
-production lines, and a udev rule that gives the programmer to the user at
-the seat and to the group plugdev. The simulated programmer, to try both
-without hardware, is in the package veltro51-sim.")
+The package holds the desktop application with its help pages, menu entry
+and file type for Intel HEX files. The command-line tool and the udev rule
+are in the package veltro51-cli, which it depends on; the simulated
+programmer, to try both without hardware, is in the package veltro51-sim.")
 
 set(CPACK_DEBIAN_SIM_PACKAGE_NAME veltro51-sim)
 set(CPACK_DEBIAN_SIM_PACKAGE_SECTION devel)

@@ -100,14 +100,45 @@ int CreateTemporary(int dirFd, mode_t mode, std::string& name) {
 
 } // namespace
 
+namespace {
+
+// The folder that holds the last name of path, as the system looks it up.
+std::string FolderOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The kernel's rule for following a link (fs.protected_symlinks), kept whatever the system is set
+// to, since the links are followed here, where the kernel cannot judge them: in a sticky folder that
+// anyone may write, only a link of this user or of the folder's owner is followed. Anyone could have
+// planted another there, for root to write through it.
+bool MayFollow(const std::string& path, const struct stat& link) {
+    if (link.st_uid == ::geteuid())
+        return true;
+    struct stat folder {};
+    if (::stat(FolderOf(path).c_str(), &folder) != 0)
+        return false;
+    constexpr mode_t OPEN_TO_ALL = S_ISVTX | S_IWOTH;
+    if ((folder.st_mode & OPEN_TO_ALL) != OPEN_TO_ALL || folder.st_uid == link.st_uid)
+        return true;
+    errno = EACCES; // as the kernel refuses it
+    return false;
+}
+
+} // namespace
+
 bool ResolveSymbolicLinks(std::string& path) {
     for (int hops = 0; hops <= 40; ++hops) {
+        // The link itself, held: the owner looked at and the text read are of the same link.
+        CFileDescriptor link(::open(path.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
         struct stat st {};
-        if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+        if (!link.IsOpen() || ::fstat(link.Get(), &st) != 0 || !S_ISLNK(st.st_mode))
             return true; // what is not there is made by the save; other failures fail it there
+        if (!MayFollow(path, st))
+            return false;
         std::string target(static_cast<size_t>(st.st_size > 0 ? st.st_size : 256) + 1, '\0');
         for (;;) {
-            const ssize_t size = ::readlink(path.c_str(), target.data(), target.size());
+            const ssize_t size = ::readlinkat(link.Get(), "", target.data(), target.size());
             if (size <= 0) {
                 if (size == 0)
                     errno = ENOENT; // an empty link names nothing
@@ -117,7 +148,7 @@ bool ResolveSymbolicLinks(std::string& path) {
                 target.resize(static_cast<size_t>(size));
                 break;
             }
-            target.resize(target.size() * 2); // the link changed since lstat
+            target.resize(target.size() * 2); // a size the system did not tell (as in /proc)
         }
         const auto slash = path.rfind('/');
         path =
@@ -140,19 +171,31 @@ bool Replace(const std::string& requested, std::string_view data, unsigned newMo
     std::string path = requested;
     if (namesNoFile(path) || !ResolveSymbolicLinks(path) || namesNoFile(path))
         return false;
+    const bool throughLink = path != requested; // a link names itself only in a loop, refused above
     const auto slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    const std::string folder = FolderOf(path);
     const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+
+    // Read-only means read-only for every user: root passes every access check, so the write bits
+    // themselves are looked at (a folder or file that no one may write is refused).
+    auto readOnly = [](const struct stat& st) {
+        if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0)
+            return false;
+        errno = EACCES;
+        return true;
+    };
 
     // Everything below works relative to the folder, so the temporary never makes a path longer.
     CFileDescriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!dir.IsOpen())
+    struct stat folderStat {};
+    if (!dir.IsOpen() || ::fstat(dir.Get(), &folderStat) != 0 || readOnly(folderStat))
         return false;
 
     // An existing target lends its permission bits; a name too long, a folder in the way, anything
     // but a regular file, a file this user may not write (rename would replace it all the same, as
-    // the folder is the user's) or a target that cannot be looked at fails here, before anything is
-    // written. A link in place of the resolved name has appeared since: refused as well.
+    // the folder is the user's) or that no one may, or a target that cannot be looked at fails here,
+    // before anything is written. A link in place of the resolved name has appeared since: refused
+    // as well. A link to nothing makes nothing: a new file goes only where its name was given.
     struct stat st {};
     bool replacing = false;
     if (::fstatat(dir.Get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
@@ -160,11 +203,11 @@ bool Replace(const std::string& requested, std::string_view data, unsigned newMo
             errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL; // the reason a caller can name
             return false;
         }
-        if (::faccessat(dir.Get(), name.c_str(), W_OK, AT_EACCESS) != 0)
+        if (::faccessat(dir.Get(), name.c_str(), W_OK, AT_EACCESS) != 0 || readOnly(st))
             return false;
         replacing = true;
-    } else if (errno != ENOENT) {
-        return false;
+    } else if (errno != ENOENT || throughLink) {
+        return false; // errno still ENOENT for the link to nothing
     }
 
     std::string temporary;

@@ -38,10 +38,13 @@ bool WriteAll(int fd, std::string_view data);
 // Replaces the file at path with data: writes a temporary file in the same folder, flushes it to the
 // disk, closes it and renames it over path. False on any failure, with the earlier file as it was
 // and no temporary left.
-// - A symbolic link is written through: the file it names (made if missing) is replaced, beside
-//   itself, and the link stays a link.
+// - A symbolic link is written through: the file it names is replaced, beside itself, and the link
+//   stays a link. A link to nothing is refused (ENOENT): no file is made where a link points. Links
+//   are followed only where the kernel's fs.protected_symlinks would follow them (see
+//   ResolveSymbolicLinks).
 // - An existing target must be a regular file that this user (this thread's credentials) may write;
 //   anything else (a folder, FIFO, device, socket, a read-only or someone else's file) is refused.
+//   A file or folder without any write bit is refused for root as well (EACCES).
 // - A replaced file keeps its permission bits (and its owner and group where allowed); a new one
 //   gets newMode less the umask.
 // - A hard link is not written through: the name given gets the new file, and the file's other
@@ -56,8 +59,10 @@ bool ReplaceFileContents(const std::string& path, std::string_view data, unsigne
 bool ReplaceFileContentsDurably(const std::string& path, std::string_view data, unsigned newMode = 0666);
 
 // Follows symbolic links from path to the file they name, which need not exist (the path the safe
-// replace writes). False for a chain that does not end (more than the system's 40 links) or a link
-// that cannot be read.
+// replace writes). False for a chain that does not end (more than the system's 40 links, ELOOP), a
+// link that cannot be read, or one the kernel's protection would not follow whatever the system is
+// set to (EACCES): in a sticky folder that anyone may write, a link owned by neither this user nor
+// the folder's owner.
 bool ResolveSymbolicLinks(std::string& path);
 
 // ": " and the system's text for errno, or "" when errno is 0: the tail of a message that tells why

@@ -19,7 +19,10 @@ constexpr const char* EOF_RECORD = ":00000001FF";
 // at the very end yields an empty line.
 class CHexLineReader {
 public:
-    explicit CHexLineReader(int fd) : m_fd(fd) {}
+    explicit CHexLineReader(int fd) : m_fd(fd), m_source(m_data.data()) {}
+    // The same over text in memory (standard input, read before).
+    explicit CHexLineReader(std::string_view text)
+        : m_fd(-1), m_source(text.data()), m_textLeft(text.size()) {}
 
     // False on a read error.
     bool ReadLine(std::string& line) {
@@ -49,7 +52,7 @@ private:
     int Peek() {
         if (m_pos == m_count && !Fill())
             return m_failed ? READ_ERROR : END;
-        return static_cast<unsigned char>(m_data[m_pos]);
+        return static_cast<unsigned char>(m_source[m_pos]);
     }
     int Next() {
         const int c = Peek();
@@ -58,6 +61,12 @@ private:
         return c;
     }
     bool Fill() {
+        if (m_fd < 0) {
+            m_pos = 0;
+            m_count = m_textLeft;
+            m_textLeft = 0;
+            return m_count > 0;
+        }
         const long got = ReadFully(m_fd, m_data.data(), m_data.size());
         m_failed = got < 0;
         m_pos = 0;
@@ -67,6 +76,8 @@ private:
 
     int m_fd;
     std::array<char, 16384> m_data{};
+    const char* m_source; // m_data, or the text
+    size_t m_textLeft = 0;
     size_t m_pos = 0;
     size_t m_count = 0;
     bool m_atEnd = false;
@@ -99,13 +110,11 @@ int HexFieldValue(std::string_view text) {
     return value;
 }
 
-FileResult ReadIntelHex(const std::string& path, FirmwareBuffer& buffer) {
-    CFileDescriptor file(OpenForReading(path, false));
-    if (!file.IsOpen())
-        return FileResult::Failure(MSG_HEX_CANNOT_OPEN, errno);
+namespace {
+
+FileResult ReadRecords(CHexLineReader& reader, FirmwareBuffer& buffer) {
     // The bound never reaches past the image, whatever m_imageSize says.
     const int bound = std::clamp(buffer.m_imageSize, 0, IMAGE_CAPACITY);
-    CHexLineReader reader(file.Get());
     std::string line;
     line.reserve(LINE_PIECE);
     for (;;) {
@@ -135,6 +144,21 @@ FileResult ReadIntelHex(const std::string& path, FirmwareBuffer& buffer) {
     }
 }
 
+} // namespace
+
+FileResult ReadIntelHex(const std::string& path, FirmwareBuffer& buffer) {
+    CFileDescriptor file(OpenForReading(path, false));
+    if (!file.IsOpen())
+        return FileResult::Failure(MSG_HEX_CANNOT_OPEN, errno);
+    CHexLineReader reader(file.Get());
+    return ReadRecords(reader, buffer);
+}
+
+FileResult ReadIntelHexText(std::string_view text, FirmwareBuffer& buffer) {
+    CHexLineReader reader(text);
+    return ReadRecords(reader, buffer);
+}
+
 bool IsBlankRow(const uint8_t* row) {
     return std::all_of(row, row + 16, [](uint8_t b) { return b == 0xFF; });
 }
@@ -156,6 +180,10 @@ std::string HexDataRecord(uint16_t address, const uint8_t* row) {
 }
 
 bool WriteIntelHex(const std::string& path, const FirmwareBuffer& buffer) {
+    return ReplaceFileContents(path, IntelHexText(buffer));
+}
+
+std::string IntelHexText(const FirmwareBuffer& buffer) {
     const int bound = std::clamp(buffer.m_imageSize, 0, IMAGE_CAPACITY);
     std::string text;
     text.reserve(static_cast<size_t>(bound / 16) * 45 + 13);
@@ -168,5 +196,5 @@ bool WriteIntelHex(const std::string& path, const FirmwareBuffer& buffer) {
     }
     text += EOF_RECORD;
     text += "\r\n";
-    return ReplaceFileContents(path, text);
+    return text;
 }

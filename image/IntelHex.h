@@ -21,6 +21,8 @@ constexpr const char* MSG_CANNOT_WRITE = "Cannot Write to file";
 // why, and the records before the failing line stay written. A directory cannot be opened; a read
 // error ends the file abnormally.
 FileResult ReadIntelHex(const std::string& path, FirmwareBuffer& buffer);
+// The same reading of a file's text already in memory (standard input).
+FileResult ReadIntelHexText(std::string_view text, FirmwareBuffer& buffer);
 
 // Value of a field of hexadecimal characters; lenient: a non-digit reads as a zero digit, a text
 // longer than 5 characters reads as 0.
@@ -36,3 +38,5 @@ std::string HexDataRecord(uint16_t address, const uint8_t* row);
 // flushes it and renames it over path. False on any failure, with the earlier file untouched and no
 // temporary left behind. Shows nothing: the caller says "Cannot Write to file".
 bool WriteIntelHex(const std::string& path, const FirmwareBuffer& buffer);
+// The text that WriteIntelHex writes (standard output takes it as it is).
+std::string IntelHexText(const FirmwareBuffer& buffer);

@@ -97,7 +97,14 @@ private:
         if (m_result.chipsWritten > 0)
             Info(FormatText(ROW_CHIP_START, m_result.chipsWritten + 1));
 
-        ChipStatus status = m_session.Start(m_report);
+        ChipStatus status = ChipStatus::Done;
+        if (m_job.source != nullptr && !m_job.source->BeforePower(m_report, m_port)) {
+            if (m_report.failure.empty())
+                m_report.failure = "image not prepared";
+            status = AbortRequested() ? ChipStatus::Aborted : ChipStatus::Failed;
+        }
+        if (status == ChipStatus::Done)
+            status = m_session.Start(m_report);
         int chip = -1;
         if (status == ChipStatus::Done)
             status = m_session.CheckIdentity(m_job.expect, m_report, chip);

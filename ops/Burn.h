@@ -44,6 +44,9 @@ public:
     virtual ~IChipImageSource() = default;
     virtual bool PrepareChip(int chip, CycleReport& report, IOperationPort& port, const uint8_t*& image,
                              int32_t& lastAddress) = 0;
+    // Before the cycle touches the programmer: whatever may have to wait (a lock another process
+    // holds) waits here, with the target unpowered. False ends the cycle as PrepareChip's does.
+    virtual bool BeforePower(CycleReport& /*report*/, IOperationPort& /*port*/) { return true; }
 };
 
 // What one burn worker is asked to do. The pointers must stay valid until BurnThreadProc returns.

@@ -6,8 +6,10 @@
 // before the chip is erased, so that no number is ever given to two chips.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
+#include "image/FileKind.h"
 #include "image/FirmwareBuffer.h"
 #include "ops/Burn.h"
 #include "ops/Serial.h"
@@ -26,13 +28,32 @@ public:
     // Within the flash size of catalogue chip chip; -1: the largest, where any chip may come.
     bool LoadForChip(int chip, IOperationPort& port);
 
+    // How an Intel HEX file is read: strictly by default (checksums, extended addresses, the line
+    // of a failure told); lenient: exactly as the desktop application's Open reads it.
+    void SetLenient(bool lenient) { m_lenient = lenient; }
+    // The reader for a file whose name tells none (--format); FileKind::None: by the name.
+    void SetKind(FileKind kind) { m_kind = kind; }
+    // The file's contents, read once before (standard input): every load reads these, and the
+    // messages call the file name.
+    void SetContents(std::string contents, std::string name);
+
     // Every chip from now on gets a number of the serial file at path. force: the field may cover
     // bytes of the file that are not 0xFF. abort (when given) ends a wait for the serial file's lock.
     void SetSerial(const SerialSpec& spec, const std::string& path, bool force,
                    const std::atomic<int32_t>* abort = nullptr);
+    // The same with numbers from store (kept by the caller, alive while this source is used).
+    void SetSerialStore(const SerialSpec& spec, ISerialStore& store, bool force,
+                        const std::atomic<int32_t>* abort = nullptr);
+    // Makes the store ready (its lock, its connection) before the target is powered.
+    bool BeforePower(CycleReport& report, IOperationPort& port) override;
     // Whether the serial field fits the loaded image (its flash size, and the file's data unless
     // forced); false with the reason in error.
     bool SerialFieldFits(std::string& error) const;
+
+    // Every load from now on first checks that the file's bytes have this SHA-256 (64 lowercase
+    // hexadecimal digits), and refuses a file that has another, naming both: the firmware a job pins.
+    // The file is read again for every load, so a file changed while a line runs is refused too.
+    void PinSha256(const std::string& sha256) { m_pinnedSha256 = sha256; }
 
     // Of the image as loaded, before a serial number went into it.
     const std::string& Sha256() const { return m_sha256; }
@@ -48,16 +69,25 @@ public:
     int SystemError() const { return m_systemError; }
 
 private:
+    bool LoadOwn(IOperationPort& port);
+
     std::string m_path;
+    bool m_lenient = false;
+    FileKind m_kind = FileKind::None;
+    bool m_hasContents = false;
+    std::string m_contents;
+    std::string m_name; // how messages call the contents
     FirmwareBuffer m_buffer;
     bool m_loaded = false;
     int m_systemError = 0;
     std::string m_sha256;
+    std::string m_pinnedSha256;
     uint32_t m_crc32 = 0;
     uint16_t m_sum16 = 0;
     bool m_serial = false;
     SerialSpec m_serialSpec;
-    std::string m_serialPath;
+    std::unique_ptr<ISerialStore> m_ownStore;
+    ISerialStore* m_store = nullptr;
     bool m_serialForce = false;
     const std::atomic<int32_t>* m_abort = nullptr;
     FirmwareBuffer m_numbered; // the image with this chip's number in it

@@ -163,8 +163,16 @@ std::string ProductionLogLine(const ProductionRecord& r) {
 }
 
 bool ProductionLogWritable(const std::string& path, std::string& error) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && S_ISFIFO(st.st_mode)) {
+        if (::access(path.c_str(), W_OK) == 0)
+            return true;
+        error = "cannot open the log " + path + SystemReason();
+        return false;
+    }
     errno = 0;
-    CFileDescriptor file(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666));
+    CFileDescriptor file(
+        ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0666));
     if (!file.IsOpen()) {
         error = "cannot open the log " + path + SystemReason();
         return false;
@@ -172,30 +180,74 @@ bool ProductionLogWritable(const std::string& path, std::string& error) {
     return true;
 }
 
-bool AppendProductionLog(const std::string& path, const std::string& line, std::string& error) {
-    // Read access only to look at the last byte; a log this user may only write is appended all the same.
+namespace {
+
+constexpr useconds_t LOG_LOCK_RETRY_US = 2000;
+
+// Opens the log for appending, never blocking: a regular file read-write when it may be (to look at
+// its last byte), else write-only; anything else write-only, blocking again once open.
+int OpenLog(const std::string& path, bool& readable, bool& regular, std::string& error) {
     errno = 0;
-    int fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-    const bool readable = fd >= 0;
-    if (!readable && errno == EACCES)
-        fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-    CFileDescriptor file(fd);
+    const int flags = O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
+    int fd = ::open(path.c_str(), O_WRONLY | flags, 0666);
     struct stat st {};
-    if (!file.IsOpen() || ::fstat(file.Get(), &st) != 0) {
-        error = "cannot open the log " + path + SystemReason();
-        return false;
+    if (fd < 0 || ::fstat(fd, &st) != 0) {
+        error = "cannot open the log " + path +
+                (errno == ENXIO ? std::string(": no process reads it") : SystemReason());
+        if (fd >= 0)
+            ::close(fd);
+        return -1;
     }
-    // A pipe or a terminal (--log /dev/stdout into jq) takes the line as it is; only a regular file
-    // can be flushed, looked at and mended.
-    const bool regular = S_ISREG(st.st_mode);
+    regular = S_ISREG(st.st_mode);
+    readable = false;
+    if (regular) {
+        // The same file again, read-write; a log this user may only write is appended all the same.
+        const int rw = ::open(path.c_str(), O_RDWR | flags, 0666);
+        struct stat again {};
+        if (rw >= 0 && ::fstat(rw, &again) == 0 && again.st_dev == st.st_dev && again.st_ino == st.st_ino) {
+            ::close(fd);
+            fd = rw;
+            readable = true;
+        } else if (rw >= 0) {
+            ::close(rw);
+        }
+    }
+    // A pipe's reader may be slow: the line waits for it rather than failing half written.
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
+} // namespace
+
+bool AppendProductionLog(const std::string& path, const std::string& line, std::string& error,
+                         const std::atomic<int32_t>* abort, int waitLimitMs) {
+    bool readable = false;
+    bool regular = false;
+    CFileDescriptor file(OpenLog(path, readable, regular, error));
+    if (!file.IsOpen())
+        return false;
+    struct stat st {};
 
     // O_APPEND makes finding the end and writing there one step, and Linux holds the file's lock for
     // the whole of a write on a local file system, so one write() of the whole line never interleaves
     // with another process's. A write falls short only on a full disk, a size limit or a signal; the
     // rest is then written after it, which the flock keeps whole against the other processes of ours.
-    // Where flock is not supported the line goes out without it.
+    // Where flock is not supported the line goes out without it. Another holder is waited for only so
+    // long, and never past an abort: a chip is done, and the operator must hear of its record.
     int locked = -1;
-    while (regular && (locked = ::flock(file.Get(), LOCK_EX)) != 0 && errno == EINTR) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitLimitMs);
+    while (regular && (locked = ::flock(file.Get(), LOCK_EX | LOCK_NB)) != 0 &&
+           (errno == EINTR || errno == EWOULDBLOCK)) {
+        if (abort != nullptr && abort->load() != 0) {
+            error = "the log " + path + " is locked by another process; aborted while waiting";
+            return false;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            error = "the log " + path + " is locked by another process (waited " +
+                    std::to_string(waitLimitMs / 1000) + " s)";
+            return false;
+        }
+        ::usleep(LOG_LOCK_RETRY_US);
     }
 
     std::string data;
@@ -213,7 +265,7 @@ bool AppendProductionLog(const std::string& path, const std::string& line, std::
     data += '\n';
     errno = 0;
     if (!WriteAll(file.Get(), data)) {
-        const std::string reason = SystemReason();
+        const std::string reason = errno == EPIPE ? std::string(": no process reads it") : SystemReason();
         // A part written (full disk) is taken back, so that no half line stays for the next to join.
         if (mayTakeBack) [[maybe_unused]]
             const int undone = ::ftruncate(file.Get(), before);

@@ -18,6 +18,7 @@
 // - outcome: "verified", "failed" (failure: the failing row's text) or "aborted" (CycleOutcomeName).
 // Strings are JSON-escaped; bytes that are not UTF-8 (a file name may hold any) become U+FFFD.
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -40,6 +41,8 @@ struct ProductionRecord {
     uint16_t fileSum16 = 0;
     bool hasSerial = false;
     uint64_t serial = 0;
+    std::string
+        series;       // where the number came from (the series' name, the serial file); not in the JSON line
     int lockMode = 0; // 0: none written
     CycleOutcome outcome = CycleOutcome::Failed;
     std::string failure; // the failing row's text (failed only); empty: null
@@ -61,6 +64,7 @@ std::string ProductionLogLine(const ProductionRecord& record);
 
 // Whether the log at path can be opened for appending (made when missing, as the first line would
 // make it); false with a reason. A full disk is found only by the first line.
+// A FIFO is not opened here (a reader would see the end of its input); it is written as a pipe.
 bool ProductionLogWritable(const std::string& path, std::string& error);
 
 // Appends line and a newline to the log at path (made 0666 less the umask when missing) with one
@@ -70,4 +74,35 @@ bool ProductionLogWritable(const std::string& path, std::string& error);
 // This is the one file the programs write without the safe replace: a replace rewrites the whole file
 // and, with several processes appending, would lose the lines another wrote between its read and its
 // rename. An append of a whole line under O_APPEND cannot lose any.
-bool AppendProductionLog(const std::string& path, const std::string& line, std::string& error);
+//
+// Another process's lock on the log (a person's flock, a backup) is waited for up to waitLimitMs,
+// tried again every few milliseconds; abort (when given) ends the wait; either fails the line with a
+// reason. A FIFO or another file that is not regular is opened without blocking and written as a
+// pipe: with no process reading it the line fails ("no process reads it"), never goes into a void.
+constexpr int LOG_LOCK_LIMIT_MS = 10000;
+bool AppendProductionLog(const std::string& path, const std::string& line, std::string& error,
+                         const std::atomic<int32_t>* abort = nullptr, int waitLimitMs = LOG_LOCK_LIMIT_MS);
+
+// Where each cycle's record goes: the JSON log, or a database table (ops/store). Written after the
+// cycle's PowerOff; false with a reason, the chip's result standing.
+class IRecordSink {
+public:
+    virtual ~IRecordSink() = default;
+    virtual bool Write(const ProductionRecord& record, std::string& error,
+                       const std::atomic<int32_t>* abort) = 0;
+    // How it is shown: the file's name, or the connection without its password.
+    virtual std::string Shown() const = 0;
+};
+
+class CJsonLogSink : public IRecordSink {
+public:
+    explicit CJsonLogSink(std::string path) : m_path(std::move(path)) {}
+    bool Write(const ProductionRecord& record, std::string& error,
+               const std::atomic<int32_t>* abort) override {
+        return AppendProductionLog(m_path, ProductionLogLine(record), error, abort);
+    }
+    std::string Shown() const override { return m_path; }
+
+private:
+    std::string m_path;
+};

@@ -7,6 +7,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "image/FileIo.h"
@@ -120,7 +121,7 @@ uint64_t SerialMaximum(const SerialSpec& spec) {
     case SerialFormat::Bcd:
         return Power(100, spec.width) - 1;
     default:
-        return Power(256, spec.width) - 1;
+        return Power(256, spec.width) - 2; // all 0xFF reads as an erased field
     }
 }
 
@@ -257,56 +258,67 @@ bool ParseSerialFile(const std::string& text, uint64_t& next) {
 
 constexpr useconds_t LOCK_RETRY_US = 2000;
 
-bool TakeSerialNumber(const std::string& path, const SerialSpec& spec, uint64_t& number, std::string& error,
-                      const std::atomic<int32_t>* abort) {
-    std::string resolved = path;
-    if (path.empty() || !ResolveSymbolicLinks(resolved)) {
-        error = "cannot follow the serial file's name " + path;
-        return false;
-    }
-    // The lock file is only ever locked, so read access is all it needs, also for another user's.
-    const std::string lockPath = resolved + ".lock";
-    errno = 0;
-    CFileDescriptor lock(::open(lockPath.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666));
-    // Tried again every few milliseconds rather than waited for, so that an abort ends the wait.
-    int locked = -1;
-    while (lock.IsOpen() && (locked = ::flock(lock.Get(), LOCK_EX | LOCK_NB)) != 0 &&
-           (errno == EINTR || errno == EWOULDBLOCK)) {
-        if (abort != nullptr && abort->load() != 0) {
-            error = "not taken: aborted";
-            return false;
-        }
-        ::usleep(LOCK_RETRY_US);
-    }
-    if (locked != 0) {
-        error = "cannot lock " + lockPath + SystemReason();
-        return false;
-    }
-    if (abort != nullptr && abort->load() != 0) {
-        error = "not taken: aborted";
-        return false;
-    }
+namespace {
 
-    uint64_t taken = spec.start;
+bool Aborted(const std::atomic<int32_t>* abort) {
+    return abort != nullptr && abort->load() != 0;
+}
+
+// Reads a small file of ours whose one line is "key=N" (or a bare N); found false when it is missing.
+bool ReadNumberFile(const std::string& path, const char* what, bool& found, uint64_t& value,
+                    std::string& error) {
     errno = 0;
+    found = false;
     CFileDescriptor file(OpenForReading(path, true));
-    if (file.IsOpen()) {
-        std::string text(SERIAL_FILE_LIMIT + 1, '\0');
-        const long size = ReadFully(file.Get(), text.data(), text.size());
-        if (size < 0) {
-            error = "cannot read the serial file " + path + SystemReason();
-            return false;
-        }
-        text.resize(static_cast<size_t>(size));
-        if (size > static_cast<long>(SERIAL_FILE_LIMIT) || !ParseSerialFile(text, taken)) {
-            error = "the serial file " + path + " holds no next number (a line next=N)";
-            return false;
-        }
-    } else if (errno != ENOENT) {
-        error = "cannot read the serial file " + path + SystemReason();
+    if (!file.IsOpen()) {
+        if (errno == ENOENT)
+            return true;
+        error = std::string("cannot read ") + what + " " + path + SystemReason();
         return false;
     }
+    std::string text(SERIAL_FILE_LIMIT + 1, '\0');
+    const long size = ReadFully(file.Get(), text.data(), text.size());
+    if (size < 0) {
+        error = std::string("cannot read ") + what + " " + path + SystemReason();
+        return false;
+    }
+    text.resize(static_cast<size_t>(size));
+    // The mark's line is "high=N"; ParseSerialFile reads "next=N" or a bare number.
+    if (text.find("high=") != std::string::npos)
+        text.replace(text.find("high="), 5, "next=");
+    if (size > static_cast<long>(SERIAL_FILE_LIMIT) || !ParseSerialFile(text, value)) {
+        error = std::string(what) + " " + path + " holds no number (a line " +
+                (std::strcmp(what, "the serial file") == 0 ? "next=N)" : "high=N)");
+        return false;
+    }
+    found = true;
+    return true;
+}
 
+// Under the lock: reads the next number, checks it against the mark, stores the next one and the
+// mark durably, in that order (a crash between leaves the file ahead of the mark: no repeat).
+bool TakeLocked(const std::string& path, const std::string& resolved, const SerialSpec& spec, bool reset,
+                uint64_t& number, std::string& error) {
+    uint64_t taken = spec.start;
+    bool found = false;
+    uint64_t read = 0;
+    if (!ReadNumberFile(path, "the serial file", found, read, error))
+        return false;
+    if (found)
+        taken = read;
+    const std::string markPath = resolved + ".high";
+    bool marked = false;
+    uint64_t high = 0;
+    if (!ReadNumberFile(markPath, "the serial file's high-water mark", marked, high, error))
+        return false;
+    if (marked && taken <= high && !reset) {
+        error = "the serial file " + path + (found ? " says next=" : " is missing: the start is ") +
+                std::to_string(taken) + ", at or below " + std::to_string(high) +
+                ", the highest number already given (" + markPath +
+                "); a deleted, restored or edited-down file would give numbers again. Give --serial-reset "
+                "if that is meant";
+        return false;
+    }
     uint64_t next = 0;
     if (taken > SerialMaximum(spec) || __builtin_add_overflow(taken, spec.step, &next)) {
         error = "the serial numbers are used up: the next, " + std::to_string(taken) + ", does not fit " +
@@ -319,6 +331,112 @@ bool TakeSerialNumber(const std::string& path, const SerialSpec& spec, uint64_t&
         error = "cannot store the next serial number in " + path + SystemReason();
         return false;
     }
+    errno = 0;
+    const std::string markText = "# Veltro 51: the highest serial number given from " + path +
+                                 "; a next number at or below it is refused.\nhigh=" + std::to_string(taken) +
+                                 "\n";
+    if (!ReplaceFileContentsDurably(markPath, markText)) {
+        // The serial file is ahead already, so the number is safe to use; the mark is one behind.
+        error = "cannot store the high-water mark in " + markPath + SystemReason();
+        return false;
+    }
     number = taken;
     return true;
+}
+
+} // namespace
+
+bool LockSerialFile(const std::string& path, int& fd, std::string& error, const std::atomic<int32_t>* abort,
+                    const WaitNotice& waiting) {
+    fd = -1;
+    std::string resolved = path;
+    if (path.empty() || !ResolveSymbolicLinks(resolved)) {
+        error = "cannot follow the serial file's name " + path;
+        return false;
+    }
+    // The lock file is only ever locked, so read access is all it needs, also for another user's.
+    // O_NONBLOCK: a FIFO planted there must not hold the open; it is refused below.
+    const std::string lockPath = resolved + ".lock";
+    errno = 0;
+    struct Held {
+        int fd;
+        ~Held() {
+            if (fd >= 0)
+                ::close(fd);
+        }
+        int Get() const { return fd; }
+    } lock{
+        ::open(lockPath.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0666)};
+    if (lock.fd < 0) {
+        error = "cannot open the lock " + lockPath + SystemReason();
+        return false;
+    }
+    struct stat st {};
+    if (::fstat(lock.Get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        error = "the lock " + lockPath + " is not a regular file";
+        return false;
+    }
+    // Tried again every few milliseconds rather than waited for, so that an abort ends the wait.
+    bool told = false;
+    int locked = -1;
+    while ((locked = ::flock(lock.Get(), LOCK_EX | LOCK_NB)) != 0 &&
+           (errno == EINTR || errno == EWOULDBLOCK)) {
+        if (Aborted(abort)) {
+            error = "not taken: aborted";
+            return false;
+        }
+        if (!told && waiting) {
+            waiting("the serial file's lock " + lockPath + ", held by another process");
+            told = true;
+        }
+        ::usleep(LOCK_RETRY_US);
+    }
+    if (locked != 0) {
+        error = "cannot lock " + lockPath + SystemReason();
+        return false;
+    }
+    if (Aborted(abort)) {
+        error = "not taken: aborted";
+        return false;
+    }
+    fd = lock.fd;
+    lock.fd = -1;
+    return true;
+}
+
+bool TakeSerialNumber(const std::string& path, const SerialSpec& spec, uint64_t& number, std::string& error,
+                      const std::atomic<int32_t>* abort, bool reset) {
+    CSerialFileStore store(path, reset);
+    return store.Prepare(error, abort, {}) && store.Take(spec, number, error, abort);
+}
+
+bool CSerialFileStore::Prepare(std::string& error, const std::atomic<int32_t>* abort,
+                               const WaitNotice& waiting) {
+    Release();
+    return LockSerialFile(m_path, m_lock, error, abort, waiting);
+}
+
+bool CSerialFileStore::Take(const SerialSpec& spec, uint64_t& number, std::string& error,
+                            const std::atomic<int32_t>* abort) {
+    if (m_lock < 0 && !Prepare(error, abort, {}))
+        return false;
+    std::string resolved = m_path;
+    bool taken = false;
+    if (Aborted(abort))
+        error = "not taken: aborted";
+    else if (!ResolveSymbolicLinks(resolved))
+        error = "cannot follow the serial file's name " + m_path;
+    else
+        taken = TakeLocked(m_path, resolved, spec, m_reset, number, error);
+    // The reset is meant for the number the file says now; the mark then follows the file again.
+    if (taken)
+        m_reset = false;
+    Release();
+    return taken;
+}
+
+void CSerialFileStore::Release() {
+    if (m_lock >= 0)
+        ::close(m_lock);
+    m_lock = -1;
 }

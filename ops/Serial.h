@@ -24,6 +24,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -46,7 +47,9 @@ struct SerialSpec {
 
 // The bytes the field takes in flash.
 int SerialFieldSize(const SerialSpec& spec);
-// The largest number the field holds (65535 for le2, 999999 for dec6 and bcd3).
+// The largest number given in the field (999999 for dec6 and bcd3). For le and be it is one below
+// what the bytes hold (65534 for le2): all bytes 0xFF is what an erased field reads, so that number
+// is never given and the numbers are used up before it.
 uint64_t SerialMaximum(const SerialSpec& spec);
 // The format as ParseSerialSpec reads it: "le2", "dec6", ...
 std::string SerialFormatName(const SerialSpec& spec);
@@ -76,8 +79,58 @@ bool PutSerial(const SerialSpec& spec, uint64_t number, uint8_t* image, int32_t 
 // number does not fit the format (the numbers are used up) or the file cannot be replaced durably.
 // Waits while another process holds the lock (a few milliseconds per number, or as long as a person
 // editing the file holds it); abort (when given) ends the wait, and no number is taken once it is set.
+// The high-water mark: beside the serial file, named as it with ".high" appended, the highest number
+// ever given from it, replaced durably after the serial file. A next number at or below it (the file
+// deleted, put back from an old copy, edited down) is refused unless reset is set; reset gives the
+// file's number all the same and lowers the mark to it.
 bool TakeSerialNumber(const std::string& path, const SerialSpec& spec, uint64_t& number, std::string& error,
-                      const std::atomic<int32_t>* abort = nullptr);
+                      const std::atomic<int32_t>* abort = nullptr, bool reset = false);
+
+// Called once when a wait for a lock begins, with what is waited for.
+using WaitNotice = std::function<void(const std::string& what)>;
+
+// Where the numbers of one series come from: the serial file, or a database (ops/store).
+class ISerialStore {
+public:
+    virtual ~ISerialStore() = default;
+    // Before the target is powered: makes the next Take quick (the file's lock held, the connection
+    // open), waiting here if another process holds it, with waiting told once. False with a reason;
+    // abort ends the wait.
+    virtual bool Prepare(std::string& error, const std::atomic<int32_t>* abort,
+                         const WaitNotice& waiting) = 0;
+    // Takes the next number, durable before it returns; gives back what Prepare held.
+    virtual bool Take(const SerialSpec& spec, uint64_t& number, std::string& error,
+                      const std::atomic<int32_t>* abort) = 0;
+    // Gives back what Prepare held without taking a number.
+    virtual void Release() = 0;
+    // How the store is shown: the file's name, or the connection without its password.
+    virtual std::string Shown() const = 0;
+    // The series' name as a record keeps it: the database's series, the serial file's name.
+    virtual std::string Series() const { return Shown(); }
+};
+
+// The serial file as a store. reset goes on for its first number only (TakeSerialNumber's reset).
+class CSerialFileStore : public ISerialStore {
+public:
+    explicit CSerialFileStore(std::string path, bool reset = false)
+        : m_path(std::move(path)), m_reset(reset) {}
+    ~CSerialFileStore() override { Release(); }
+    bool Prepare(std::string& error, const std::atomic<int32_t>* abort, const WaitNotice& waiting) override;
+    bool Take(const SerialSpec& spec, uint64_t& number, std::string& error,
+              const std::atomic<int32_t>* abort) override;
+    void Release() override;
+    std::string Shown() const override { return m_path; }
+
+private:
+    std::string m_path;
+    bool m_reset;
+    int m_lock = -1;
+};
+
+// Opens and locks the serial file's lock file (refusing one that is not a regular file, never
+// blocking in open), waiting while another process holds it; the locked descriptor in fd.
+bool LockSerialFile(const std::string& path, int& fd, std::string& error, const std::atomic<int32_t>* abort,
+                    const WaitNotice& waiting = {});
 
 // The serial file's contents for a next number (what TakeSerialNumber writes).
 std::string SerialFileText(uint64_t next);

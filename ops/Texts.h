@@ -127,3 +127,8 @@ constexpr const char* ROW_CHECKSUMS = "CRC-32 : 0x%08X, Sum : 0x%04X, %d Bytes";
 constexpr const char* ROW_SERIAL = "Serial Number : %llu";                // [info], the number this chip gets
 constexpr const char* ROW_SERIAL_FAILED = "Serial Number : %s";           // [error], why none was given
 constexpr const char* ROW_LOG_FAILED = "Production Log Not Written : %s"; // [error], the reason
+constexpr const char* ROW_WAITING = "Waiting For %s ...";                 // [error], the target unpowered
+
+// ---- The firmware a job pins by its SHA-256 ----
+constexpr const char* MSG_FIRMWARE_REFUSED =
+    "Firmware Refused : SHA-256 of %s is %s, %s expected"; // stop icon: the file, its hash, the pinned one

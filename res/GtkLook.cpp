@@ -5,11 +5,16 @@
 #include <vector>
 
 #include <gtk/gtk.h>
+#ifdef GDK_WINDOWING_X11
+#include <gdk/gdkx.h>
+#endif
 #include <wx/filedlg.h>
 #include <wx/gauge.h>
 #include <wx/image.h>
 #include <wx/scrolbar.h>
 #include <wx/tokenzr.h>
+#include <wx/toplevel.h>
+#include <wx/window.h>
 
 namespace {
 
@@ -63,6 +68,42 @@ gboolean OnScrollBarPress(GtkWidget* widget, GdkEventButton* event, gpointer dat
     else
         return FALSE;
     SendScroll(bar, type);
+    return TRUE;
+}
+
+// GTK moves the slider itself on the wheel, unseen by the control's owner; the wheel goes to the
+// owner as the toolkit's wheel event instead, a notch (or a smooth delta of 1) being 120 units.
+gboolean OnScrollBarWheel(GtkWidget*, GdkEvent* any, gpointer data) {
+    if (any->type != GDK_SCROLL)
+        return FALSE;
+    GdkEventScroll* event = &any->scroll;
+    auto* bar = static_cast<wxScrollBar*>(data);
+    constexpr int NOTCH = 120;
+    int rotation = 0;
+    switch (event->direction) {
+    case GDK_SCROLL_UP:
+        rotation = NOTCH;
+        break;
+    case GDK_SCROLL_DOWN:
+        rotation = -NOTCH;
+        break;
+    case GDK_SCROLL_SMOOTH: {
+        double dx = 0, dy = 0;
+        gdk_event_get_scroll_deltas(any, &dx, &dy);
+        rotation = static_cast<int>(-dy * NOTCH);
+        break;
+    }
+    default:
+        return TRUE; // sideways: nothing moves
+    }
+    wxMouseEvent wheel(wxEVT_MOUSEWHEEL);
+    wheel.SetEventObject(bar);
+    wheel.SetId(bar->GetId());
+    wheel.m_wheelRotation = rotation;
+    wheel.m_wheelDelta = NOTCH;
+    wheel.m_linesPerAction = 3;
+    wheel.m_wheelAxis = wxMOUSE_WHEEL_VERTICAL;
+    bar->HandleWindowEvent(wheel);
     return TRUE;
 }
 
@@ -124,6 +165,8 @@ void UsePagingScrollBar(wxScrollBar* scrollBar) {
     css += "scrollbar.horizontal button { min-width: " + length + "; }";
     AddWidgetStyle(widget, css);
     g_signal_connect(widget, "button-press-event", G_CALLBACK(OnScrollBarPress), scrollBar);
+    // "event" comes before the range's own scroll controller.
+    g_signal_connect(widget, "event", G_CALLBACK(OnScrollBarWheel), scrollBar);
 }
 
 void MatchFilterPatternsInAnyCase(wxFileDialog& dialog) {
@@ -144,6 +187,29 @@ void MatchFilterPatternsInAnyCase(wxFileDialog& dialog) {
                                    FreeSuffixes);
     }
     g_slist_free(filters);
+}
+
+void CentreOnParentWindow(wxFileDialog& dialog) {
+    GtkWidget* widget = dialog.GetHandle();
+    if (!widget || !GTK_IS_WINDOW(widget))
+        return;
+    wxWindow* parent = dialog.GetParent() ? wxGetTopLevelParent(dialog.GetParent()) : nullptr;
+    if (parent && parent->GetHandle() && GTK_IS_WINDOW(parent->GetHandle()))
+        gtk_window_set_transient_for(GTK_WINDOW(widget), GTK_WINDOW(parent->GetHandle()));
+    gtk_window_set_position(GTK_WINDOW(widget), GTK_WIN_POS_CENTER_ON_PARENT);
+}
+
+void DrawOnOwnSurface(wxWindow* window) {
+#ifdef GDK_WINDOWING_X11
+    if (!window || !GDK_IS_X11_DISPLAY(gdk_display_get_default()))
+        return;
+    for (wxWindow* child : window->GetChildren())
+        DrawOnOwnSurface(child);
+    if (GdkWindow* surface = window->GTKGetDrawingWindow())
+        gdk_window_ensure_native(surface);
+#else
+    (void)window;
+#endif
 }
 
 wxImage RenderWindow(wxWindow* window) {

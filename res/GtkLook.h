@@ -14,12 +14,23 @@ void FillGaugeHeight(wxGauge* gauge);
 
 // A click in the trough moves one page toward the click, not to the clicked point (GTK's
 // "primary button warps slider"); the line up and line down arrows are shown, as the theme hides
-// them.
+// them. The wheel reaches the control's owner as the toolkit's wheel event (wxEVT_MOUSEWHEEL), never
+// moving GTK's slider by itself.
 void UsePagingScrollBar(wxScrollBar* scrollBar);
 
 // The dialog's filters list a file whose extension differs from a pattern only in case
 // (FIRMWARE.HEX under *.hex). GTK matches patterns case-sensitively.
 void MatchFilterPatternsInAnyCase(wxFileDialog& dialog);
+
+// Under X11 GTK draws a dialog's child windows into the dialog's one surface, and each update of
+// the bar, the percentage or the animation repaints the whole task list with it (a list repaint
+// costs a frame or more in software). Given surfaces of their own, the window and its children
+// repaint only for their own changes. Call once the window is shown; nothing elsewhere.
+void DrawOnOwnSurface(wxWindow* window);
+
+// GTK's file chooser opens where the window manager puts it (openbox: the screen's top-left
+// corner); it is placed centred on its parent window, over which it stays (transient).
+void CentreOnParentWindow(wxFileDialog& dialog);
 
 // Draws window as it would appear on screen into an image of its size (for tests: independent of
 // what else is on the display). Invalid when the window cannot be drawn.

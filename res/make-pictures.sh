@@ -20,16 +20,22 @@ trap 'rm -rf "$tmp"' EXIT
 mkdir -p "$out"
 png() { "$IM" "${@:1:$#-1}" -depth 8 -define png:exclude-chunks=date,time,tEXt,zTXt,iTXt -strip "${@: -1}"; }
 
-# A 40-pin-style chip seen from above: body x0,y0..x1,y1 with n pins on top and bottom.
-chip() { # x0 y0 x1 y1 pins pinlen
-    local x0=$1 y0=$2 x1=$3 y1=$4 n=$5 l=$6 s="" i px step
+# A 40-pin-style chip seen from above: body x0,y0..x1,y1 with n pins on top and bottom; with an
+# outline colour, the body has a one-pixel edge of it (the toolbar's chips read on light and dark).
+chip() { # x0 y0 x1 y1 pins pinlen [outline]
+    local x0=$1 y0=$2 x1=$3 y1=$4 n=$5 l=$6 edge=${7:-} s="" i px step
     step=$(( (x1 - x0) / n ))
     for ((i = 0; i < n; i++)); do
         px=$(( x0 + step / 2 + i * step - 1 ))
         s+=" fill #c0c0c0 rectangle $px,$((y0 - l)) $((px + 2)),$((y0 - 1))"
         s+=" fill #c0c0c0 rectangle $px,$((y1 + 1)) $((px + 2)),$((y1 + l))"
     done
-    s+=" fill #202020 rectangle $x0,$y0 $x1,$y1"
+    if [ -n "$edge" ]; then
+        s+=" fill $edge rectangle $x0,$y0 $x1,$y1"
+        s+=" fill #202020 rectangle $((x0 + 1)),$((y0 + 1)) $((x1 - 1)),$((y1 - 1))"
+    else
+        s+=" fill #202020 rectangle $x0,$y0 $x1,$y1"
+    fi
     echo "$s"
 }
 
@@ -50,10 +56,10 @@ M='#ff00ff'
     -draw "arc 5,5 27,27 30,290" -stroke none \
     -draw "fill #1d8a2e polygon 17,0 27,7 17,14" "$tmp/t2.png"
 "$IM" -size 32x32 xc:"$M" +antialias -stroke none \
-    -draw "$(chip 3 18 28 27 6 3)" -draw "fill #ffffff rectangle 5,20 7,22" \
+    -draw "$(chip 3 18 28 27 6 3 '#9c9c9c')" -draw "fill #ffffff rectangle 5,20 7,22" \
     -draw "fill #d42020 rectangle 13,0 18,9 polygon 8,9 23,9 15,16" "$tmp/t3.png"
 "$IM" -size 32x32 xc:"$M" +antialias -stroke none \
-    -draw "$(chip 3 18 28 27 6 3)" -draw "fill #ffffff rectangle 5,20 7,22" \
+    -draw "$(chip 3 18 28 27 6 3 '#9c9c9c')" -draw "fill #ffffff rectangle 5,20 7,22" \
     -draw "fill #1f6fd0 rectangle 13,7 18,14 polygon 8,7 23,7 15,0" "$tmp/t4.png"
 "$IM" -size 32x32 xc:"$M" +antialias -fill none -stroke '#707070' -strokewidth 4 \
     -draw "arc 8,2 24,22 180,360" -draw "line 10,12 10,15 line 22,12 22,15" -stroke none \

@@ -67,10 +67,12 @@ void RememberFirmwareFile(const wxString& path) {
 }
 
 std::unique_ptr<wxFileDialog> MakeFileDialog(const FileChooserRequest& request, long style) {
-    auto dialog =
-        std::make_unique<wxFileDialog>(request.parent, wxFileSelectorPromptStr, request.initialFolder,
-                                       request.initialName, request.filter, style);
+    // Titled as the desktop's own Open and Save dialogs are, not wx's "Select a file".
+    const wxString title = (style & wxFD_SAVE) ? FILE_SAVE_TITLE : FILE_OPEN_TITLE;
+    auto dialog = std::make_unique<wxFileDialog>(request.parent, title, request.initialFolder,
+                                                 request.initialName, request.filter, style);
     MatchFilterPatternsInAnyCase(*dialog);
+    CentreOnParentWindow(*dialog);
     return dialog;
 }
 

@@ -14,6 +14,8 @@ constexpr const char* OPEN_FILTER =
     "Intel HEX files (*.hex,*.ihx)|*.hex;*.ihx|Raw Binary Files (*.bin)|*.bin";
 constexpr const char* SAVE_FILTER = "Intel HEX file (*.hex)|*.hex";
 constexpr const char* SAVE_DEFAULT_NAME = "myFirmware";
+constexpr const char* FILE_OPEN_TITLE = "Open";
+constexpr const char* FILE_SAVE_TITLE = "Save As";
 constexpr const char* SAVE_DEFAULT_EXTENSION = "hex";
 
 struct FileChooserRequest {

@@ -15,6 +15,19 @@
 namespace {
 
 DocumentLauncher g_launcher;
+#ifdef VELTRO_DATA_DIR
+wxString g_dataFolder = VELTRO_DATA_DIR;
+#else
+wxString g_dataFolder;
+#endif
+
+bool IsReadablePage(const wxString& path) {
+    if (path.empty())
+        return false;
+    const std::string file(path.fn_str());
+    std::error_code error;
+    return std::filesystem::is_regular_file(file, error) && ::access(file.c_str(), R_OK) == 0;
+}
 
 // Reports a failure of the program once it has ended; deletes itself.
 class CLaunchProcess : public wxProcess {
@@ -57,19 +70,38 @@ wxString HelpPagePath(const char* page) {
     return wxString((cwd / page).string().c_str(), *wxConvFileName);
 }
 
+wxString SetInstalledDataFolder(const wxString& folder) {
+    wxString previous = g_dataFolder;
+    g_dataFolder = folder;
+    return previous;
+}
+
+wxString InstalledDataFolder() {
+    return g_dataFolder;
+}
+
+wxString FindHelpPage(const char* page) {
+    const wxString here = HelpPagePath(page);
+    if (IsReadablePage(here))
+        return here;
+    if (g_dataFolder.empty())
+        return wxString();
+    const std::filesystem::path installed = std::filesystem::path(std::string(g_dataFolder.fn_str())) / page;
+    const wxString path(installed.string().c_str(), *wxConvFileName);
+    return IsReadablePage(path) ? path : wxString();
+}
+
 void OpenHelpPage(const char* page, wxWindow* parent) {
-    const wxString path = HelpPagePath(page);
-    const std::string file(path.fn_str());
-    std::error_code error;
-    const bool readable =
-        !path.empty() && std::filesystem::is_regular_file(file, error) && ::access(file.c_str(), R_OK) == 0;
-    if (!readable) {
+    const wxString path = FindHelpPage(page);
+    if (path.empty()) {
         ShowAppMessage(MSG_HELP_MISSING, MsgIcon::Error, parent);
         return;
     }
-    // A late failure may come after the parent window is gone: it is shown without one.
-    auto failed = [] { ShowAppMessage(MSG_HELP_MISSING, MsgIcon::Error); };
+    // The page exists: a failure is the missing program's, and the user can still open the page.
+    const wxString noBrowser = wxString::FromUTF8(MSG_HELP_NO_BROWSER) + "\n" + path;
+    // A late failure may come after the parent window is gone: it is shown over the main window then.
+    auto failed = [noBrowser] { ShowAppMessage(noBrowser, MsgIcon::Error); };
     const bool started = g_launcher ? g_launcher(path, failed) : LaunchWithXdgOpen(path, failed);
     if (!started)
-        ShowAppMessage(MSG_HELP_MISSING, MsgIcon::Error, parent);
+        ShowAppMessage(noBrowser, MsgIcon::Error, parent);
 }

@@ -120,6 +120,11 @@ CMainFrame::CMainFrame(COstrelDoc* doc)
     Bind(wxEVT_MENU, &CMainFrame::OnHelpTutorial, this, ID_HELP_TUTORIAL);
     Bind(wxEVT_MENU, &CMainFrame::OnHelpTutorial, this, ID_HELP_INDEX);
     Bind(wxEVT_MENU, &CMainFrame::OnHelpReading, this, ID_HELP_READING);
+    // The scroll keys work wherever the focus is in the main window (the view, the toolbar).
+    Bind(wxEVT_CHAR_HOOK, [this](wxKeyEvent& event) {
+        if (!m_view || !m_view->HandleScrollKey(event.GetKeyCode(), event.GetModifiers()))
+            event.Skip();
+    });
     m_view->SetFocus();
 }
 
@@ -191,10 +196,16 @@ bool CMainFrame::CreateToolBarWithButtons() {
     if (!m_toolBar)
         return false;
     m_toolBar->SetToolBitmapSize(wxSize(32, 32));
-    // Magenta areas take the button face's colour as it is now; later theme changes keep it.
-    const wxColour face = wxSystemSettings::GetColour(wxSYS_COLOUR_BTNFACE);
+    // Magenta areas are the toolbar's own: transparent, so the toolbar's background (of any theme,
+    // and of a button under the pointer) shows through, and of the toolbar's colour where a picture
+    // is drawn without its alpha.
+    const wxColour face = m_toolBar->GetBackgroundColour();
     wxImage strip = LoadResourceImage(IDB_TOOLBAR);
-    MapMagentaTo(strip, face);
+    if (strip.IsOk()) {
+        strip.SetMaskColour(255, 0, 255);
+        strip.InitAlpha();
+        MapMagentaTo(strip, face);
+    }
     int image = 0;
     for (const int id : s_toolButtons) {
         if (id == 0) {

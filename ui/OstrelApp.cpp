@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
+#include <vector>
+
+#include <strings.h>
 #include <utility>
 
 #include <wx/log.h>
@@ -20,9 +24,33 @@
 namespace {
 
 StartupSleeper g_sleeper;
+int g_rawArgc = 0;
+const char* const* g_rawArgv = nullptr;
 
-bool IsSwitch(const wxString& arg, const char* name) {
-    return arg.length() > 1 && (arg[0] == '-' || arg[0] == '/') && arg.Mid(1).IsSameAs(name, false);
+bool IsSwitch(const std::string& arg, const char* name) {
+    return arg.size() > 1 && (arg[0] == '-' || arg[0] == '/') && strcasecmp(arg.c_str() + 1, name) == 0;
+}
+
+// GTK's standard options, which gtk_init takes out of the command line; the first ones take a value,
+// as "--name=VALUE" or as the next argument.
+constexpr const char* GTK_VALUE_OPTIONS[] = {"--display",      "--screen",     "--class",
+                                             "--name",         "--gtk-module", "--gdk-debug",
+                                             "--gdk-no-debug", "--gtk-debug",  "--gtk-no-debug"};
+constexpr const char* GTK_FLAG_OPTIONS[] = {"--g-fatal-warnings", "--sync"};
+
+// 0: not GTK's; 1: GTK's, alone; 2: GTK's, with the next argument as its value.
+int GtkOptionLength(const std::string& arg, bool hasNext) {
+    for (const char* option : GTK_FLAG_OPTIONS)
+        if (arg == option)
+            return 1;
+    for (const char* option : GTK_VALUE_OPTIONS) {
+        const std::string name(option);
+        if (arg == name)
+            return hasNext ? 2 : 1;
+        if (arg.compare(0, name.size() + 1, name + "=") == 0)
+            return 1;
+    }
+    return 0;
 }
 
 int HoldMilliseconds() {
@@ -49,21 +77,50 @@ void ReportAssert(const wxString& file, int line, const wxString& func, const wx
                  static_cast<const char*>(func.utf8_str()), static_cast<const char*>(msg.utf8_str()));
 }
 
-StartupOptions ParseStartupOptions(int argc, const wxString* argv) {
+StartupOptions ParseStartupOptions(int argc, const char* const* argv) {
     StartupOptions options;
+    bool onlyFiles = false;
     for (int i = 1; i < argc; ++i) {
-        const wxString& arg = argv[i];
-        if (IsSwitch(arg, "Embedding") || IsSwitch(arg, "Automation")) {
-            options.showSplash = false;
-            continue;
+        const std::string arg = argv[i] ? argv[i] : "";
+        if (!onlyFiles) {
+            if (arg == "--") {
+                onlyFiles = true;
+                continue;
+            }
+            if (IsSwitch(arg, "Embedding") || IsSwitch(arg, "Automation")) {
+                options.showSplash = false;
+                continue;
+            }
+            if (const int n = GtkOptionLength(arg, i + 1 < argc)) {
+                i += n - 1;
+                continue;
+            }
+            // On Linux a leading '/' starts an absolute path, not a switch; "-" alone is a name.
+            if (arg.size() > 1 && arg[0] == '-') {
+                if (options.unknownOption.empty())
+                    options.unknownOption = arg;
+                continue;
+            }
         }
-        // Other switches are ignored; on Linux a leading '/' starts an absolute path, not a switch.
-        if (arg.StartsWith("-"))
-            continue;
         if (options.file.empty())
             options.file = arg;
     }
     return options;
+}
+
+StartupOptions ParseStartupOptions(int argc, const wxString* argv) {
+    std::vector<std::string> bytes;
+    for (int i = 0; i < argc; ++i)
+        bytes.emplace_back(argv[i].fn_str());
+    std::vector<const char*> pointers;
+    for (const std::string& arg : bytes)
+        pointers.push_back(arg.c_str());
+    return ParseStartupOptions(argc, pointers.data());
+}
+
+void SetRawCommandLine(int argc, const char* const* argv) {
+    g_rawArgc = argc;
+    g_rawArgv = argv;
 }
 
 StartupSleeper SetStartupSleeper(StartupSleeper sleeper) {
@@ -86,6 +143,8 @@ bool COstrelApp::OnInit() {
     // The tests that start the program want messages on stderr, never a popup that waits for a click.
     if (std::getenv("VELTRO_TEST_HOLD_MS") || std::getenv("VELTRO_TEST_REPORT_SHOWN"))
         delete wxLog::SetActiveTarget(new wxLogStderr);
+    if (g_rawArgv)
+        return StartUp(ParseStartupOptions(g_rawArgc, g_rawArgv));
     std::vector<wxString> args;
     for (int i = 0; i < argc; ++i)
         args.push_back(argv[i]);
@@ -121,7 +180,7 @@ bool COstrelApp::StartUp(const StartupOptions& options) {
     // A file named on the command line loads as Open HEX File would, without the dialog; a failure
     // leaves a blank image and "Untitled", and the application goes on.
     if (!options.file.empty()) {
-        RememberFirmwareFile(options.file);
+        RememberFirmwareFile(wxString(options.file.c_str(), *wxConvFileName));
         m_frame->View()->OpenFile(options.file);
     }
     return true;

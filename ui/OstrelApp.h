@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 
 #include <wx/app.h>
 #include <wx/string.h>
@@ -14,13 +15,22 @@
 class COstrelDoc;
 
 // What the command line asks for. Switches begin with '-' or '/'; "Embedding" and "Automation"
-// (any case) suppress the splash. The first other argument names a file to open. An argument that
-// begins with '/' and is not a known switch is a path.
+// (any case) suppress the splash. The first other argument names a file to open, as its bytes: a
+// name that is not UTF-8 still names its file. An argument that begins with '/' and is not a known
+// switch is a path; after "--" every argument is a file name. GTK's own options (--display and the
+// like, with their values) are GTK's. Any other argument that begins with '-' is an unknown
+// option: the first one is kept in unknownOption, and the program refuses to start.
 struct StartupOptions {
     bool showSplash = true;
-    wxString file;
+    std::string file;
+    std::string unknownOption;
 };
+StartupOptions ParseStartupOptions(int argc, const char* const* argv);
 StartupOptions ParseStartupOptions(int argc, const wxString* argv);
+
+// The command line as main received it, before the toolkit converted it (and dropped what was not
+// UTF-8). Without it, OnInit reads the toolkit's arguments.
+void SetRawCommandLine(int argc, const char* const* argv);
 
 constexpr int STARTUP_HOLD_MS = 3800;
 

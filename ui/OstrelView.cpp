@@ -36,7 +36,21 @@ int CellHeight(const wxFont& font) {
     return dc.GetCharHeight();
 }
 
+bool IsDark(const wxColour& colour) {
+    return colour.Red() * 299 + colour.Green() * 587 + colour.Blue() * 114 < 128 * 1000;
+}
+
 } // namespace
+
+HexViewColours HexViewColours::For(const wxColour& background, const wxColour& text) {
+    return {background, IsDark(background) ? text : COstrelView::BYTE_COLOUR, COstrelView::BLANK_BYTE_COLOUR,
+            COstrelView::ADDRESS_COLOUR};
+}
+
+HexViewColours HexViewColours::FromTheme() {
+    return For(wxSystemSettings::GetColour(wxSYS_COLOUR_WINDOW),
+               wxSystemSettings::GetColour(wxSYS_COLOUR_WINDOWTEXT));
+}
 
 wxFont MakeCellFont(int cellHeight, wxFontWeight weight) {
     static const wxString face = MonospaceFace();
@@ -69,7 +83,8 @@ COstrelView::COstrelView(wxWindow* parent, COstrelDoc* doc)
     m_fontAddress = MakeCellFont(20, wxFONTWEIGHT_EXTRABOLD);
     m_buffer.ClearImage();
 
-    SetBackgroundColour(wxSystemSettings::GetColour(wxSYS_COLOUR_WINDOW));
+    m_colours = HexViewColours::FromTheme();
+    SetBackgroundColour(m_colours.background);
     const wxSize client = GetClientSize();
     m_pScrollBar = new wxScrollBar(this, ID_VIEW_SCROLLBAR, wxPoint(client.x - SCROLLBAR_WIDTH, 0),
                                    wxSize(SCROLLBAR_WIDTH, client.y), wxSB_VERTICAL);
@@ -77,6 +92,7 @@ COstrelView::COstrelView(wxWindow* parent, COstrelDoc* doc)
 
     Bind(wxEVT_PAINT, &COstrelView::OnPaint, this);
     Bind(wxEVT_SIZE, &COstrelView::OnSize, this);
+    Bind(wxEVT_SYS_COLOUR_CHANGED, &COstrelView::OnThemeChanged, this);
     Bind(wxEVT_SCROLL_TOP, &COstrelView::OnScroll, this, ID_VIEW_SCROLLBAR);
     Bind(wxEVT_SCROLL_BOTTOM, &COstrelView::OnScroll, this, ID_VIEW_SCROLLBAR);
     Bind(wxEVT_SCROLL_LINEUP, &COstrelView::OnScroll, this, ID_VIEW_SCROLLBAR);
@@ -86,6 +102,9 @@ COstrelView::COstrelView(wxWindow* parent, COstrelDoc* doc)
     Bind(wxEVT_SCROLL_THUMBTRACK, &COstrelView::OnScroll, this, ID_VIEW_SCROLLBAR);
     Bind(wxEVT_SCROLL_THUMBRELEASE, &COstrelView::OnScroll, this, ID_VIEW_SCROLLBAR);
     Bind(wxEVT_SCROLL_CHANGED, &COstrelView::OnScroll, this, ID_VIEW_SCROLLBAR);
+    // The wheel over the bar would move only GTK's thumb; over the dump it would do nothing.
+    Bind(wxEVT_MOUSEWHEEL, &COstrelView::OnMouseWheel, this);
+    m_pScrollBar->Bind(wxEVT_MOUSEWHEEL, &COstrelView::OnMouseWheel, this);
 
     Bind(wxEVT_MENU, &COstrelView::OnOpenHexFile, this, ID_OPEN_HEX_FILE);
     Bind(wxEVT_MENU, &COstrelView::OnSaveHexFile, this, ID_FILE_SAVE);
@@ -117,10 +136,10 @@ void COstrelView::PrepareByteCells() {
     for (int value = 0; value < 256; ++value) {
         wxBitmap bitmap(cell, 24);
         wxMemoryDC dc(bitmap);
-        dc.SetBackground(*wxWHITE_BRUSH);
+        dc.SetBackground(wxBrush(m_colours.background));
         dc.Clear();
         dc.SetFont(m_fontBytes);
-        dc.SetTextForeground(value == 0xFF ? BLANK_BYTE_COLOUR : BYTE_COLOUR);
+        dc.SetTextForeground(value == 0xFF ? m_colours.blankBytes : m_colours.bytes);
         dc.DrawText(wxString::Format("%02X", value), 0, 0);
         dc.SelectObject(wxNullBitmap);
         m_byteCells.push_back(bitmap);
@@ -145,11 +164,12 @@ void COstrelView::DrawByteCell(wxDC& dc, wxGraphicsContext* gc, uint8_t value, i
 void COstrelView::OnDraw(wxDC& dc) {
     PrepareByteCells();
     const wxFont previous = dc.GetFont();
-    // Each text cell is filled opaquely in white, and cells overlap the row above by a few pixels.
+    // Each text cell is filled opaquely in the background colour, and cells overlap the row above by
+    // a few pixels.
     dc.SetBackgroundMode(wxBRUSHSTYLE_SOLID);
-    dc.SetTextBackground(*wxWHITE);
+    dc.SetTextBackground(m_colours.background);
     dc.SetFont(m_fontAddress);
-    dc.SetTextForeground(ADDRESS_COLOUR);
+    dc.SetTextForeground(m_colours.addresses);
     wxGraphicsContext* gc = dc.GetGraphicsContext();
     const uint8_t* image = m_buffer.m_image.data();
     for (int r = m_topRow, i = 0; r < m_topRow + m_visibleRows && r < m_totalRows; ++r, ++i) {
@@ -159,6 +179,20 @@ void COstrelView::OnDraw(wxDC& dc) {
             DrawByteCell(dc, gc, image[r * 16 + j], BYTES_X + BYTE_PITCH * j, y);
     }
     dc.SetFont(previous);
+}
+
+void COstrelView::SetColours(const HexViewColours& colours) {
+    m_colours = colours;
+    SetBackgroundColour(colours.background);
+    m_byteCells.clear();
+    m_byteGraphics.clear();
+    m_byteGraphicsRenderer = nullptr;
+    Refresh(true);
+}
+
+void COstrelView::OnThemeChanged(wxSysColourChangedEvent& event) {
+    event.Skip();
+    SetColours(HexViewColours::FromTheme());
 }
 
 void COstrelView::LayoutScrollBar() {
@@ -232,6 +266,72 @@ void COstrelView::OnScroll(wxScrollEvent& event) {
     OnVScroll(code, event.GetPosition());
 }
 
+bool COstrelView::ScrollCodeForKey(int keyCode, int modifiers, ScrollCode& code) {
+    const bool plain = modifiers == wxMOD_NONE;
+    const bool control = modifiers == wxMOD_CONTROL;
+    switch (keyCode) {
+    case WXK_UP:
+    case WXK_NUMPAD_UP:
+        code = ScrollCode::LineUp;
+        return plain;
+    case WXK_DOWN:
+    case WXK_NUMPAD_DOWN:
+        code = ScrollCode::LineDown;
+        return plain;
+    case WXK_PAGEUP:
+    case WXK_NUMPAD_PAGEUP:
+        code = ScrollCode::PageUp;
+        return plain;
+    case WXK_PAGEDOWN:
+    case WXK_NUMPAD_PAGEDOWN:
+        code = ScrollCode::PageDown;
+        return plain;
+    case WXK_HOME:
+    case WXK_NUMPAD_HOME:
+        code = ScrollCode::Top;
+        return control;
+    case WXK_END:
+    case WXK_NUMPAD_END:
+        code = ScrollCode::Bottom;
+        return control;
+    default:
+        return false;
+    }
+}
+
+bool COstrelView::HandleScrollKey(int keyCode, int modifiers) {
+    ScrollCode code;
+    if (!ScrollCodeForKey(keyCode, modifiers, code))
+        return false;
+    OnVScroll(code, 0);
+    return true;
+}
+
+void COstrelView::ScrollByWheel(int rotation, int delta, int linesPerNotch) {
+    if (delta <= 0 || linesPerNotch <= 0)
+        return;
+    // Kept in units of delta per line, so that every line of every notch is counted.
+    m_wheelRemainder += rotation * linesPerNotch;
+    // Up (a positive rotation) is toward the top.
+    while (m_wheelRemainder >= delta) {
+        m_wheelRemainder -= delta;
+        OnVScroll(ScrollCode::LineUp, 0);
+    }
+    while (m_wheelRemainder <= -delta) {
+        m_wheelRemainder += delta;
+        OnVScroll(ScrollCode::LineDown, 0);
+    }
+}
+
+void COstrelView::OnMouseWheel(wxMouseEvent& event) {
+    if (event.GetWheelAxis() != wxMOUSE_WHEEL_VERTICAL) {
+        event.Skip();
+        return;
+    }
+    // Not skipped: GTK's own handling would move the bar's thumb alone.
+    ScrollByWheel(event.GetWheelRotation(), event.GetWheelDelta(), event.GetLinesPerAction());
+}
+
 void COstrelView::OnPaint(wxPaintEvent&) {
     wxPaintDC dc(this);
     OnDraw(dc);
@@ -256,8 +356,12 @@ void COstrelView::SelectChip(int index) {
 }
 
 bool COstrelView::OpenFile(const wxString& path) {
+    return OpenFile(std::string(path.fn_str()));
+}
+
+bool COstrelView::OpenFile(const std::string& path) {
     CAppMessagePort messages(this);
-    return OpenFirmwareFile(std::string(path.fn_str()), m_buffer, messages, *this).ok;
+    return OpenFirmwareFile(path, m_buffer, messages, *this).ok;
 }
 
 void COstrelView::SetTitle(const std::string& title) {

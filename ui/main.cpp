@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include <wx/app.h>
 
@@ -13,6 +14,9 @@
 wxIMPLEMENT_APP_NO_MAIN(COstrelApp);
 
 namespace {
+
+constexpr const char* USAGE_LINES = "Usage: veltro51 [-Embedding | -Automation] [FILE]\n"
+                                    "       veltro51 --help | --version\n";
 
 constexpr const char* USAGE =
     "Usage: veltro51 [-Embedding | -Automation] [FILE]\n"
@@ -25,8 +29,8 @@ constexpr const char* USAGE =
     "  --help                   print this help and exit\n"
     "  --version                print the program's name and version and exit\n"
     "\n"
-    "The Help menu looks for its pages in Help/ under the working directory; the menu entry starts\n"
-    "the program in its data folder. veltro51-cli runs the same operations without a window.\n";
+    "The Help menu looks for its pages in Help/ under the working directory, then in the installed\n"
+    "data folder. veltro51-cli runs the same operations without a window.\n";
 
 } // namespace
 
@@ -45,11 +49,28 @@ int main(int argc, char** argv) {
             return 0;
         }
     }
+    // An option the program does not know is refused before any window opens, as --help answers.
+    const StartupOptions options = ParseStartupOptions(argc, argv);
+    if (!options.unknownOption.empty()) {
+        std::fprintf(stderr, "veltro51: unknown option '%s'\n", options.unknownOption.c_str());
+        std::fputs(USAGE_LINES, stderr);
+        std::fputs("Try 'veltro51 --help' for more information.\n", stderr);
+        return 2;
+    }
+    // The file is taken from these bytes (see OnInit); the toolkit would drop a name that is not
+    // UTF-8 with a warning, so it is not given one.
+    SetRawCommandLine(argc, argv);
+    std::vector<char*> toolkitArgs;
+    for (int i = 0; i < argc; ++i)
+        if (i == 0 || !wxString::FromUTF8(argv[i]).empty() || !*argv[i])
+            toolkitArgs.push_back(argv[i]);
+    int toolkitArgc = static_cast<int>(toolkitArgs.size());
+    toolkitArgs.push_back(nullptr);
     // The program draws no OpenGL. GTK would still open the GL driver at start to choose its visuals,
     // which on a software renderer maps about 50 MB of compiler library; a user's own choice stands.
     setenv("GDK_GL", "disable", 0);
     // Under a file-size limit (ulimit -f) Save fails with EFBIG and says "Cannot Write to file",
     // instead of the signal ending the program with the image unsaved and a temporary file left.
     std::signal(SIGXFSZ, SIG_IGN);
-    return wxEntry(argc, argv);
+    return wxEntry(toolkitArgc, toolkitArgs.data());
 }

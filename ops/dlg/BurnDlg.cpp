@@ -193,6 +193,8 @@ void CBurnDlg::OnInitDialog(wxInitDialogEvent&) {
     m_job.autoLock = m_autoLock;
     m_job.lockLevel = m_lockLevel;
     ISleeper& sleeper = DeviceDialogSleeper(m_sleeper);
+    // Once shown: the list then repaints for its rows only, not for every step of the bar.
+    CallAfter([this] { DrawOnOwnSurface(m_taskList); });
     StartWorker([this, &sleeper] { BurnThreadProc(m_job, *m_workerPort, sleeper); });
 }
 

@@ -46,6 +46,8 @@ bool CWorkerDlg::CloseAllowed() const {
 
 void CWorkerDlg::SetCloseButton(wxButton* close) {
     m_closeButton = close;
+    // The default button: Enter presses it once it is enabled.
+    close->SetDefault();
     Bind(wxEVT_BUTTON, &CWorkerDlg::OnCloseButton, this, close->GetId());
 }
 
@@ -61,6 +63,12 @@ void CWorkerDlg::OnCharHook(wxKeyEvent& event) {
         // Escape is Close once Close is available, and nothing before.
         if (CloseAllowed())
             EndWithClose();
+        return;
+    }
+    // Enter presses Close, the default button, once the worker has ended; before, it goes on as
+    // before (GTK would not press a disabled default button anyway).
+    if ((event.GetKeyCode() == WXK_RETURN || event.GetKeyCode() == WXK_NUMPAD_ENTER) && CloseAllowed()) {
+        EndWithClose();
         return;
     }
     event.Skip();

@@ -31,8 +31,8 @@ public:
     // IWorkerWait: waits up to ms for the worker's end while handling what it posts.
     bool WaitForWorker(int ms) override { return m_pThread->WaitForEnd(ms); }
 
-    // The Close button, Escape once Close is enabled, and the close box: EndWithClose when the gate
-    // is open, nothing otherwise.
+    // The Close button (the default button), Escape and Enter once Close is enabled, and the close
+    // box: EndWithClose when the gate is open, nothing otherwise.
     void OnCloseButton(wxCommandEvent& event);
 
 protected:

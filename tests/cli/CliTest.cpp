@@ -43,6 +43,7 @@ const std::string kSim = VELTRO_SIM_PROGRAM;
 
 struct RunResult {
     int status = -1; // exit status, or 128 + signal
+    int signal = 0;  // the signal that ended it, 0 when it exited
     std::string out;
     std::string err;
 };
@@ -129,6 +130,7 @@ RunResult RunProgram(const std::vector<std::string>& argv, const std::string& co
     while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
     return result;
 }
 
@@ -189,6 +191,18 @@ protected:
         argv.push_back(kCli);
         argv.insert(argv.end(), args.begin(), args.end());
         return RunProgram(argv, m_config, input, watcher, beforeExec);
+    }
+    // veltro51-cli ARGS on the kept tree with no veltro51-sim in between (its environment set as the
+    // simulator sets it), so that the test sees how the program itself ended.
+    RunResult Direct(const std::vector<std::string>& args, const Watcher& watcher) const {
+        std::vector<std::string> argv = {kCli};
+        argv.insert(argv.end(), args.begin(), args.end());
+        const std::string tree = m_tree;
+        const std::string library = (fs::path(kSim).parent_path() / "libveltrosim.so").string();
+        return RunProgram(argv, m_config, "", watcher, [tree, library] {
+            setenv("USB_DEVFS_PATH", tree.c_str(), 1);
+            setenv("LD_PRELOAD", library.c_str(), 1);
+        });
     }
     // veltro51-cli ARGS alone, for what needs no programmer.
     RunResult Offline(const std::vector<std::string>& args, const BeforeExec& beforeExec = {}) const {
@@ -260,6 +274,171 @@ long Erases(const sim::CSimBus& tree, int device = 0) {
     return erases;
 }
 
+// Enough of a JSON parser to check what --json prints: strict about the grammar (one value, nothing
+// after it, escapes and control characters as JSON has them), keeping the members' order.
+struct Json {
+    enum Kind { Missing, Null, Bool, Number, String, Array, Object } kind = Missing;
+    bool boolean = false;
+    double number = 0;
+    std::string text;
+    std::vector<Json> items;
+    std::vector<std::pair<std::string, Json>> members;
+
+    const Json& operator[](const std::string& key) const {
+        static const Json missing;
+        for (const auto& [name, value] : members)
+            if (name == key)
+                return value;
+        return missing;
+    }
+    std::vector<std::string> Keys() const {
+        std::vector<std::string> keys;
+        for (const auto& member : members)
+            keys.push_back(member.first);
+        return keys;
+    }
+    bool IsNull() const { return kind == Null; }
+};
+
+class CJsonParser {
+public:
+    explicit CJsonParser(const std::string& text) : m_text(text) {}
+    // The whole text as one value; false when it is no JSON.
+    bool Parse(Json& value) { return ParseValue(value) && (SkipSpace(), m_pos == m_text.size()); }
+
+private:
+    void SkipSpace() {
+        while (m_pos < m_text.size() && std::strchr(" \t\r\n", m_text[m_pos]) != nullptr)
+            ++m_pos;
+    }
+    bool Literal(const char* word) {
+        const size_t length = std::strlen(word);
+        if (m_text.compare(m_pos, length, word) != 0)
+            return false;
+        m_pos += length;
+        return true;
+    }
+    bool ParseString(std::string& out) {
+        if (m_pos >= m_text.size() || m_text[m_pos] != '"')
+            return false;
+        for (++m_pos; m_pos < m_text.size(); ++m_pos) {
+            const char c = m_text[m_pos];
+            if (c == '"') {
+                ++m_pos;
+                return true;
+            }
+            if (static_cast<unsigned char>(c) < 0x20)
+                return false;
+            if (c != '\\') {
+                out += c;
+                continue;
+            }
+            if (++m_pos >= m_text.size())
+                return false;
+            const char e = m_text[m_pos];
+            const char* plain = std::strchr("\"\\/bfnrt", e);
+            if (plain != nullptr && e != '\0') {
+                out += "\"\\/\b\f\n\r\t"[plain - "\"\\/bfnrt"];
+            } else if (e == 'u' && m_pos + 4 < m_text.size() &&
+                       std::all_of(m_text.begin() + static_cast<long>(m_pos) + 1,
+                                   m_text.begin() + static_cast<long>(m_pos) + 5, ::isxdigit)) {
+                out += "\\u" + m_text.substr(m_pos + 1, 4); // kept as written
+                m_pos += 4;
+            } else {
+                return false;
+            }
+        }
+        return false;
+    }
+    bool ParseValue(Json& value) {
+        SkipSpace();
+        if (m_pos >= m_text.size())
+            return false;
+        const char c = m_text[m_pos];
+        if (c == '{') {
+            value.kind = Json::Object;
+            ++m_pos;
+            SkipSpace();
+            if (Literal("}"))
+                return true;
+            for (;;) {
+                std::string key;
+                Json member;
+                SkipSpace();
+                if (!ParseString(key) || (SkipSpace(), !Literal(":")) || !ParseValue(member))
+                    return false;
+                value.members.emplace_back(key, member);
+                SkipSpace();
+                if (Literal("}"))
+                    return true;
+                if (!Literal(","))
+                    return false;
+            }
+        }
+        if (c == '[') {
+            value.kind = Json::Array;
+            ++m_pos;
+            SkipSpace();
+            if (Literal("]"))
+                return true;
+            for (;;) {
+                Json item;
+                if (!ParseValue(item))
+                    return false;
+                value.items.push_back(item);
+                SkipSpace();
+                if (Literal("]"))
+                    return true;
+                if (!Literal(","))
+                    return false;
+            }
+        }
+        if (c == '"') {
+            value.kind = Json::String;
+            return ParseString(value.text);
+        }
+        if (Literal("true") || Literal("false")) {
+            value.kind = Json::Bool;
+            value.boolean = m_text[m_pos - 2] == 'u'; // "true" ends in "ue"
+            return true;
+        }
+        if (Literal("null")) {
+            value.kind = Json::Null;
+            return true;
+        }
+        static const std::regex number(R"(-?(0|[1-9]\d*)(\.\d+)?([eE][+-]?\d+)?)");
+        std::smatch match;
+        const std::string rest = m_text.substr(m_pos);
+        if (!std::regex_search(rest, match, number, std::regex_constants::match_continuous))
+            return false;
+        value.kind = Json::Number;
+        value.number = std::stod(match.str());
+        m_pos += static_cast<size_t>(match.length());
+        return true;
+    }
+
+    const std::string& m_text;
+    size_t m_pos = 0;
+};
+
+// Each line of standard output as one JSON object; fails the test for any line that is none.
+std::vector<Json> JsonLines(const std::string& out) {
+    std::vector<Json> objects;
+    for (const std::string& line : Lines(out)) {
+        Json value;
+        EXPECT_TRUE(CJsonParser(line).Parse(value) && value.kind == Json::Object)
+            << "no JSON object: " << line;
+        objects.push_back(value);
+    }
+    return objects;
+}
+
+std::string HexOf(uint32_t value, int digits) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%0*x", digits, value);
+    return text;
+}
+
 TEST_F(CliTest, BurnsAndLocksAChipThenReadsTheSameBytesBack) {
     WriteFile(Path("firmware.hex"), kFirmwareHex);
     const RunResult burn =
@@ -314,7 +493,7 @@ TEST_F(CliTest, CtrlCAbortsABurnAsTheDialogsAbortAndPowersTheTargetOff) {
     };
     const RunResult burn = Cli({"--chip", "AT89S52", "--delay", "3"},
                                {"--chip", "AT89S52", "burn", Path("firmware.bin")}, "", ctrlC);
-    EXPECT_EQ(burn.status, 1);
+    EXPECT_EQ(burn.status, 130) << "ended by SIGINT, as veltro51-sim reports it";
     EXPECT_EQ(burn.out.find("Data Verification Success"), std::string::npos) << burn.out;
     const std::vector<std::string> errors = Lines(burn.err);
     ASSERT_EQ(errors.size(), 2u) << burn.err;
@@ -343,7 +522,7 @@ TEST_F(CliTest, CtrlCBeforeTheEraseLeavesTheChipAsItWas) {
         return true;
     };
     const RunResult burn = Cli({}, {"burn", Path("firmware.bin")}, "", ctrlC);
-    EXPECT_EQ(burn.status, 1);
+    EXPECT_EQ(burn.status, 130) << "ended by SIGINT, as veltro51-sim reports it";
     EXPECT_EQ(Texts(burn.err), (std::vector<std::string>{"[x] Aborting ...", "[x] Aborted By User"}));
     EXPECT_EQ(burn.out.find("Erasing"), std::string::npos) << burn.out;
     sim::CSimBus tree(m_tree);
@@ -351,6 +530,47 @@ TEST_F(CliTest, CtrlCBeforeTheEraseLeavesTheChipAsItWas) {
     const std::vector<uint8_t> flash = tree.State(0).flash;
     EXPECT_EQ(std::string(flash.begin(), flash.end()), old);
     EXPECT_FALSE(tree.State(0).powered);
+}
+
+// After the safe ending (every target off, PowerOff last) a stop signal ends the program as it ends
+// any program, by that signal, so that "for f in *.hex; do veltro51-cli burn $f; done" stops at
+// Ctrl+C; the bench of burn --all as well.
+TEST_F(CliTest, AStopSignalEndsTheCommandByItselfAfterTheTargetIsOff) {
+    WriteFile(Path("firmware.bin"), std::string(100, '\x42'));
+    const struct Case {
+        const char* what;
+        int programmers;
+        std::vector<std::string> args;
+        int signal;
+    } cases[] = {
+        {"Ctrl+C in a burn", 1, {"burn", Path("firmware.bin")}, SIGINT},
+        {"SIGTERM in a burn", 1, {"burn", Path("firmware.bin")}, SIGTERM},
+        {"SIGHUP in a blank check", 1, {"blank"}, SIGHUP},
+        {"Ctrl+C in a bench of two", 2, {"burn", "--all", Path("firmware.bin")}, SIGINT},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(m_tree);
+        ASSERT_EQ(Cli({"--programmers", std::to_string(c.programmers)}, {"--version"}).status, 0);
+        const int signal = c.signal;
+        const Watcher stop = [signal](pid_t group, const std::string& out, const std::string&) {
+            if (out.find("Testing Programmer Hardware") == std::string::npos)
+                return false;
+            kill(-group, signal);
+            return true;
+        };
+        const RunResult run = Direct(c.args, stop);
+        EXPECT_EQ(run.signal, c.signal) << "status " << run.status << ": " << run.err;
+        EXPECT_NE(run.err.find("Aborted By User"), std::string::npos) << run.err;
+        sim::CSimBus tree(m_tree);
+        for (int device = 0; device < tree.DeviceCount(); ++device) {
+            EXPECT_FALSE(tree.State(device).powered) << device;
+            EXPECT_EQ(Erases(tree, device), 0) << device;
+        }
+        const std::vector<sim::TranscriptEntry> requests = tree.VendorTranscript();
+        ASSERT_FALSE(requests.empty());
+        EXPECT_EQ(requests.back().request, 6) << "the last request is PowerOff";
+    }
 }
 
 TEST_F(CliTest, AFailedBurnExitsWithOneAfterItsRows) {
@@ -607,11 +827,63 @@ TEST_F(CliTest, TwoProgrammersServeTwoProcessesAtOnce) {
     EXPECT_EQ(Texts(burnMissing.err),
               (std::vector<std::string>{"[x] No Valid Programmer Detected On System"}));
 
-    // A programmer this user may not open is listed with the reason.
+    // A programmer this user may not open is listed with the reason, as an error.
     fs::remove_all(m_tree);
     const RunResult denied = Cli({"--access-denied"}, {"list"});
-    EXPECT_EQ(denied.status, 0);
-    EXPECT_EQ(denied.out, std::string("001/001  ") + MSG_ACCESS_DENIED + "\n");
+    EXPECT_EQ(denied.status, 3);
+    EXPECT_EQ(denied.out, "");
+    EXPECT_EQ(denied.err, std::string("001/001  ") + MSG_ACCESS_DENIED + "\n");
+}
+
+// list: a line per programmer found, a busy one said to be in use (it is not asked for its string),
+// one this user may not open on standard error; the status is 0 only when one can be used now.
+TEST_F(CliTest, ListSaysWhyAProgrammerCannotBeUsed) {
+    const std::string free = "Veltro-8051";
+    const std::string busy = MSG_PROGRAMMER_BUSY;
+    const struct Case {
+        const char* what;
+        std::vector<std::string> simOptions;
+        std::vector<std::string> held; // device files another program holds
+        int status;
+        std::string out;
+        std::string err;
+    } cases[] = {
+        {"one of two in use",
+         {"--programmers", "2"},
+         {"001/001"},
+         0,
+         "001/001  " + busy + "\n002/001  " + free + "\n",
+         ""},
+        {"every one in use",
+         {"--programmers", "2"},
+         {"001/001", "002/001"},
+         3,
+         "001/001  " + busy + "\n002/001  " + busy + "\n",
+         ""},
+        {"its string unreadable",
+         {"--string-unreadable"},
+         {},
+         3,
+         "001/001  (product string unreadable)\n",
+         ""},
+        {"none attached", {"--programmers", "0"}, {}, 3, "", std::string(MSG_NO_PROGRAMMER) + "\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(m_tree);
+        ASSERT_EQ(Cli(c.simOptions, {"--version"}).status, 0); // makes the tree
+        std::vector<int> holds;
+        for (const std::string& device : c.held) {
+            holds.push_back(open((m_tree + "/" + device).c_str(), O_RDONLY | O_CLOEXEC));
+            EXPECT_EQ(flock(holds.back(), LOCK_EX), 0) << device;
+        }
+        const RunResult run = Cli({}, {"list"});
+        for (int fd : holds)
+            close(fd);
+        EXPECT_EQ(run.status, c.status);
+        EXPECT_EQ(run.out, c.out);
+        EXPECT_EQ(run.err, c.err);
+    }
 }
 
 // The flash bytes of every device of the tree.
@@ -718,6 +990,14 @@ TEST_F(CliTest, ABenchNamesWhatFailed) {
     EXPECT_EQ(named, 2) << full.out;
 }
 
+// Vendor requests of one kind in a device's transcript (5 PowerOn, 6 PowerOff, 10 erase).
+long Requests(const sim::CSimBus& tree, int request) {
+    long count = 0;
+    for (const sim::TranscriptEntry& e : tree.VendorTranscript())
+        count += e.request == request;
+    return count;
+}
+
 // burn --all --more burns the file the bench started with: a file replaced between rounds is refused
 // in every socket, with the reason, and no chip is erased for it.
 TEST_F(CliTest, ABenchRefusesAFileReplacedBetweenRounds) {
@@ -812,8 +1092,34 @@ TEST_F(CliTest, TheSimulatedOperatorChangesSocketsAndProgrammers) {
     EXPECT_EQ(Flashes(m_tree)[0].size(), 4096u);
 }
 
-// A person holding the serial file's lock (to set the next number) keeps the burn waiting before the
-// erase; Ctrl+C then ends the wait, takes no number and leaves the chip as it was.
+// A programmer unplugged after the bench found it: its worker ends before it finds the programmer,
+// and its log line still names the socket the bench gave it; the other socket is verified.
+TEST_F(CliTest, ABenchLogsTheSocketOfAWorkerThatFoundNoProgrammer) {
+    WriteFile(Path("firmware.bin"), std::string(16, '\x42'));
+    const Watcher unplug = [this](pid_t, const std::string& out, const std::string&) {
+        // Before its programmer is opened: "Initializing..." is followed by a 500 ms wait.
+        if (out.find("002/001  [i] Initializing...") == std::string::npos)
+            return false;
+        EXPECT_EQ(
+            RunProgram({kSim, "socket", "--tree", m_tree, "--programmer", "2", "unplug"}, m_config).status,
+            0);
+        return true;
+    };
+    const RunResult run =
+        Cli({"--programmers", "2", "--chip", "AT89S52"},
+            {"burn", Path("firmware.bin"), "--all", "--log", Path("log.jsonl")}, "", unplug);
+    EXPECT_EQ(run.status, 3) << "the one failure's own status: " << run.out << run.err;
+    EXPECT_TRUE(
+        Has(Lines(run.out), "002/001  -           failed     -      No Valid Programmer Detected On System"))
+        << run.out;
+    EXPECT_TRUE(std::regex_search(run.out, std::regex(R"(001/001  AT89S52     verified )"))) << run.out;
+    const std::string log = ReadFile(Path("log.jsonl"));
+    EXPECT_NE(log.find(R"("programmer":"002/001")"), std::string::npos) << log;
+    EXPECT_EQ(log.find(R"("programmer":null)"), std::string::npos) << log;
+}
+
+// A person holding the serial file's lock (to set the next number) keeps the burn waiting, told, before
+// the target is powered; Ctrl+C then ends the wait, takes no number and leaves the chip as it was.
 TEST_F(CliTest, CtrlCWhileTheSerialFileIsLockedTakesNoNumber) {
     ASSERT_EQ(Cli({"--chip", "AT89S52"}, {"list"}).status, 0);
     const std::string old = FirmwareImage(8192);
@@ -823,10 +1129,10 @@ TEST_F(CliTest, CtrlCWhileTheSerialFileIsLockedTakesNoNumber) {
     const int lock = open((Path("serial.txt") + ".lock").c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
     ASSERT_GE(lock, 0);
     ASSERT_EQ(flock(lock, LOCK_EX), 0);
-    const Watcher ctrlC = [](pid_t group, const std::string& out, const std::string&) {
-        if (out.find("CRC-32") == std::string::npos)
+    const Watcher ctrlC = [](pid_t group, const std::string&, const std::string& err) {
+        if (err.find("Waiting For the serial file's lock") == std::string::npos)
             return false;
-        usleep(300 * 1000); // waiting for the lock by now
+        usleep(300 * 1000);
         kill(-group, SIGINT);
         return true;
     };
@@ -834,38 +1140,153 @@ TEST_F(CliTest, CtrlCWhileTheSerialFileIsLockedTakesNoNumber) {
         Cli({}, {"burn", Path("firmware.bin"), "--serial", "0x1FF0", "--serial-file", Path("serial.txt")}, "",
             ctrlC);
     close(lock);
-    EXPECT_EQ(burn.status, 1);
+    EXPECT_EQ(burn.status, 130);
     EXPECT_NE(burn.err.find("Aborted By User"), std::string::npos) << burn.err;
     EXPECT_EQ(burn.err.find("Cannot End Burner Thread"), std::string::npos) << burn.err;
     EXPECT_EQ(ReadFile(Path("serial.txt")), "next=7\n") << "no number taken";
+    EXPECT_NE(burn.err.find("Waiting For the serial file's lock " + Path("serial.txt") +
+                            ".lock, held by another process ..."),
+              std::string::npos)
+        << burn.err;
     sim::CSimBus tree(m_tree);
     EXPECT_EQ(Erases(tree), 0);
+    EXPECT_EQ(Requests(tree, 5), 0) << "the target was powered while the burn waited";
     const std::vector<uint8_t> flash = tree.State(0).flash;
     EXPECT_EQ(std::string(flash.begin(), flash.end()), old);
 }
 
-// A number field outside the chip's flash, or over the file's data, is refused before anything is
-// written and takes no number.
+// What others may put where the serial file's lock or the log goes: a FIFO at the lock is refused at
+// once with the target never powered; a FIFO log with no reader, or a log another process holds
+// locked until Ctrl+C, fails the line with its reason after a verified chip, and the status says so.
+TEST_F(CliTest, FifosAndLocksOfOthersNeitherHangTheBurnNorLoseTheRecordSilently) {
+    WriteFile(Path("firmware.bin"), std::string(16, '\x42'));
+    ASSERT_EQ(mkfifo((Path("serial.txt") + ".lock").c_str(), 0666), 0);
+    const RunResult fifoLock = Cli({"--chip", "AT89S52"}, {"burn", Path("firmware.bin"), "--serial", "0x1FF0",
+                                                           "--serial-file", Path("serial.txt")});
+    EXPECT_EQ(fifoLock.status, 1);
+    EXPECT_NE(
+        fifoLock.err.find("Serial Number : the lock " + Path("serial.txt") + ".lock is not a regular file"),
+        std::string::npos)
+        << fifoLock.err;
+    EXPECT_EQ(Requests(sim::CSimBus(m_tree), 5), 0) << "powered for nothing";
+    EXPECT_EQ(Erases(sim::CSimBus(m_tree)), 0);
+
+    ASSERT_EQ(mkfifo(Path("fifo.log").c_str(), 0666), 0);
+    const RunResult fifoLog = Cli({}, {"burn", Path("firmware.bin"), "--log", Path("fifo.log")});
+    EXPECT_EQ(fifoLog.status, 1);
+    EXPECT_NE(fifoLog.err.find("Production Log Not Written : cannot open the log " + Path("fifo.log") +
+                               ": no process reads it"),
+              std::string::npos)
+        << fifoLog.err;
+    EXPECT_NE(fifoLog.out.find("Data Verification Success"), std::string::npos) << fifoLog.out;
+
+    WriteFile(Path("held.log"), "");
+    const int held = open(Path("held.log").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(flock(held, LOCK_EX), 0);
+    const Watcher ctrlC = [](pid_t group, const std::string& out, const std::string&) {
+        if (out.find("Thankyou") == std::string::npos)
+            return false;
+        usleep(300 * 1000); // at the log's lock by now
+        kill(-group, SIGINT);
+        return true;
+    };
+    const auto start = std::chrono::steady_clock::now();
+    const RunResult locked = Cli({}, {"burn", Path("firmware.bin"), "--log", Path("held.log")}, "", ctrlC);
+    close(held);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8))
+        << "the wait gave way to Ctrl+C";
+    EXPECT_EQ(locked.status, 128 + SIGINT); // after the safe ending, by the signal
+    EXPECT_NE(locked.err.find("Production Log Not Written : the log " + Path("held.log") +
+                              " is locked by another process; aborted while waiting"),
+              std::string::npos)
+        << locked.err;
+    EXPECT_EQ(locked.err.find("Cannot End Burner Thread"), std::string::npos) << locked.err;
+    EXPECT_EQ(ReadFile(Path("held.log")), "");
+}
+
+// A log that is the firmware or the serial file would be written over them: refused as bad usage before
+// anything is touched, the files as they were.
+TEST_F(CliTest, ALogThatIsTheFirmwareOrTheSerialFileIsRefused) {
+    WriteFile(Path("firmware.hex"), kFirmwareHex);
+    WriteFile(Path("serial.txt"), "next=5\n");
+    fs::create_symlink("firmware.hex", Path("link.hex"));
+    const struct {
+        const char* what;
+        std::string log;
+        std::string names;
+    } cases[] = {
+        {"the firmware", Path("firmware.hex"), Path("firmware.hex")},
+        {"the firmware by another name", Path("link.hex"), Path("firmware.hex")},
+        {"the serial file", Path("serial.txt"), Path("serial.txt")},
+    };
+    for (const auto& c : cases) {
+        const RunResult run =
+            Cli({"--chip", "AT89S52"}, {"burn", Path("firmware.hex"), "--serial", "0x1FF0", "--serial-file",
+                                        Path("serial.txt"), "--log", c.log});
+        EXPECT_EQ(run.status, 2) << c.what << ": " << run.err;
+        EXPECT_NE(run.err.find("is the file " + c.names), std::string::npos) << c.what << ": " << run.err;
+        EXPECT_TRUE(sim::CSimBus(m_tree).VendorTranscript().empty()) << c.what;
+    }
+    EXPECT_EQ(ReadFile(Path("firmware.hex")), kFirmwareHex);
+    EXPECT_EQ(ReadFile(Path("serial.txt")), "next=5\n");
+}
+
+// A PowerOff that fails after a verified chip: the log line says failed, with the reason, as the exit
+// status does.
+TEST_F(CliTest, AFailedPowerOffIsWhatTheLogSays) {
+    WriteFile(Path("firmware.bin"), std::string(16, '\x42'));
+    ASSERT_EQ(Cli({"--chip", "AT89S52"}, {"burn", Path("firmware.bin")}).status, 0);
+    const std::vector<sim::TranscriptEntry> transcript = sim::CSimBus(m_tree).VendorTranscript();
+    long last = 0; // the number of the last PowerOff among the vendor requests
+    for (size_t i = 0; i < transcript.size(); ++i)
+        if (transcript[i].request == 6)
+            last = static_cast<long>(i) + 1;
+    ASSERT_GT(last, 0);
+    fs::remove_all(m_tree);
+    const RunResult run = Cli({"--chip", "AT89S52", "--fail-at", std::to_string(last)},
+                              {"burn", Path("firmware.bin"), "--log", Path("log.jsonl")});
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_NE(run.err.find("Power Off Failed"), std::string::npos) << run.err;
+    const std::string log = ReadFile(Path("log.jsonl"));
+    EXPECT_NE(
+        log.find("\"outcome\":\"failed\",\"failure\":\"Power Off Failed : the Target May Still be Powered\""),
+        std::string::npos)
+        << log;
+}
+
+// A number field outside the chip's flash, or over the file's data, is refused as bad usage before the
+// programmer is touched, also without --chip (the largest chip's flash then), and takes no number;
+// the hint for --force comes only where --force helps.
 TEST_F(CliTest, ASerialFieldThatCannotBeWrittenIsRefusedFirst) {
     WriteFile(Path("firmware.bin"), std::string(32, '\x01'));
     const struct {
         const char* what;
         std::vector<std::string> args;
+        bool forceHelps;
     } cases[] = {
-        {"past the flash", {"--chip", "AT89S52", "burn", Path("firmware.bin"), "--serial", "0x1FFF,1,1,le2"}},
-        {"over the file's data", {"--chip", "AT89S52", "burn", Path("firmware.bin"), "--serial", "0x10"}},
+        {"past the flash",
+         {"--chip", "AT89S52", "burn", Path("firmware.bin"), "--serial", "0x1FFF,1,1,le2"},
+         false},
+        {"past every chip's flash", {"burn", Path("firmware.bin"), "--serial", "0x7FFF,1,1,le2"}, false},
+        {"over the file's data",
+         {"--chip", "AT89S52", "burn", Path("firmware.bin"), "--serial", "0x10"},
+         true},
         {"over the file's data, the chip named by the socket",
-         {"burn", Path("firmware.bin"), "--serial", "0x10"}},
+         {"burn", Path("firmware.bin"), "--serial", "0x10"},
+         true},
     };
     for (const auto& c : cases) {
         fs::remove_all(m_tree);
         std::vector<std::string> args = c.args;
         args.insert(args.end(), {"--serial-file", Path("serial.txt")});
         const RunResult run = Cli({"--chip", "AT89S52"}, args);
-        EXPECT_EQ(run.status, 1) << c.what << ": " << run.err;
+        EXPECT_EQ(run.status, 2) << c.what << ": " << run.err;
         EXPECT_NE(run.err.find("Serial Number : "), std::string::npos) << c.what << ": " << run.err;
+        EXPECT_EQ(run.err.find("Give --force") != std::string::npos, c.forceHelps)
+            << c.what << ": " << run.err;
         EXPECT_FALSE(fs::exists(Path("serial.txt"))) << c.what << ": no number was taken";
-        EXPECT_EQ(Erases(sim::CSimBus(m_tree)), 0) << c.what;
+        EXPECT_TRUE(sim::CSimBus(m_tree).VendorTranscript().empty())
+            << c.what << ": the programmer was touched";
     }
     // --force writes it over the data.
     fs::remove_all(m_tree);
@@ -917,7 +1338,13 @@ TEST_F(CliTest, ConvertLoadsAsOpenAndSavesAsSaveWithTheirMessages) {
          "",
          "File Too Large for Selected MCU\nCannot Load BIN File\n",
          ""},
+        // Strict by default: the file and line of the failure; --lenient reads as Open does.
         {{"--chip", "AT89S52", "convert", Path("broken.hex"), Path("out.hex")},
+         1,
+         "",
+         Path("broken.hex") + ":2: 'X' in column 7 is not a hexadecimal digit\n",
+         ""},
+        {{"--chip", "AT89S52", "--lenient", "convert", Path("broken.hex"), Path("out.hex")},
          1,
          "",
          "Invalid Hex line\n",
@@ -932,7 +1359,7 @@ TEST_F(CliTest, ConvertLoadsAsOpenAndSavesAsSaveWithTheirMessages) {
         {{"--chip", "AT89S51", "convert", Path("firmware.hex"), Path("out.hex")},
          1,
          "",
-         "The hex file is too large for selected MCU\n",
+         Path("firmware.hex") + ":3: address 1FFD lies outside the flash (4096 bytes)\n",
          ""},
         {{"--chip", "AT89S52", "convert", Path("firmware.hex"), Path("no/such/folder/out.hex")},
          1,
@@ -959,15 +1386,279 @@ TEST_F(CliTest, ConvertLoadsAsOpenAndSavesAsSaveWithTheirMessages) {
     }
 }
 
+// A digit corrupted in transit: the desktop's reading burns it and "verifies" it; the command line
+// refuses it before the programmer is touched, naming the file and the line.
+TEST_F(CliTest, FirmwareFilesAreReadStrictlyUnlessLenient) {
+    std::string corrupted = kFirmwareHex;
+    corrupted[corrupted.find(":0400100001020304E2") + 12] = '9'; // 01020304 -> 01020394
+    WriteFile(Path("corrupted.hex"), corrupted);
+    for (const char* command : {"burn", "verify"}) {
+        const RunResult run = Cli(fs::exists(m_tree) ? std::vector<std::string>{}
+                                                     : std::vector<std::string>{"--chip", "AT89S52"},
+                                  {command, Path("corrupted.hex")});
+        EXPECT_EQ(run.status, 1) << command;
+        EXPECT_EQ(run.err,
+                  Path("corrupted.hex") + ":2: checksum E2 does not match the record (its bytes need DB)\n")
+            << command;
+        EXPECT_EQ(run.out, "") << command;
+    }
+    EXPECT_TRUE(sim::CSimBus(m_tree).VendorTranscript().empty()) << "the programmer was never touched";
+
+    const RunResult lenient = Cli({}, {"--lenient", "burn", Path("corrupted.hex")});
+    EXPECT_EQ(lenient.status, 0) << lenient.err;
+    EXPECT_TRUE(Has(Texts(lenient.out), "[+] Data Verification Success"));
+
+    // srec_cat's default output starts with an extended linear address record.
+    WriteFile(Path("fw.bin"), FirmwareImage(8192));
+    ASSERT_EQ(
+        std::system(("srec_cat " + Path("fw.bin") + " -binary -o " + Path("srec.hex") + " -intel").c_str()),
+        0);
+    ASSERT_EQ(ReadFile(Path("srec.hex")).rfind(":020000040000FA", 0), 0u);
+    const RunResult burn = Cli({}, {"burn", Path("srec.hex")});
+    EXPECT_EQ(burn.status, 0) << burn.err;
+    EXPECT_TRUE(Has(Texts(burn.out), ChecksumRow(FirmwareImage(8192))));
+    const RunResult refused = Cli({}, {"--lenient", "verify", Path("srec.hex")});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.err, "Invalid record type in HEX line\n");
+}
+
+// --json: one object per command on standard output, in the documented order of keys, the rows on
+// standard error (none with --quiet); a burn gives the production log's line for each chip.
+TEST_F(CliTest, JsonGivesTheResultOnStandardOutputAndTheRowsOnStandardError) {
+    WriteFile(Path("firmware.hex"), kFirmwareHex);
+    WriteFile(Path("other.bin"), std::string(16, '\x5A'));
+    const std::string crc =
+        HexOf(Crc32(reinterpret_cast<const uint8_t*>(FirmwareImage(8192).data()), 8192), 8);
+    const std::vector<std::string> chipKeys = {"command",     "time",    "version",       "result",
+                                               "exit_status", "failure", "programmer",    "product",
+                                               "signature",   "chip",    "chip_requested"};
+    const auto keys = [&](std::vector<std::string> tail) { return Join(chipKeys, tail); };
+
+    const RunResult list = Cli({"--chip", "AT89S52"}, {"list", "--json"});
+    ASSERT_EQ(list.status, 0) << list.err;
+    std::vector<Json> objects = JsonLines(list.out);
+    ASSERT_EQ(objects.size(), 1u);
+    EXPECT_EQ(objects[0].Keys(),
+              (std::vector<std::string>{"command", "time", "version", "exit_status", "programmers"}));
+    ASSERT_EQ(objects[0]["programmers"].items.size(), 1u);
+    const Json& programmer = objects[0]["programmers"].items[0];
+    EXPECT_EQ(programmer["programmer"].text, "001/001");
+    EXPECT_EQ(programmer["product"].text, "Veltro-8051");
+    EXPECT_TRUE(programmer["usable"].boolean);
+    EXPECT_TRUE(
+        std::regex_match(objects[0]["time"].text, std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z)")));
+
+    // Two chips with --more: a line for each, as the log writes it, while the rows go to standard error.
+    const RunResult burn =
+        Cli({}, {"burn", Path("firmware.hex"), "--json", "--more", "--chip", "AT89S52"}, "y\nn\n");
+    ASSERT_EQ(burn.status, 0) << burn.err;
+    objects = JsonLines(burn.out);
+    ASSERT_EQ(objects.size(), 2u) << burn.out;
+    for (size_t k = 0; k < 2; ++k) {
+        EXPECT_EQ(
+            objects[k].Keys(),
+            (std::vector<std::string>{"time", "host", "version", "programmer", "product", "signature", "chip",
+                                      "chip_requested", "file", "file_sha256", "file_crc32", "file_sum16",
+                                      "serial", "lock_mode", "outcome", "failure", "duration_ms"}));
+        EXPECT_EQ(objects[k]["outcome"].text, "verified");
+        EXPECT_EQ(objects[k]["chip_requested"].text, "AT89S52");
+        EXPECT_EQ(objects[k]["file_crc32"].text, crc);
+        EXPECT_TRUE(objects[k]["serial"].IsNull());
+    }
+    EXPECT_TRUE(Has(Texts(burn.err), "[+] Data Verification Success"));
+
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::vector<std::string> keys;
+        std::string result;
+        std::function<void(const Json&)> check;
+    };
+    const Case cases[] = {
+        {{"info"},
+         0,
+         keys({"lock_status", "lock_mode", "speed_code", "speed_khz"}),
+         "done",
+         [](const Json& o) {
+             EXPECT_EQ(o["signature"].text, "1E 52 06");
+             EXPECT_EQ(o["chip"].text, "AT89S52");
+             EXPECT_EQ(o["lock_mode"].number, 1);
+             EXPECT_EQ(o["speed_khz"].number, 3000);
+             EXPECT_TRUE(o["failure"].IsNull());
+         }},
+        {{"verify", Path("firmware.hex")},
+         0,
+         keys({"file", "file_sha256", "file_crc32", "file_sum16", "differences", "first_difference"}),
+         "done",
+         [&](const Json& o) {
+             EXPECT_EQ(o["file_crc32"].text, crc);
+             EXPECT_EQ(o["differences"].number, 0);
+             EXPECT_TRUE(o["first_difference"].IsNull());
+         }},
+        {{"verify", Path("other.bin")},
+         1,
+         keys({"file", "file_sha256", "file_crc32", "file_sum16", "differences", "first_difference"}),
+         "mismatch",
+         [&](const Json& o) {
+             EXPECT_EQ(o["file"].text, Path("other.bin"));
+             EXPECT_GT(o["differences"].number, 0);
+             EXPECT_EQ(o["first_difference"].number, 0);
+             EXPECT_FALSE(o["failure"].text.empty());
+         }},
+        {{"read", Path("chip.hex")},
+         0,
+         keys({"file", "saved", "bytes", "flash_sha256", "flash_crc32", "flash_sum16"}),
+         "done",
+         [&](const Json& o) {
+             EXPECT_TRUE(o["saved"].boolean);
+             EXPECT_EQ(o["bytes"].number, 8192);
+             EXPECT_EQ(o["flash_crc32"].text, crc);
+         }},
+        {{"blank"},
+         1,
+         keys({"differences", "first_difference"}),
+         "not_blank",
+         [](const Json& o) { EXPECT_EQ(o["first_difference"].number, 0); }},
+        {{"erase"},
+         0,
+         keys({"differences", "first_difference"}),
+         "done",
+         [](const Json& o) { EXPECT_EQ(o["differences"].number, 0); }},
+        {{"blank", "--quiet"}, 0, keys({"differences", "first_difference"}), "done", {}},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = c.args;
+        args.push_back("--json");
+        const RunResult run = Cli({}, args);
+        SCOPED_TRACE(args[0] + " " + run.err);
+        EXPECT_EQ(run.status, c.status);
+        objects = JsonLines(run.out);
+        ASSERT_EQ(objects.size(), 1u);
+        EXPECT_EQ(objects[0].Keys(), c.keys);
+        EXPECT_EQ(objects[0]["command"].text, args[0]);
+        EXPECT_EQ(objects[0]["result"].text, c.result);
+        EXPECT_EQ(objects[0]["exit_status"].number, c.status);
+        if (c.check)
+            c.check(objects[0]);
+        const bool quiet = std::find(args.begin(), args.end(), "--quiet") != args.end();
+        EXPECT_EQ(Has(Texts(run.err), "[+] Hardware Test OK"), !quiet) << "the rows, on standard error";
+    }
+    EXPECT_EQ(ReadFile(Path("chip.hex")).substr(0, 45), ":10000000020030758108D2AFD2A8C2B580FE22FFAF\r\n");
+
+    // Without a programmer the result still comes, with its status.
+    for (const char* command : {"list", "info"}) {
+        const RunResult none = Offline({command, "--json"});
+        EXPECT_EQ(none.status, 3) << command;
+        objects = JsonLines(none.out);
+        ASSERT_EQ(objects.size(), 1u) << command;
+        EXPECT_EQ(objects[0]["exit_status"].number, 3);
+        if (std::string(command) == "list")
+            EXPECT_TRUE(objects[0]["programmers"].items.empty());
+        else
+            EXPECT_EQ(objects[0]["result"].text, "no_programmer");
+    }
+}
+
+// "-" as a file: standard input read once, before the programmer; standard output holding only the
+// image, the rows and messages on standard error.
+TEST_F(CliTest, StandardInputAndOutputServeAsFiles) {
+    const std::string image = FirmwareImage(8192);
+    const auto offline = [&](const std::vector<std::string>& args, const std::string& input) {
+        std::vector<std::string> argv = {kCli};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return RunProgram(argv, m_config, input);
+    };
+    WriteFile(Path("firmware.hex"), kFirmwareHex);
+    const RunResult toFile =
+        offline({"--chip", "AT89S52", "convert", Path("firmware.hex"), Path("saved.hex")}, "");
+    ASSERT_EQ(toFile.status, 0);
+
+    struct Case {
+        std::vector<std::string> args;
+        std::string input;
+        int status;
+        std::string out;
+        std::string err;
+    };
+    const std::string loaded = "HEX file loaded successfully\n";
+    const Case cases[] = {
+        {{"convert", "-", Path("out.bin"), "--format", "hex"}, kFirmwareHex, 0, loaded, ""},
+        {{"convert", Path("firmware.hex"), "-", "--format", "bin"}, "", 0, image, loaded},
+        {{"convert", Path("firmware.hex"), "-", "--format", "hex"},
+         "",
+         0,
+         ReadFile(Path("saved.hex")),
+         loaded},
+        {{"convert", "-", "-", "--format", "bin"},
+         image.substr(0, 20),
+         0,
+         image.substr(0, 20) + std::string(8172, '\xFF'),
+         "BIN File loaded successfully\n"},
+        {{"dump", "--sum", "-", "--format", "hex"}, kFirmwareHex, 0, ChecksumRow(image).substr(4) + "\n", ""},
+        {{"convert", "-", Path("out.bin"), "--format", "bin"},
+         std::string(8193, '\0'),
+         1,
+         "",
+         "File Too Large for Selected MCU\nCannot Load BIN File\n"},
+        {{"convert", "-", Path("out.bin"), "--format", "hex"},
+         ":0400100001020304E2\n",
+         1,
+         "",
+         "standard input:1: the file ends without an end-of-file record (:00000001FF)\n"},
+        // An empty pipe (the tool before it failed) is no image of 0xFF bytes.
+        {{"convert", "-", Path("out.bin"), "--format", "bin"},
+         "",
+         1,
+         "",
+         "standard input: empty, no firmware was read\nCannot Load BIN File\n"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"--chip", "AT89S52"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const RunResult run = offline(args, c.input);
+        SCOPED_TRACE(c.args[0] + " " + c.args[1] + " " + c.args[2]);
+        EXPECT_EQ(run.status, c.status);
+        EXPECT_TRUE(run.out == c.out) << "standard output holds " << run.out.size() << " bytes";
+        EXPECT_EQ(run.err, c.err);
+    }
+    EXPECT_EQ(ReadFile(Path("out.bin")), image) << "from standard input";
+
+    // A burn from standard input refuses a corrupted file before it touches the programmer.
+    std::string corrupted = kFirmwareHex;
+    corrupted[corrupted.find(":0400100001020304E2") + 12] = '9';
+    const RunResult refused = Cli({"--chip", "AT89S52"}, {"burn", "-", "--format", "hex"}, corrupted);
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.err, "standard input:2: checksum E2 does not match the record (its bytes need DB)\n");
+    EXPECT_TRUE(sim::CSimBus(m_tree).VendorTranscript().empty());
+    const RunResult empty = Cli({"--chip", "AT89S52"}, {"burn", "-", "--format", "bin"}, "");
+    EXPECT_EQ(empty.status, 1);
+    EXPECT_TRUE(sim::CSimBus(m_tree).VendorTranscript().empty()) << "an empty input erased the chip";
+
+    const RunResult burn = Cli({}, {"burn", "-", "--format", "hex"}, kFirmwareHex);
+    EXPECT_EQ(burn.status, 0) << burn.err;
+    EXPECT_TRUE(Has(Texts(burn.out), "[+] Data Verification Success"));
+    const RunResult verify = Cli({}, {"verify", "-", "--format", "bin"}, image);
+    EXPECT_EQ(verify.status, 0) << verify.err;
+
+    const RunResult read = Cli({}, {"read", "-", "--format", "bin"});
+    EXPECT_EQ(read.status, 0) << read.err;
+    EXPECT_TRUE(read.out == image) << "only the flash on standard output";
+    EXPECT_EQ(Lines(read.err).back(), "Flash Read Success");
+    EXPECT_TRUE(Has(Texts(read.err), "[+] Flash Read"));
+}
+
 TEST_F(CliTest, DumpShowsTheHexViewOfTheChipTheDesktopApplicationStored) {
     WriteFile(Path("firmware.hex"), kFirmwareHex);
     WriteFile(Path("short.bin"), FirmwareImage(8192).substr(0, 20));
     // The desktop application's choice, in its settings file: AT89S4051, 4096 bytes, 256 rows.
     ASSERT_TRUE(CIniSettingsStore(m_config + "/Mardane/Veltro 51.conf").WriteInt("State", "SelectedChip", 1));
 
+    // The chip taken is named beside the rows, so that a CRC-32 of another chip's size is no surprise.
+    const std::string named =
+        "Chip : AT89S4051, the desktop application's selected chip (--chip names another)\n";
     const RunResult dump = Offline({"dump", Path("short.bin")});
     EXPECT_EQ(dump.status, 0);
-    EXPECT_EQ(dump.err, "");
+    EXPECT_EQ(dump.err, named);
     const std::vector<std::string> rows = Lines(dump.out);
     ASSERT_EQ(rows.size(), 256u) << "the load message is no row";
     EXPECT_EQ(rows[0], "0000 - 02 00 30 75 81 08 D2 AF D2 A8 C2 B5 80 FE 22 FF");
@@ -983,6 +1674,16 @@ TEST_F(CliTest, DumpShowsTheHexViewOfTheChipTheDesktopApplicationStored) {
     const RunResult sum = Offline({"--chip", "AT89S52", "dump", "--sum", Path("firmware.hex")});
     EXPECT_EQ(sum.status, 0);
     EXPECT_EQ(sum.out, ChecksumRow(FirmwareImage(8192)).substr(4) + "\n");
+    EXPECT_EQ(sum.err, "") << "--chip named it";
+    const RunResult storedSum = Offline({"dump", "--sum", Path("short.bin")});
+    EXPECT_EQ(storedSum.out,
+              ChecksumRow(FirmwareImage(8192).substr(0, 20) + std::string(4096 - 20, '\xFF')).substr(4) +
+                  "\n");
+    EXPECT_EQ(storedSum.err, named);
+    const RunResult converted = Offline({"convert", Path("short.bin"), Path("out.bin")});
+    EXPECT_EQ(converted.status, 0);
+    EXPECT_EQ(converted.err, named);
+    EXPECT_EQ(ReadFile(Path("out.bin")).size(), 4096u);
 }
 
 TEST_F(CliTest, BadUsageExitsWithTwoAndAOneLineHintAndDoesNothing) {
@@ -1007,6 +1708,16 @@ TEST_F(CliTest, BadUsageExitsWithTwoAndAOneLineHintAndDoesNothing) {
         {"verify"},
         {"verify", "a.txt"},
         {"--more=yes", "burn", "a.hex"},
+        {"burn", "-"},
+        {"convert", "a.hex", "-"},
+        {"burn", "a.hex", "--format", "elf"},
+        {"read", "-", "--format", "bin", "--json"},
+        {"burn", "-", "--format", "hex", "--more"},
+        {"burn", "a.hex", "--all", "--json"},
+        {"burn", "-", "--format", "hex", "--all"},
+        {"read", "out.bin", "--lenient"},
+        {"lock", "--json"},
+        {"dump", "a.img"},
     };
     for (const auto& args : cases) {
         std::string line;
@@ -1069,6 +1780,78 @@ TEST_F(CliTest, AFileSizeLimitFailsTheSaveWithItsMessageAndNoSuccess) {
         EXPECT_EQ(run.out.find(MSG_READ_SUCCESS), std::string::npos) << run.out;
         EXPECT_EQ(ReadFile(args.back()), "earlier contents");
         EXPECT_EQ(Temporaries(m_folder), std::vector<std::string>{});
+    }
+}
+
+// As root, where every access check passes: a target that no one may write, and a link that another
+// user planted in a sticky folder anyone may write (as /tmp) or that points at nothing, are refused
+// with the system's reason, and nothing is written anywhere.
+TEST_F(CliTest, AsRootReadAndConvertRefuseReadOnlyTargetsAndPlantedLinks) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "only root can give a link away and passes every access check";
+    constexpr uid_t NOBODY = 65534;
+    WriteFile(Path("firmware.bin"), std::string(16, '\x5A'));
+    ASSERT_EQ(Cli({"--chip", "AT89S2051"}, {"list"}).status, 0); // makes the tree
+    const std::string earlier = "earlier contents";
+    const struct Case {
+        const char* what;
+        std::function<std::string()> setup; // makes the target, returns it
+        const char* reason;
+        bool alsoRead; // through read as well (a chip read takes seconds; the save is the same)
+    } cases[] = {
+        {"a read-only file",
+         [&] {
+             WriteFile(Path("out.hex"), earlier);
+             chmod(Path("out.hex").c_str(), 0444);
+             return Path("out.hex");
+         },
+         "Permission denied", true},
+        {"a file in a read-only folder",
+         [&] {
+             fs::create_directory(Path("locked"));
+             WriteFile(Path("locked/out.hex"), earlier);
+             chmod(Path("locked").c_str(), 0555);
+             return Path("locked/out.hex");
+         },
+         "Permission denied", false},
+        {"another user's link in a sticky folder anyone may write",
+         [&] {
+             fs::create_directory(Path("shared"));
+             chmod(Path("shared").c_str(), 01777);
+             fs::create_symlink(Path("victim.hex"), Path("shared/out.hex"));
+             EXPECT_EQ(lchown(Path("shared/out.hex").c_str(), NOBODY, NOBODY), 0);
+             return Path("shared/out.hex");
+         },
+         "Permission denied", true},
+        {"a link to nothing",
+         [&] {
+             fs::create_symlink(Path("nothing.hex"), Path("dangling.hex"));
+             return Path("dangling.hex");
+         },
+         "No such file or directory", false},
+    };
+    for (const Case& c : cases) {
+        for (const bool read : {true, false}) {
+            if (read && !c.alsoRead)
+                continue;
+            SCOPED_TRACE(std::string(c.what) + (read ? ", read" : ", convert"));
+            WriteFile(Path("victim.hex"), earlier);
+            const std::string target = c.setup();
+            const RunResult run =
+                read ? Cli({}, {"--chip", "AT89S2051", "read", target})
+                     : Offline({"--chip", "AT89S2051", "convert", Path("firmware.bin"), target});
+            EXPECT_EQ(run.status, 1);
+            EXPECT_EQ(run.err, "Cannot Write to file\n" + target + ": " + c.reason + "\n");
+            EXPECT_EQ(run.out.find(MSG_READ_SUCCESS), std::string::npos) << run.out;
+            EXPECT_EQ(ReadFile(Path("victim.hex")), earlier);
+            EXPECT_FALSE(fs::exists(Path("nothing.hex")));
+            for (const char* kept : {"out.hex", "locked/out.hex"})
+                EXPECT_TRUE(!fs::exists(Path(kept)) || ReadFile(Path(kept)) == earlier) << kept;
+            chmod(Path("locked").c_str(), 0755);
+            for (const char* name : {"out.hex", "locked", "shared", "dangling.hex"})
+                fs::remove_all(Path(name));
+            EXPECT_EQ(Temporaries(m_folder), std::vector<std::string>{});
+        }
     }
 }
 

@@ -557,6 +557,29 @@ TEST_F(BurnDialogTest, KeysAndClosingDoNotEndARunningBurn) {
     EXPECT_FALSE(Dlg());
 }
 
+// Once the worker has ended, Enter presses Close, the default button, as the keypad's Enter does.
+TEST_F(BurnDialogTest, EnterPressesCloseOnceTheBurnHasEnded) {
+    sim::DeviceConfig config;
+    config.chip = -1;
+    m_bus.Add(config);
+    for (const int key : {WXK_RETURN, WXK_NUMPAD_ENTER}) {
+        SCOPED_TRACE(key);
+        bool isDefault = false;
+        CModalDriver driver(m_sleeper, m_messages);
+        driver.When(
+            "Close enabled", [] { return Dlg() && IsEnabled(Dlg(), IDC_BURN_CLOSE); },
+            [&isDefault, key] {
+                isDefault = Dlg()->GetDefaultItem() == Dlg()->FindWindow(IDC_BURN_CLOSE);
+                PressKey(Dlg(), key);
+            });
+        driver.Start();
+        Command(ID_WRITE_DEVICE);
+        ASSERT_TRUE(driver.Finished());
+        EXPECT_TRUE(isDefault);
+        EXPECT_FALSE(Dlg());
+    }
+}
+
 TEST_F(BurnDialogTest, ElapsedTimeCountsOnlyWhileABurnRuns) {
     CBurnDlg dlg; // never shown: no worker
     dlg.TransferDataToWindow();

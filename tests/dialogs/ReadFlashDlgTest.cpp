@@ -174,6 +174,25 @@ INSTANTIATE_TEST_SUITE_P(
             "NoProgrammer", false, false, false, STATUS_ERROR, {MSG_NO_PROGRAMMER, MSG_NO_DATA_READ}}),
     [](const ::testing::TestParamInfo<FailedReadCase>& info) { return std::string(info.param.name); });
 
+// Once the read has ended, Enter presses Close, the default button.
+TEST_F(ReadFlashDialogTest, EnterPressesCloseOnceTheReadHasEnded) {
+    Prepare();
+    bool isDefault = false;
+    CModalDriver driver(m_sleeper, m_messages);
+    driver.When(
+        "Close enabled", [] { return Dlg() && IsEnabled(Dlg(), IDC_READ_CLOSE); },
+        [&isDefault] {
+            isDefault = Dlg()->GetDefaultItem() == Dlg()->FindWindow(IDC_READ_CLOSE);
+            PressKey(Dlg(), WXK_RETURN);
+        });
+    driver.Start();
+    Command(ID_READ_FLASH);
+    ASSERT_TRUE(driver.Finished());
+    EXPECT_TRUE(isDefault);
+    EXPECT_FALSE(Dlg());
+    EXPECT_EQ(m_messages.Texts(), (std::vector<wxString>{MSG_READ_SUCCESS}));
+}
+
 TEST_F(ReadFlashDialogTest, KeysAndClosingDoNotEndARunningRead) {
     Prepare();
     m_sleeper.HoldWhen([](int, size_t index) { return index == 0; });

@@ -111,6 +111,17 @@ TEST(IntelHexReader, ChecksLinesInOrderAndKeepsWhatWasReadBeforeAFailure) {
         EXPECT_EQ(ReadIntelHex(path, buffer, messages), c.loads);
         EXPECT_EQ(messages.m_events, c.messages);
         EXPECT_EQ(FirstDifference(buffer, ExpectedImage(c.imageSize, c.image)), -1);
+
+        // Standard input's text in memory reads exactly as the file does.
+        FirmwareBuffer fromText;
+        fromText.m_imageSize = c.imageSize;
+        const FileResult text = ReadIntelHexText(c.file, fromText);
+        EXPECT_EQ(text.ok, c.loads);
+        EXPECT_EQ(text.ok || text.message == nullptr
+                      ? std::vector<std::string>{}
+                      : std::vector<std::string>{std::string("error: ") + text.message},
+                  c.messages);
+        EXPECT_EQ(FirstDifference(fromText, buffer), -1);
     }
 }
 

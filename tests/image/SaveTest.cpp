@@ -87,16 +87,15 @@ TEST(SaveCommand, FailureSaysCannotWriteAndLeavesTheEarlierFileAndNoTemporary) {
     struct Case {
         const char* name;
         std::function<std::string(const CTempDir&)> target;
-        bool rootBypasses;
         rlim_t sizeLimit; // 0: none
     };
     const Case cases[] = {
-        {"folder does not exist", [](const CTempDir& d) { return d / "missing/f.hex"; }, false, 0},
-        {"a folder in place of the file", [](const CTempDir& d) { return d / "sub"; }, false, 0},
-        {"a file in place of the folder", [](const CTempDir& d) { return d / "old.hex/f.hex"; }, false, 0},
-        {"disk full while writing", [](const CTempDir& d) { return d / "old.hex"; }, false, 1000},
+        {"folder does not exist", [](const CTempDir& d) { return d / "missing/f.hex"; }, 0},
+        {"a folder in place of the file", [](const CTempDir& d) { return d / "sub"; }, 0},
+        {"a file in place of the folder", [](const CTempDir& d) { return d / "old.hex/f.hex"; }, 0},
+        {"disk full while writing", [](const CTempDir& d) { return d / "old.hex"; }, 1000},
         {"name longer than the system allows",
-         [](const CTempDir& d) { return d / std::string(NAME_MAX + 1, 'n'); }, false, 0},
+         [](const CTempDir& d) { return d / std::string(NAME_MAX + 1, 'n'); }, 0},
         {"path longer than PATH_MAX",
          [](const CTempDir& d) {
              std::string p = d.Path();
@@ -104,16 +103,16 @@ TEST(SaveCommand, FailureSaysCannotWriteAndLeavesTheEarlierFileAndNoTemporary) {
                  p += "/sub";
              return p + "/f.hex";
          },
-         false, 0},
-        {"empty path", [](const CTempDir&) { return std::string(); }, false, 0},
-        {"path naming a folder", [](const CTempDir& d) { return d / "sub/"; }, false, 0},
-        {"read-only folder", [](const CTempDir& d) { return d / "locked/old.hex"; }, true, 0},
+         0},
+        {"empty path", [](const CTempDir&) { return std::string(); }, 0},
+        {"path naming a folder", [](const CTempDir& d) { return d / "sub/"; }, 0},
+        // Root too: a folder without write bits is read-only for every user.
+        {"read-only folder", [](const CTempDir& d) { return d / "locked/old.hex"; }, 0},
+        {"a new file in a read-only folder", [](const CTempDir& d) { return d / "locked/new.hex"; }, 0},
     };
     const FirmwareBuffer buffer = FullImage();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        if (c.rootBypasses && geteuid() == 0)
-            continue;
         CTempDir dir;
         WriteFile(dir / "old.hex", OLD);
         fs::create_directory(dir / "sub");
@@ -141,17 +140,36 @@ TEST(SaveCommand, FailureSaysCannotWriteAndLeavesTheEarlierFileAndNoTemporary) {
     }
 }
 
-// The target's kind decides: a link is written through to the file it names, and what the user may
-// not write or what is no regular file is refused, left exactly as it was.
+// The target's kind decides: a link is written through to the file it names where the kernel would
+// follow it, and what the user may not write or what is no regular file is refused, left exactly as
+// it was.
 TEST(SaveCommand, WritesThroughLinksAndRefusesWhatItMayNotReplace) {
     constexpr uid_t NOBODY = 65534;
+    // Who saves: this process as it is (root in CI), a user without privileges (root too:
+    // capabilities dropped), or each of them in turn.
+    enum class As { Itself, Unprivileged, Both };
     struct Case {
         const char* name;
         // Makes the place in the folder; returns the target, or "" when this system cannot make it.
         std::function<std::string(const CTempDir&)> setup;
         bool saves;
-        bool unprivileged; // run as a user without privileges (root too: capabilities dropped)
+        As as;
         std::function<void(const CTempDir&, const std::string& saved)> check;
+    };
+    // A folder like /tmp (sticky, mode bits given) holding a link to victim.hex beside it, the link
+    // and the folder owned as given (only root can give them away: "" otherwise).
+    auto plantedLink = [](mode_t folderMode, bool folderOfNobody, bool linkOfNobody) {
+        return [=](const CTempDir& d) -> std::string {
+            fs::create_directory(d / "shared");
+            chmod((d / "shared").c_str(), folderMode);
+            WriteFile(d / "victim.hex", OLD);
+            chmod((d / "victim.hex").c_str(), 0640);
+            fs::create_symlink(d / "victim.hex", d / "shared/out.hex");
+            if ((folderOfNobody && chown((d / "shared").c_str(), NOBODY, NOBODY) != 0) ||
+                (linkOfNobody && lchown((d / "shared/out.hex").c_str(), NOBODY, NOBODY) != 0))
+                return "";
+            return d / "shared/out.hex";
+        };
     };
     auto isLink = [](const std::string& path, const std::string& to) {
         std::error_code error;
@@ -169,7 +187,7 @@ TEST(SaveCommand, WritesThroughLinksAndRefusesWhatItMayNotReplace) {
              fs::create_symlink("real.hex", d / "link.hex");
              return d / "link.hex";
          },
-         true, false,
+         true, As::Itself,
          [&](const CTempDir& d, const std::string& saved) {
              EXPECT_TRUE(isLink(d / "link.hex", "real.hex"));
              EXPECT_EQ(ReadFile(d / "real.hex"), saved);
@@ -186,23 +204,45 @@ TEST(SaveCommand, WritesThroughLinksAndRefusesWhatItMayNotReplace) {
              chmod((d / "ro").c_str(), 0555);
              return d / "ro/link.hex";
          },
-         true, true,
+         true, As::Unprivileged,
          [&](const CTempDir& d, const std::string& saved) {
              EXPECT_TRUE(isLink(d / "ro/link.hex", "../sub/second.hex"));
              EXPECT_TRUE(isLink(d / "sub/second.hex", "real.hex"));
              EXPECT_EQ(ReadFile(d / "sub/real.hex"), saved);
          }},
-        {"a link to a file not there yet",
+        // A dangling link makes no file where it points (anyone who planted it would choose where).
+        {"a link to a file not there",
          [](const CTempDir& d) {
              fs::create_symlink(d / "new.hex", d / "link.hex"); // absolute
              return d / "link.hex";
          },
-         true, false,
-         [&](const CTempDir& d, const std::string& saved) {
+         false, As::Both,
+         [&](const CTempDir& d, const std::string&) {
              EXPECT_TRUE(isLink(d / "link.hex", d / "new.hex"));
-             EXPECT_EQ(ReadFile(d / "new.hex"), saved);
-             EXPECT_EQ(modeOf(d / "new.hex") & 07777, 0644u) << "0666 less the umask";
+             EXPECT_FALSE(fs::exists(d / "new.hex"));
          }},
+        // In a sticky folder anyone may write (/tmp), only a link of the user or of the folder's
+        // owner is followed, as the kernel's fs.protected_symlinks has it: root would otherwise
+        // write wherever another user's link points.
+        {"another user's link in a sticky folder anyone may write", plantedLink(01777, false, true), false,
+         As::Itself,
+         [&](const CTempDir& d, const std::string&) {
+             EXPECT_TRUE(isLink(d / "shared/out.hex", d / "victim.hex"));
+             EXPECT_EQ(ReadFile(d / "victim.hex"), OLD);
+         }},
+        {"the user's own link in a sticky folder anyone may write", plantedLink(01777, false, false), true,
+         As::Itself,
+         [&](const CTempDir& d, const std::string& saved) {
+             EXPECT_TRUE(isLink(d / "shared/out.hex", d / "victim.hex"));
+             EXPECT_EQ(ReadFile(d / "victim.hex"), saved);
+             EXPECT_EQ(modeOf(d / "victim.hex") & 07777, 0640u);
+         }},
+        {"the folder owner's link in a sticky folder anyone may write", plantedLink(01777, true, true), true,
+         As::Itself,
+         [&](const CTempDir& d, const std::string& saved) { EXPECT_EQ(ReadFile(d / "victim.hex"), saved); }},
+        {"another user's link in a sticky folder only its group may write", plantedLink(01775, false, true),
+         true, As::Itself,
+         [&](const CTempDir& d, const std::string& saved) { EXPECT_EQ(ReadFile(d / "victim.hex"), saved); }},
         // The name given gets the new file; the file's other name keeps the earlier contents, since
         // keeping both would mean writing in place (see ReplaceFileContents).
         {"one name of a file with two",
@@ -211,7 +251,7 @@ TEST(SaveCommand, WritesThroughLinksAndRefusesWhatItMayNotReplace) {
              fs::create_hard_link(d / "real.hex", d / "other.hex");
              return d / "real.hex";
          },
-         true, false,
+         true, As::Itself,
          [&](const CTempDir& d, const std::string& saved) {
              EXPECT_EQ(ReadFile(d / "real.hex"), saved);
              EXPECT_EQ(ReadFile(d / "other.hex"), OLD);
@@ -222,20 +262,21 @@ TEST(SaveCommand, WritesThroughLinksAndRefusesWhatItMayNotReplace) {
              fs::create_symlink("a.hex", d / "b.hex");
              return d / "a.hex";
          },
-         false, false,
+         false, As::Itself,
          [&](const CTempDir& d, const std::string&) {
              EXPECT_TRUE(isLink(d / "a.hex", "b.hex"));
              EXPECT_TRUE(isLink(d / "b.hex", "a.hex"));
          }},
         {"a name that ends in a slash", [](const CTempDir& d) { return std::string(d / "none.hex") + "/"; },
-         false, false, [&](const CTempDir&, const std::string&) {}},
+         false, As::Itself, [&](const CTempDir&, const std::string&) {}},
+        // Root too: a file without write bits is read-only for every user.
         {"a read-only file",
          [](const CTempDir& d) {
              WriteFile(d / "old.hex", OLD);
              chmod((d / "old.hex").c_str(), 0444);
              return d / "old.hex";
          },
-         false, true,
+         false, As::Both,
          [&](const CTempDir& d, const std::string&) {
              EXPECT_EQ(ReadFile(d / "old.hex"), OLD);
              EXPECT_EQ(modeOf(d / "old.hex") & 07777, 0444u);
@@ -249,7 +290,7 @@ TEST(SaveCommand, WritesThroughLinksAndRefusesWhatItMayNotReplace) {
                  return ""; // only root can give a file away
              return d / "old.hex";
          },
-         false, true,
+         false, As::Unprivileged,
          [&](const CTempDir& d, const std::string&) {
              struct stat st {};
              ASSERT_EQ(stat((d / "old.hex").c_str(), &st), 0);
@@ -261,7 +302,7 @@ TEST(SaveCommand, WritesThroughLinksAndRefusesWhatItMayNotReplace) {
              mkfifo((d / "pipe.hex").c_str(), 0644);
              return d / "pipe.hex";
          },
-         false, false,
+         false, As::Itself,
          [&](const CTempDir& d, const std::string&) { EXPECT_TRUE(S_ISFIFO(modeOf(d / "pipe.hex"))); }},
         {"a device node",
          [](const CTempDir& d) -> std::string {
@@ -270,7 +311,7 @@ TEST(SaveCommand, WritesThroughLinksAndRefusesWhatItMayNotReplace) {
              chmod((d / "null.hex").c_str(), 0666);
              return d / "null.hex";
          },
-         false, false,
+         false, As::Itself,
          [&](const CTempDir& d, const std::string&) {
              EXPECT_TRUE(S_ISCHR(modeOf(d / "null.hex")));
              EXPECT_EQ(modeOf(d / "null.hex") & 07777, 0666u);
@@ -280,7 +321,7 @@ TEST(SaveCommand, WritesThroughLinksAndRefusesWhatItMayNotReplace) {
              fs::create_symlink("/dev/null", d / "link.hex");
              return d / "link.hex";
          },
-         false, false,
+         false, As::Itself,
          [&](const CTempDir& d, const std::string&) {
              EXPECT_TRUE(isLink(d / "link.hex", "/dev/null"));
              EXPECT_TRUE(S_ISCHR(modeOf("/dev/null")));
@@ -289,35 +330,38 @@ TEST(SaveCommand, WritesThroughLinksAndRefusesWhatItMayNotReplace) {
     const FirmwareBuffer buffer = FullImage();
     const std::string expected = HexText(buffer);
     const mode_t oldMask = umask(022);
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        CTempDir dir;
-        const std::string target = c.setup(dir);
-        if (target.empty())
-            continue;
-        const auto before = dir.List();
-        CRecorder messages;
-        FileResult result;
-        auto save = [&] { result = SaveFirmwareFile(target, buffer, messages); };
-        if (c.unprivileged)
-            WithoutPrivileges(save);
-        else
-            save();
-        EXPECT_EQ(result.ok, c.saves);
-        // The command line names the reason after the message.
-        if (!c.saves) {
-            EXPECT_NE(result.systemError, 0) << "no reason told";
+    for (const Case& c : cases)
+        for (const bool unprivileged : {false, true}) {
+            if (unprivileged ? c.as == As::Itself : c.as == As::Unprivileged)
+                continue;
+            SCOPED_TRACE(std::string(c.name) + (unprivileged ? ", without privileges" : ""));
+            CTempDir dir;
+            const std::string target = c.setup(dir);
+            if (target.empty())
+                continue;
+            const auto before = dir.List();
+            CRecorder messages;
+            FileResult result;
+            auto save = [&] { result = SaveFirmwareFile(target, buffer, messages); };
+            if (unprivileged)
+                WithoutPrivileges(save);
+            else
+                save();
+            EXPECT_EQ(result.ok, c.saves);
+            // The command line names the reason after the message.
+            if (!c.saves) {
+                EXPECT_NE(result.systemError, 0) << "no reason told";
+            }
+            EXPECT_EQ(messages.m_events,
+                      c.saves ? std::vector<std::string>{}
+                              : std::vector<std::string>{std::string("error: ") + MSG_CANNOT_WRITE});
+            const auto after = dir.List();
+            EXPECT_TRUE(after == before || (c.saves && after.size() == before.size() + 1))
+                << "no temporary left, at most the file a link named";
+            for (const std::string& name : after)
+                EXPECT_EQ(name.find(".veltro51-"), std::string::npos) << name;
+            c.check(dir, expected);
+            chmod((dir / "ro").c_str(), 0755);
         }
-        EXPECT_EQ(messages.m_events,
-                  c.saves ? std::vector<std::string>{}
-                          : std::vector<std::string>{std::string("error: ") + MSG_CANNOT_WRITE});
-        const auto after = dir.List();
-        EXPECT_TRUE(after == before || (c.saves && after.size() == before.size() + 1))
-            << "no temporary left, at most the file a link named";
-        for (const std::string& name : after)
-            EXPECT_EQ(name.find(".veltro51-"), std::string::npos) << name;
-        c.check(dir, expected);
-        chmod((dir / "ro").c_str(), 0755);
-    }
     umask(oldMask);
 }

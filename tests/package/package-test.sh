@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Checks of the Debian packages (veltro51 and veltro51-sim) and of installation into a prefix.
+# Checks of the Debian packages (veltro51-cli, veltro51 and veltro51-sim) and of installation into a
+# prefix.
 #   package-test.sh CONF MODE
 # CONF holds shell assignments written by CMake (PKG_WORK, PKG_EXPECTED_<package>, PKG_PROGRAMS,
 # PKG_VERSION, PKG_COPYRIGHT, SOURCE_DIR, BINARY_DIR, ...). "build" makes the packages in PKG_WORK
@@ -9,7 +10,7 @@ set -euo pipefail
 source "$1"
 mode="$2"
 
-packages="veltro51 veltro51-sim"
+packages="veltro51-cli veltro51 veltro51-sim"
 # The .deb of package $1 in folder $2 (default PKG_WORK).
 deb_file() {
     local debs=("${2:-$PKG_WORK}/$1"_*.deb)
@@ -106,6 +107,11 @@ contents)
     # %f: "Open With" in a file manager hands the program the file, which it loads.
     [ "$(entry_value "$entry" Exec)" = "/usr/bin/veltro51 %f" ] ||
         { echo "Exec= is not '/usr/bin/veltro51 %f'"; errors=$((errors + 1)); }
+    # File managers offer the program for the Intel HEX type that the package defines.
+    [ "$(entry_value "$entry" MimeType)" = "text/x-ihex;" ] ||
+        { echo "MimeType= is not 'text/x-ihex;'"; errors=$((errors + 1)); }
+    grep -q '<mime-type type="text/x-ihex">' "$root/usr/share/mime/packages/veltro51.xml" ||
+        { echo "the package's MIME file does not define text/x-ihex"; errors=$((errors + 1)); }
     data="$(entry_value "$entry" Path)"
     [ "$data" = /usr/share/veltro51 ] || { echo "Path= is '$data', not /usr/share/veltro51"; errors=$((errors + 1)); }
     if has veltro51; then
@@ -127,6 +133,12 @@ contents)
         { echo "the metainfo names no release $PKG_VERSION"; errors=$((errors + 1)); }
     grep -qxF "  <project_license>$PKG_LICENSE</project_license>" "$meta" ||
         { echo "the metainfo's project_license is not $PKG_LICENSE"; errors=$((errors + 1)); }
+    # Debian 12's AppStream reads only <developer_name>, AppStream 1.0 only <developer>.
+    for tag in "<developer_name>$PKG_COPYRIGHT_HOLDER</developer_name>" "<name>$PKG_COPYRIGHT_HOLDER</name>"; do
+        grep -qF "$tag" "$meta" || { echo "the metainfo does not say $tag"; errors=$((errors + 1)); }
+    done
+    grep -qF '<mediatype>text/x-ihex</mediatype>' "$meta" ||
+        { echo "the metainfo provides no text/x-ihex"; errors=$((errors + 1)); }
     for p in $packages; do
         zcat "$root/usr/share/doc/$p/changelog.gz" | head -n 1 | grep -q "^veltro51 ($PKG_VERSION) " ||
             { echo "$p: the changelog's first entry is not $PKG_VERSION"; errors=$((errors + 1)); }
@@ -183,25 +195,46 @@ depends)
         fi
         echo "$p depends: ${want[*]:-nothing to depend on}"
     done
-    # The command-line tool talks USB through libusb-0.1, and the desktop program is built on wx
-    # for GTK 3. veltro51-sim only starts another program: neither it nor its library needs them.
-    main="$(dpkg-deb -f "$(deb_file veltro51)" Depends)"
-    if has veltro51-cli && ! grep -q 'libusb-0\.1-4' <<<"$main"; then
-        fail "veltro51 does not depend on libusb-0.1-4"
+    field() { dpkg-deb -f "$(deb_file "$1")" "$2"; }
+    # A headless production PC: the command-line tool talks USB through libusb-0.1 and needs
+    # nothing graphical, neither itself nor through another package of ours.
+    cli="$(field veltro51-cli Depends)"
+    if has veltro51-cli && ! grep -q 'libusb-0\.1-4' <<<"$cli"; then
+        fail "veltro51-cli does not depend on libusb-0.1-4"
     fi
+    if grep -Eiq 'wx|gtk|x11|xcb|cairo|pango|gdk|glib|veltro51' <<<"$cli $(field veltro51-cli Pre-Depends)"; then
+        fail "veltro51-cli depends on more than a headless system has: $cli"
+    fi
+    # The desktop programs are built on wx for GTK 3 and come with the command-line tool of
+    # their very version.
+    main="$(field veltro51 Depends)"
     if has veltro51 && ! grep -q 'libwxgtk3\.2-1' <<<"$main"; then
         fail "veltro51 does not depend on the wx GTK 3 library"
     fi
-    sim="$(dpkg-deb -f "$(deb_file veltro51-sim)" Depends)"
+    grep -Eq "(^|, )veltro51-cli \(= $PKG_VERSION\)(,|$)" <<<"$main" || fail "veltro51 does not depend on veltro51-cli (= $PKG_VERSION)"
+    # Upgrades from 2.4.0 and before, whose veltro51 held the command-line tool, its man page and
+    # the udev rule: veltro51-cli takes those files over, and no such veltro51 stays beside it.
+    # The version named must take in 2.4.0 and leave out this one.
+    for f in Replaces Breaks; do
+        value="$(field veltro51-cli $f)"
+        split="$(sed -n 's/^veltro51 (<< \([^)]*\))$/\1/p' <<<"$value")"
+        [ -n "$split" ] || fail "veltro51-cli's $f is '$value', not 'veltro51 (<< VERSION)'"
+        dpkg --compare-versions 2.4.0 lt "$split" && dpkg --compare-versions "$PKG_VERSION" ge "$split" ||
+            fail "veltro51-cli's $f: $split does not lie above 2.4.0 and up to $PKG_VERSION"
+    done
+    # veltro51-sim only starts another program: neither it nor its library needs them.
+    sim="$(field veltro51-sim Depends)"
     if grep -Eq 'libusb|libwx|veltro51' <<<"$sim"; then
         fail "veltro51-sim depends on more than it runs on: $sim"
     fi
-    # veltro51 only suggests the simulator: nothing of it is installed unless asked for.
-    [ "$(dpkg-deb -f "$(deb_file veltro51)" Suggests)" = veltro51-sim ] || fail "veltro51 does not suggest veltro51-sim"
-    for field in Depends Recommends Pre-Depends; do
-        if dpkg-deb -f "$(deb_file veltro51)" "$field" | grep -q veltro51-sim; then
-            fail "veltro51's $field names veltro51-sim"
-        fi
+    # The simulator is only suggested: nothing of it is installed unless asked for.
+    for p in veltro51-cli veltro51; do
+        [ "$(field $p Suggests)" = veltro51-sim ] || fail "$p does not suggest veltro51-sim"
+        for f in Depends Recommends Pre-Depends; do
+            if field $p $f | grep -q veltro51-sim; then
+                fail "$p's $f names veltro51-sim"
+            fi
+        done
     done
     ;;
 
@@ -320,6 +353,33 @@ desktop)
 validate)
     desktop-file-validate "$root/usr/share/applications/veltro51.desktop"
     appstreamcli validate --no-net "$root/usr/share/metainfo/io.github.veltro51.Veltro51.metainfo.xml"
+    mime="$root/usr/share/mime/packages/veltro51.xml"
+    xmllint --noout "$mime"
+    # The file type as the MIME database reads it: built beside the system's own types, which it
+    # must neither contradict nor miss.
+    tmp="$(mktemp -d)"
+    trap 'rm -rf "$tmp"' EXIT
+    mkdir -p "$tmp/mime/packages"
+    cp "$mime" /usr/share/mime/packages/freedesktop.org.xml "$tmp/mime/packages/"
+    out="$(update-mime-database -V "$tmp/mime" 2>&1)" || fail "update-mime-database: $out"
+    if grep -i -E 'warning|error|invalid' <<<"$out"; then
+        fail "update-mime-database finds fault with $mime"
+    fi
+    for glob in '*.hex' '*.ihx'; do
+        grep -qxF "50:text/x-ihex:$glob" "$tmp/mime/globs2" || fail "the database does not map $glob to text/x-ihex"
+    done
+    grep -qxF "text/x-ihex text/plain" "$tmp/mime/subclasses" || fail "text/x-ihex is no text/plain"
+    # A file named otherwise is known by its first record: the magic matches a record, not a line
+    # that merely starts with a colon.
+    grep -qa 'text/x-ihex' "$tmp/mime/magic" || fail "the database has no magic for text/x-ihex"
+    if command -v gio >/dev/null && command -v dbus-run-session >/dev/null; then
+        printf ':020000040000FA\r\n:00000001FF\r\n' >"$tmp/firmware"
+        printf ':note, not a record\n' >"$tmp/note"
+        type_of() { XDG_DATA_HOME="$tmp" XDG_DATA_DIRS="$tmp" gio info -a standard::content-type "$1" | sed -n 's/.*standard::content-type: //p'; }
+        [ "$(type_of "$tmp/firmware")" = text/x-ihex ] || fail "a record without an extension is $(type_of "$tmp/firmware")"
+        [ "$(type_of "$tmp/note")" != text/x-ihex ] || fail "a line that starts with a colon is text/x-ihex"
+    fi
+    echo "validate: the desktop entry, the AppStream data and the MIME type are valid"
     ;;
 
 lintian)
@@ -332,6 +392,10 @@ lintian)
     echo "$out"
     if grep -E '^[EWIPX]:' <<<"$out" >/dev/null; then
         fail "lintian reports tags that no override explains"
+    fi
+    # An override that no longer matches a finding is stale, and so is its reason.
+    if grep -E '^[A-Z]: .*unused-override' <<<"$out"; then
+        fail "lintian finds an override that no finding uses"
     fi
     echo "lintian -I --pedantic: no tag but the overridden ones"
     ;;
@@ -417,7 +481,7 @@ packagers)
     # A distribution's build of the two packages, as the README's packaging section gives it: no
     # tests (CMake may not even look for GoogleTest or the X11 test libraries), warnings that are
     # not errors (-Wabi alone warns in every C++ file, as a newer compiler's new warning would), and
-    # the packager's own maintainer address. It must make the same two packages.
+    # the packager's own maintainer address. It must make the same three packages.
     dir="$PKG_WORK-packagers"
     rm -rf "$dir"
     mkdir -p "$dir"
@@ -443,7 +507,193 @@ packagers)
         [ "$(dpkg-deb -f "$deb" Maintainer)" = "$maintainer" ] || fail "$p: the packager's maintainer is not in the package"
     done
     rm -rf "$dir"
-    echo "packagers: BUILD_TESTING=OFF builds the programs, warnings are no errors, the same two packages"
+    echo "packagers: BUILD_TESTING=OFF builds the programs, warnings are no errors, the same three packages"
+    ;;
+
+upgrade)
+    # An upgrade from 2.4.0, whose one package veltro51 held the desktop program and the
+    # command-line tool, to the split packages, as apt does it (both new packages in one dpkg run).
+    # The old package is made here from the files that now lie in veltro51-cli and veltro51. dpkg
+    # works on a root of its own; the maintainer scripts run outside it, with DPKG_ROOT set.
+    dir="$PKG_WORK-upgrade"
+    rm -rf "$dir"
+    trap 'rm -rf "$dir"' EXIT
+    old="$dir/old"
+    mkdir -p "$old/DEBIAN" "$dir/root/var/lib/dpkg/updates" "$dir/root/var/lib/dpkg/info"
+    : >"$dir/root/var/lib/dpkg/status"
+    for p in veltro51-cli veltro51; do dpkg -x "$(deb_file "$p")" "$old"; done
+    rm -rf "$old/usr/share/doc/veltro51-cli" "$old/usr/share/lintian/overrides/veltro51-cli"
+    printf '%s\n' "Package: veltro51" "Version: 2.4.0" \
+        "Architecture: $(dpkg-deb -f "$(deb_file veltro51)" Architecture)" \
+        "Maintainer: The Veltro 51 developers <veltro51@example.org>" \
+        "Description: programmer for AT89Sxx flash microcontrollers over USB" >"$old/DEBIAN/control"
+    dpkg-deb --root-owner-group -b "$old" "$dir/veltro51_2.4.0.deb" >/dev/null
+    # As apt runs it: a package that the new one breaks may be deconfigured until its own upgrade.
+    dpkg_root() {
+        dpkg --root="$dir/root" --force-script-chrootless --force-depends --force-not-root \
+            --auto-deconfigure --log=/dev/null "$@"
+    }
+    dpkg_root -i "$dir/veltro51_2.4.0.deb" >"$dir/log" 2>&1 || { cat "$dir/log"; fail "installing the old veltro51"; }
+    dpkg_root -i "$(deb_file veltro51-cli)" "$(deb_file veltro51)" >"$dir/log" 2>&1 ||
+        { cat "$dir/log"; fail "upgrading to veltro51-cli and veltro51"; }
+    status="$(dpkg-query --admindir="$dir/root/var/lib/dpkg" -W -f='${Package} ${Version} ${db:Status-Abbrev}\n')"
+    echo "$status"
+    for p in veltro51-cli veltro51; do
+        grep -qx "$p $PKG_VERSION ii *" <<<"$status" || fail "$p $PKG_VERSION is not installed after the upgrade"
+    done
+    # Every file is there and belongs to the package that holds it now.
+    for p in veltro51-cli veltro51; do
+        for f in $(expected_of "$p"); do
+            [ -e "$dir/root/$f" ] || fail "/$f is missing after the upgrade"
+            owner="$(dpkg-query --admindir="$dir/root/var/lib/dpkg" -S "/$f" | sed 's/:.*//')"
+            [ "$owner" = "$p" ] || fail "/$f belongs to '$owner', not $p"
+        done
+    done
+    # And removing the desktop package later leaves the command-line tool whole.
+    dpkg_root -r veltro51 >"$dir/log" 2>&1 || { cat "$dir/log"; fail "removing veltro51"; }
+    for f in $(expected_of veltro51-cli); do
+        [ -e "$dir/root/$f" ] || fail "/$f went with veltro51"
+    done
+    echo "upgrade: veltro51 2.4.0 to veltro51-cli and veltro51 $PKG_VERSION, every file taken over"
+    ;;
+
+completion)
+    # The installed completions. bash: the function that 'complete' names, driven with COMP_WORDS as
+    # bash would (a word split at '=' as COMP_WORDBREAKS does), in a folder of files; zsh: syntax.
+    bashfile="$root/usr/share/bash-completion/completions/veltro51-cli"
+    zshfile="$root/usr/share/zsh/vendor-completions/_veltro51-cli"
+    command -v zsh >/dev/null || fail "zsh is missing (tools/deps installs it)"
+    zsh -n "$zshfile" || fail "$zshfile: zsh finds a syntax error"
+    head -n 1 "$zshfile" | grep -qx '#compdef veltro51-cli' || fail "$zshfile does not start with #compdef veltro51-cli"
+    tmp="$(mktemp -d)"
+    trap 'rm -rf "$tmp"' EXIT
+    mkdir -p "$tmp/files/sub dir" "$tmp/bin"
+    for f in blink.hex BLINK2.HEX loader.ihx raw.bin notes.txt job.toml Job2.TOML "sub dir/x.hex"; do : >"$tmp/files/$f"; done
+    # --programmer offers the places that 'list' prints: a stand-in tool prints two programmers.
+    printf '#!/bin/sh\n[ "$1" = list ] && printf "001/004  Veltro-8051\\n003/001  Veltro-8051\\n"\n' >"$tmp/bin/veltro51-cli"
+    chmod +x "$tmp/bin/veltro51-cli"
+    chips="$(sed -n 's/^ *{"\(AT89S[0-9]*\)".*/\1/p' "$SOURCE_DIR/chips/ChipCatalogue.cpp" | LC_ALL=C sort | tr '\n' ' ' | sed 's/ $//')"
+    [ -n "$chips" ] || fail "no chips found in chips/ChipCatalogue.cpp"
+    # Cases: the words after veltro51-cli, the last being completed | COMPREPLY, sorted.
+    cases=(
+        "|blank burn convert dump erase info job list lock read run speed store verify"
+        "b|blank burn"
+        "--chip|--chip"
+        "--q|--quiet"
+        "--chip |$chips"
+        "--chip at89s5|AT89S51 AT89S52"
+        "--chip = |$chips"
+        "--chip = AT89S2|AT89S2051"
+        "--programmer |001/004 003/001"
+        "--programmer = 00|001/004 003/001"
+        "burn |- BLINK2.HEX blink.hex loader.ihx raw.bin sub dir"
+        "burn --lock |1 2 3 4"
+        "burn --lock 2 |- BLINK2.HEX blink.hex loader.ihx raw.bin sub dir"
+        "burn --chip AT89S52 bl|blink.hex"
+        "burn sub|sub dir"
+        "burn sub\\ dir/|sub dir/x.hex"
+        "burn blink.hex |"
+        "burn blink.hex --ser|--serial --serial-file --serial-reset --serial-store"
+        "burn - --format |bin hex"
+        "verify -|- --chip --force --format --help --json --lenient --programmer --quiet --verbose --version"
+        "convert blink.hex |- BLINK2.HEX blink.hex loader.ihx raw.bin sub dir"
+        "convert blink.hex raw.bin |"
+        "read |- BLINK2.HEX blink.hex loader.ihx raw.bin sub dir"
+        "dump --s|--sum"
+        "lock --write |1 2 3 4"
+        "speed --set |188 3000 750 94"
+        "run |Job2.TOML job.toml sub dir"
+        "job |Job2.TOML job.toml sub dir"
+        "job job.toml |burn"
+        "job job.toml burn --wa|--watch"
+        "store |init"
+        "store init |"
+        "burn --log |BLINK2.HEX Job2.TOML blink.hex job.toml loader.ihx notes.txt raw.bin sub dir"
+    )
+    # shellcheck disable=SC2016 # the driver is bash code of its own
+    driver='
+        source "$1"
+        line="$2"
+        # The words as bash gives them: split at blanks (a backslash keeps one); the last may be empty.
+        COMP_WORDS=(veltro51-cli)
+        eval "COMP_WORDS+=($line)"
+        [[ -z $line || $line == *" " ]] && COMP_WORDS+=("")
+        COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
+        COMP_LINE="veltro51-cli $line" COMP_POINT=${#COMP_LINE}
+        spec="$(complete -p veltro51-cli)"
+        [[ $spec == "complete -F "*" veltro51-cli" ]] || { echo "no complete -F: $spec"; exit 1; }
+        func="${spec#complete -F }" func="${func%% *}"
+        "$func" veltro51-cli "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
+        [ ${#COMPREPLY[@]} -eq 0 ] || printf "%s\n" "${COMPREPLY[@]}" | LC_ALL=C sort | tr "\n" " " | sed "s/ $//"'
+    errors=0
+    for c in "${cases[@]}"; do
+        words="${c%%|*}" expect="${c#*|}"
+        got="$(cd "$tmp/files" && PATH="$tmp/bin:$PATH" bash -c "$driver" bash "$bashfile" "$words" 2>&1)"
+        if [ "$got" != "$expect" ]; then
+            echo "veltro51-cli $words<TAB>: '$got', not '$expect'"
+            errors=$((errors + 1))
+        fi
+    done
+    [ $errors -eq 0 ] || fail "$errors completion(s) wrong"
+    echo "completion: ${#cases[@]} cases of bash completion, zsh syntax"
+    ;;
+
+configure)
+    # A distribution's configuration, as debhelper makes it: dpkg-buildflags' own flags in CFLAGS,
+    # CXXFLAGS (with CPPFLAGS, which CMake ignores) and LDFLAGS, here with -D_FORTIFY_SOURCE=3 and
+    # another stack protector, and its own library folder. The build keeps them, adds only what
+    # they lack, and gives no flag twice.
+    dir="$PKG_WORK-configure"
+    rm -rf "$dir"
+    trap 'rm -rf "$dir" "$dir.log"' EXIT
+    mkdir -p "$dir"
+    command -v dpkg-buildflags >/dev/null || fail "dpkg-buildflags is missing"
+    export DEB_BUILD_MAINT_OPTIONS=hardening=+all
+    cppflags="$(dpkg-buildflags --get CPPFLAGS | sed 's/-D_FORTIFY_SOURCE=2/-D_FORTIFY_SOURCE=3/')"
+    cflags="$(dpkg-buildflags --get CFLAGS | sed 's/-fstack-protector-strong/-fstack-protector-all/') $cppflags"
+    cxxflags="$(dpkg-buildflags --get CXXFLAGS | sed 's/-fstack-protector-strong/-fstack-protector-all/') $cppflags"
+    CFLAGS="$cflags" CXXFLAGS="$cxxflags" LDFLAGS="$(dpkg-buildflags --get LDFLAGS)" \
+        cmake -S "$SOURCE_DIR" -B "$dir/deb" -G Ninja -DBUILD_TESTING=OFF -DVELTRO_BUILD_GUI=OFF \
+        -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_LIBDIR=lib64 >"$dir.log" 2>&1 ||
+        { cat "$dir.log"; fail "configure"; }
+    # The compiler's command line of a C++ and a C source, and the link lines of a program and of
+    # the shared library.
+    ninja -C "$dir/deb" -t commands veltro51-cli veltrosim >"$dir/commands" || fail "ninja -t commands"
+    for what in 'veltro51-cli\.dir/Main\.cpp\.o -c' 'veltrosim\.dir/Interpose\.c\.o -c' '-o cli/veltro51-cli ' '-o sim/libveltrosim\.so '; do
+        line="$(grep -E -- "$what" "$dir/commands" | head -n 1)"
+        [ -n "$line" ] || fail "no command line for $what"
+        read -ra flags <<<"$line"
+        dups="$(printf '%s\n' "${flags[@]}" | grep -E '^-(D|U|f|W|pie)' | sort | uniq -d)"
+        [ -z "$dups" ] || fail "$what: given twice: $(echo $dups)"
+        case $what in
+        *-c)
+            fortify="$(printf '%s\n' "${flags[@]}" | grep _FORTIFY_SOURCE | tr '\n' ' ')"
+            [ "$fortify" = "-D_FORTIFY_SOURCE=3 " ] || fail "$what: fortify is '$fortify', not the environment's =3 alone"
+            protector="$(printf '%s\n' "${flags[@]}" | grep stack-protector | tr '\n' ' ')"
+            [ "$protector" = "-fstack-protector-all " ] || fail "$what: stack protector '$protector'"
+            printf '%s\n' "${flags[@]}" | grep -q '^-ffile-prefix-map=' || fail "$what: no -ffile-prefix-map"
+            ;;
+        *)
+            for f in -Wl,-z,relro -Wl,-z,now; do
+                printf '%s\n' "${flags[@]}" | grep -qxF -- "$f" || fail "$what: no $f"
+            done
+            ;;
+        esac
+    done
+    # Without anything from the environment, the build adds them all itself.
+    env -u CFLAGS -u CXXFLAGS -u LDFLAGS -u DEB_BUILD_MAINT_OPTIONS cmake -S "$SOURCE_DIR" -B "$dir/plain" -G Ninja \
+        -DBUILD_TESTING=OFF -DVELTRO_BUILD_GUI=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >"$dir.log" 2>&1 ||
+        { cat "$dir.log"; fail "configure"; }
+    line="$(ninja -C "$dir/plain" -t commands veltro51-cli | grep -E 'veltro51-cli\.dir/Main\.cpp\.o -c' | head -n 1)"
+    for f in -D_FORTIFY_SOURCE=2 -fstack-protector-strong -Werror=format-security -ffile-prefix-map=; do
+        grep -qF -- " $f" <<<"$line" || fail "a build without environment flags lacks $f"
+    done
+    # The preload library follows CMAKE_INSTALL_LIBDIR.
+    grep -q '^VELTRO_SIM_LIBDIR:STRING=lib64/veltro51$' "$dir/deb/CMakeCache.txt" ||
+        fail "VELTRO_SIM_LIBDIR is $(grep '^VELTRO_SIM_LIBDIR' "$dir/deb/CMakeCache.txt")"
+    grep -q 'lib64/veltro51' "$dir/deb/cmake_install.cmake" ||
+        fail "the install rules do not put libveltrosim.so into lib64/veltro51"
+    echo "configure: the environment's flags kept, none twice, libveltrosim.so below CMAKE_INSTALL_LIBDIR"
     ;;
 
 *)

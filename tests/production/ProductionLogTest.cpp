@@ -2,6 +2,11 @@
 // from several processes that land whole.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/file.h>
+#include <chrono>
+#include <atomic>
+#include <thread>
 
 #include <csignal>
 #include <cstdio>
@@ -212,6 +217,63 @@ TEST(ProductionLogTest, ALineCutShortIsEndedAndAFailedAppendTakesItsPartBack) {
 
     EXPECT_FALSE(AppendProductionLog(dir / "missing/production.log", "{}", error));
     EXPECT_NE(error.find("missing/production.log"), std::string::npos) << error;
+}
+
+// A FIFO log is a pipe: a reader gets the line; with none the line fails at once, never into a void.
+TEST(ProductionLogTest, AFifoLogReachesItsReaderOrFails) {
+    CProductionDir dir;
+    const std::string fifo = dir / "fifo.log";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::string error;
+    EXPECT_TRUE(ProductionLogWritable(fifo, error)) << "looked at, not opened: a reader would see its end";
+
+    ChildProcess reader = StartChild([&](int fd) {
+        const int in = ::open(fifo.c_str(), O_RDONLY);
+        char buffer[256];
+        const ssize_t got = ::read(in, buffer, sizeof buffer);
+        if (got > 0 && ::write(fd, buffer, static_cast<size_t>(got)) < 0)
+            ::_exit(4);
+    });
+    bool written = false;
+    for (int i = 0; i < 500 && !written; ++i) { // until the reader has opened its end
+        written = AppendProductionLog(fifo, "{\"chip\":1}", error);
+        if (!written)
+            ::usleep(2000);
+    }
+    EXPECT_TRUE(written) << error;
+    EXPECT_EQ(CollectChild(reader), "{\"chip\":1}\n");
+
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(AppendProductionLog(fifo, "{\"chip\":2}", error));
+    EXPECT_EQ(error, "cannot open the log " + fifo + ": no process reads it");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+}
+
+// Another process's lock on the log is waited for only so long, and an abort ends the wait; either way
+// the line is not written and the reason says who holds it.
+TEST(ProductionLogTest, ALogLockedByAnotherProcessGivesWayToTheLimitAndToAnAbort) {
+    CProductionDir dir;
+    const std::string log = dir / "production.log";
+    WriteWholeFile(log, "");
+    const int held = ::open(log.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0); // another open file: flock treats it as another process
+    std::string error;
+    EXPECT_FALSE(AppendProductionLog(log, "{}", error, nullptr, 200));
+    EXPECT_EQ(error, "the log " + log + " is locked by another process (waited 0 s)");
+
+    std::atomic<int32_t> abort{0};
+    std::thread aborter([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        abort.store(1);
+    });
+    EXPECT_FALSE(AppendProductionLog(log, "{}", error, &abort, 60000));
+    aborter.join();
+    EXPECT_NE(error.find("aborted"), std::string::npos) << error;
+    EXPECT_EQ(ReadWholeFile(log), "");
+
+    ::close(held);
+    EXPECT_TRUE(AppendProductionLog(log, "{}", error, &abort, 200)) << error;
+    EXPECT_EQ(ReadWholeFile(log), "{}\n");
 }
 
 } // namespace

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include <algorithm>
 #include <chrono>
 #include <csignal>
@@ -42,7 +44,7 @@ TEST(SerialSpecTest, ParsesAddressStartStepAndFormat) {
         {"0,,,dec6", 0, 1, 1, "dec6"},
         {"0x1FFD,,10,BCD3", 0x1FFD, 1, 10, "bcd3"},
         {"010,010", 10, 10, 1, "le2"}, // leading zeros are decimal, not octal
-        {"0,65535", 0, 65535, 1, "le2"},
+        {"0,65534", 0, 65534, 1, "le2"},
         {"0,9999999999,1,dec10", 0, 9999999999u, 1, "dec10"},
         {"4294967295,0,18446744073709551615,bcd5", 4294967295u, 0, UINT64_MAX, "bcd5"},
     };
@@ -87,6 +89,10 @@ TEST(SerialSpecTest, RefusesWhatIsNoSpecAndLeavesTheSpecAlone) {
         "16,1,1,le2,9",
         "16,65536",
         "16,256,1,le1",
+        // All bytes 0xFF is what an erased field reads: never a number.
+        "16,65535",
+        "16,255,1,le1",
+        "16,0xFFFFFFFF,1,be4",
         "16,1000000,1,dec6",
     };
     for (const char* text : cases) {
@@ -110,9 +116,13 @@ TEST(SerialEncodeTest, EveryFormatAndItsLargestNumber) {
     } cases[] = {
         {SerialFormat::LittleEndian, 2, 0x1234, true, {0x34, 0x12}},
         {SerialFormat::LittleEndian, 4, 0x12345678, true, {0x78, 0x56, 0x34, 0x12}},
-        {SerialFormat::LittleEndian, 1, 255, true, {0xFF}},
+        {SerialFormat::LittleEndian, 1, 254, true, {0xFE}},
+        {SerialFormat::LittleEndian, 1, 255, false, {}}, // 0xFF reads as an erased field
+        {SerialFormat::LittleEndian, 2, 65535, false, {}},
+        {SerialFormat::BigEndian, 2, 65534, true, {0xFF, 0xFE}},
+        {SerialFormat::BigEndian, 4, 0xFFFFFFFF, false, {}},
         {SerialFormat::LittleEndian, 1, 256, false, {}},
-        {SerialFormat::LittleEndian, 4, 0xFFFFFFFF, true, {0xFF, 0xFF, 0xFF, 0xFF}},
+        {SerialFormat::LittleEndian, 4, 0xFFFFFFFE, true, {0xFE, 0xFF, 0xFF, 0xFF}},
         {SerialFormat::LittleEndian, 4, 0x100000000, false, {}},
         {SerialFormat::BigEndian, 2, 0x1234, true, {0x12, 0x34}},
         {SerialFormat::BigEndian, 3, 0x123456, true, {0x12, 0x34, 0x56}},
@@ -204,9 +214,11 @@ TEST(SerialFileTest, StartsAtStartWhenMissingAndStepsFromTheFile) {
     EXPECT_TRUE(ParseSerialFile(ReadWholeFile(path), next));
     EXPECT_EQ(next, 115u);
 
-    // The file rules over the spec's start; a hand-written one is read as it is.
+    // The file rules over the spec's start; a hand-written one is read as it is (with no number given
+    // from it before: the high-water mark would refuse one set back).
     for (const auto& [text, expected] : std::vector<std::pair<std::string, uint64_t>>{
              {"1000\n", 1000}, {"# set by hand\n\n  next = 7 \r\n", 7}, {"next=0x20", 32}}) {
+        std::filesystem::remove(path + ".high");
         WriteWholeFile(path, text);
         uint64_t number = 0;
         std::string error;
@@ -263,16 +275,18 @@ TEST(SerialFileTest, TheLastNumberOfTheFormatIsGivenThenNoMore) {
     CProductionDir dir;
     const std::string path = dir / "serial";
     const SerialSpec spec = Spec(SerialFormat::LittleEndian, 1);
-    WriteWholeFile(path, "next=255\n");
+    // 255 would be 0xFF, an erased field: 254 is the last.
+    WriteWholeFile(path, "next=254\n");
     uint64_t number = 0;
     std::string error;
     ASSERT_TRUE(TakeSerialNumber(path, spec, number, error)) << error;
-    EXPECT_EQ(number, 255u);
+    EXPECT_EQ(number, 254u);
     EXPECT_FALSE(TakeSerialNumber(path, spec, number, error));
     EXPECT_NE(error.find("used up"), std::string::npos) << error;
-    EXPECT_EQ(ReadWholeFile(path), SerialFileText(256));
+    EXPECT_EQ(ReadWholeFile(path), SerialFileText(255));
 
     // A step that would run past every number there is gives nothing either.
+    std::filesystem::remove(path + ".high");
     WriteWholeFile(path, "next=1\n");
     EXPECT_FALSE(TakeSerialNumber(path, Spec(SerialFormat::LittleEndian, 1, 1, UINT64_MAX), number, error));
     EXPECT_EQ(ReadWholeFile(path), "next=1\n");
@@ -283,6 +297,7 @@ TEST(SerialFileTest, EveryNameOfTheFileMeetsOneLock) {
     const std::string target = dir / "serial";
     const std::string link = dir / "line-serial";
     std::filesystem::create_symlink("serial", link);
+    WriteWholeFile(target, "next=1\n"); // a link to nothing makes no file
     const SerialSpec spec = Spec(SerialFormat::LittleEndian, 2);
     uint64_t first = 0, second = 0;
     std::string error;
@@ -293,6 +308,76 @@ TEST(SerialFileTest, EveryNameOfTheFileMeetsOneLock) {
     EXPECT_TRUE(std::filesystem::is_symlink(link));
     EXPECT_TRUE(std::filesystem::exists(target + ".lock"));
     EXPECT_FALSE(std::filesystem::exists(link + ".lock"));
+}
+
+// The file store keeps a high-water mark beside the file: a next number at or below a number given
+// before is refused, whichever way the file went back; --serial-reset lets it through once.
+TEST(SerialFileTest, AFileThatWentBackIsRefusedUnlessReset) {
+    const SerialSpec spec = Spec(SerialFormat::LittleEndian, 2, 100);
+    const struct {
+        const char* what;
+        std::function<void(const std::string& path, const std::string& old)> goBack;
+    } cases[] = {
+        {"deleted", [](const std::string& path, const std::string&) { std::filesystem::remove(path); }},
+        {"restored from an old copy",
+         [](const std::string& path, const std::string& old) { WriteWholeFile(path, old); }},
+        {"edited down",
+         [](const std::string& path, const std::string&) { WriteWholeFile(path, "next=101\n"); }},
+    };
+    for (const auto& c : cases) {
+        CProductionDir dir;
+        const std::string path = dir / "serial";
+        uint64_t number = 0;
+        std::string error;
+        ASSERT_TRUE(TakeSerialNumber(path, spec, number, error)) << error;
+        const std::string old = ReadWholeFile(path); // next=101
+        ASSERT_TRUE(TakeSerialNumber(path, spec, number, error)) << error;
+        ASSERT_TRUE(TakeSerialNumber(path, spec, number, error)) << error;
+        ASSERT_EQ(number, 102u);
+        c.goBack(path, old);
+        const std::string before = ReadWholeFile(path);
+        EXPECT_FALSE(TakeSerialNumber(path, spec, number, error)) << c.what;
+        EXPECT_NE(error.find("--serial-reset"), std::string::npos) << c.what << ": " << error;
+        EXPECT_NE(error.find("102"), std::string::npos) << c.what << ": " << error;
+        EXPECT_EQ(ReadWholeFile(path), before) << c.what << ": nothing taken";
+
+        // Meant: the file's number is given, and from then on the mark follows the file again.
+        CSerialFileStore reset(path, true);
+        ASSERT_TRUE(reset.Take(spec, number, error, nullptr)) << c.what << ": " << error;
+        const uint64_t first = number;
+        EXPECT_LE(first, 102u) << c.what;
+        ASSERT_TRUE(reset.Take(spec, number, error, nullptr)) << c.what << ": " << error;
+        EXPECT_EQ(number, first + 1) << c.what;
+        WriteWholeFile(path, "next=" + std::to_string(first) + "\n");
+        EXPECT_FALSE(reset.Take(spec, number, error, nullptr)) << c.what << ": the reset was for one number";
+    }
+}
+
+// Anything but a regular file at the lock's name is refused at once: a FIFO there would hold open().
+TEST(SerialFileTest, ALockThatIsNoRegularFileIsRefusedWithoutWaiting) {
+    CProductionDir dir;
+    const std::string path = dir / "serial";
+    const std::string fifo = path + ".lock";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    ChildProcess child = StartChild([&](int fd) {
+        ::alarm(5); // a hang ends the child, and the parent sees no answer
+        uint64_t number = 0;
+        std::string error;
+        const bool taken = TakeSerialNumber(path, Spec(SerialFormat::LittleEndian, 2), number, error);
+        const std::string answer = (taken ? "taken " : "refused ") + error;
+        if (::write(fd, answer.data(), answer.size()) < 0)
+            ::_exit(4);
+    });
+    const std::string answer = CollectChild(child);
+    EXPECT_EQ(answer, "refused the lock " + fifo + " is not a regular file");
+    EXPECT_FALSE(std::filesystem::exists(path));
+
+    std::filesystem::remove(fifo);
+    std::filesystem::create_directory(fifo);
+    uint64_t number = 0;
+    std::string error;
+    EXPECT_FALSE(TakeSerialNumber(path, Spec(SerialFormat::LittleEndian, 2), number, error));
+    EXPECT_NE(error.find(fifo), std::string::npos) << error;
 }
 
 // Numbers as the children report them: 8 bytes each, one write each (atomic in a pipe).

@@ -110,8 +110,10 @@ protected:
             m_failed = failed;
             return m_launchStarts;
         });
+        m_previousData = SetInstalledDataFolder(wxString());
     }
     void TearDown() override {
+        SetInstalledDataFolder(m_previousData);
         SetDocumentLauncher(m_previous);
         std::filesystem::current_path(m_savedCwd);
         CAppFixture::TearDown();
@@ -128,6 +130,7 @@ protected:
     std::filesystem::path m_savedCwd;
     std::string m_dir;
     DocumentLauncher m_previous;
+    wxString m_previousData;
     std::vector<wxString> m_launched;
     std::function<void()> m_failed;
     bool m_launchStarts = true;
@@ -144,7 +147,7 @@ TEST_F(HelpTest, EachCommandOpensItsPageUnderTheWorkingDirectory) {
     EXPECT_TRUE(m_messages.shown.empty());
 }
 
-TEST_F(HelpTest, MissingPageOrFailingProgramSaysCannotLocate) {
+TEST_F(HelpTest, MissingPageSaysCannotLocateAndAMissingBrowserSaysSo) {
     Command(ID_HELP_TUTORIAL); // no pages here
     EXPECT_TRUE(m_launched.empty());
     InstallPages();
@@ -152,17 +155,39 @@ TEST_F(HelpTest, MissingPageOrFailingProgramSaysCannotLocate) {
     std::filesystem::create_directory("Help/Reading.htm"); // a folder is no page
     Command(ID_HELP_READING);
     m_launchStarts = false;
-    Command(ID_HELP_INSTALLATION); // the program cannot be started
+    Command(ID_HELP_INSTALLATION); // no program can be started
     m_launchStarts = true;
     Command(ID_HELP_TUTORIAL);
     ASSERT_TRUE(m_failed);
     m_failed(); // the program started and then failed
-    ASSERT_EQ(m_messages.shown.size(), 4u);
+    const wxString missing = "Cannot Locate Help File. Please Reinstall.";
+    const wxString noBrowser = wxString(MSG_HELP_NO_BROWSER) + "\n";
+    const std::vector<wxString> expected = {missing, missing, noBrowser + m_dir + "/Help/Installation.htm",
+                                            noBrowser + m_dir + "/Help/Tutorial.htm"};
+    std::vector<wxString> texts;
     for (const auto& shown : m_messages.shown) {
-        EXPECT_EQ(shown.text, "Cannot Locate Help File. Please Reinstall.");
+        texts.push_back(shown.text);
         EXPECT_EQ(shown.caption, "Veltro 51");
         EXPECT_EQ(shown.style, wxOK | wxICON_ERROR);
     }
+    EXPECT_EQ(texts, expected);
+}
+
+// Started from any folder, the pages of the installed data folder are found; pages under the
+// working directory come first.
+TEST_F(HelpTest, PagesOfTheInstalledDataFolderAreFoundAfterTheWorkingDirectory) {
+    const std::string data = MakeTempDir();
+    std::filesystem::create_directory(data + "/Help");
+    WriteFile(data + "/Help/Tutorial.htm", "<html></html>");
+    WriteFile(data + "/Help/Reading.htm", "<html></html>");
+    SetInstalledDataFolder(data);
+    std::filesystem::create_directory("Help");
+    WriteFile("Help/Reading.htm", "<html></html>");
+    for (int id : {ID_HELP_TUTORIAL, ID_HELP_READING, ID_HELP_INSTALLATION})
+        Command(id);
+    EXPECT_EQ(m_launched, (std::vector<wxString>{data + "/Help/Tutorial.htm", m_dir + "/Help/Reading.htm"}));
+    ASSERT_EQ(m_messages.shown.size(), 1u) << "Installation is in neither place";
+    EXPECT_EQ(m_messages.shown[0].text, "Cannot Locate Help File. Please Reinstall.");
 }
 
 TEST_F(HelpTest, WorksUnderAWorkingDirectoryLongerThan1024Characters) {

@@ -225,6 +225,13 @@ TEST_F(FileCommandsTest, RealDialogsStartInTheFolderAndListExtensionsInAnyCase) 
         const FileChooserRequest request{Frame(), c.filter, wxString(), wxString(), false, m_dir};
         const auto dialog = MakeFileDialog(request, c.style);
         EXPECT_EQ(dialog->GetDirectory(), m_dir) << c.filter;
+        // Titled as the desktop's Open and Save As, centred over and kept above the main window.
+        GtkWindow* window = GTK_WINDOW(dialog->GetHandle());
+        EXPECT_STREQ(gtk_window_get_title(window), c.style == wxFD_OPEN ? "Open" : "Save As");
+        EXPECT_EQ(gtk_window_get_transient_for(window), GTK_WINDOW(Frame()->GetHandle()));
+        GtkWindowPosition position = GTK_WIN_POS_NONE;
+        g_object_get(window, "window-position", &position, nullptr);
+        EXPECT_EQ(position, GTK_WIN_POS_CENTER_ON_PARENT);
         GSList* filters = gtk_file_chooser_list_filters(GTK_FILE_CHOOSER(dialog->GetHandle()));
         ASSERT_TRUE(filters) << c.filter;
         auto* first = GTK_FILE_FILTER(filters->data);
@@ -275,6 +282,21 @@ TEST_F(CommandLineFileTest, NamedFileLoadsAsOpenWould) {
     WriteFile(Path("boot.hex"), HEX_FILE_2);
     Command(ID_RELOAD_FILES);
     EXPECT_EQ(View()->Buffer().m_image[0x10], 0x55) << "Reload reloads the named file";
+}
+
+// A name that is not UTF-8 (a Latin-1 "é" here) still loads its file, and Reload finds it again.
+TEST_F(CommandLineFileTest, NameThatIsNotUtf8LoadsItsFile) {
+    const std::string path = Path("caf\xE9.hex");
+    WriteFile(path, HEX_FILE);
+    StartWithFile(path);
+    EXPECT_EQ(m_messages.Texts(), std::vector<wxString>{"HEX file loaded successfully"});
+    EXPECT_EQ(View()->Buffer().m_image[0], 0x02);
+    EXPECT_EQ(View()->Buffer().m_sourcePath, path);
+    EXPECT_TRUE(Frame()->GetTitle().StartsWith("caf")) << Frame()->GetTitle();
+    EXPECT_TRUE(Frame()->GetTitle().EndsWith(".hex - Veltro 51")) << Frame()->GetTitle();
+    WriteFile(path, HEX_FILE_2);
+    Command(ID_RELOAD_FILES);
+    EXPECT_EQ(View()->Buffer().m_image[0x10], 0x55);
 }
 
 TEST_F(CommandLineFileTest, NamedFileThatFailsLeavesAnUntitledBlankImage) {

@@ -87,6 +87,33 @@ TEST_F(HexViewTest, BytesOtherThanFFAreBlackAtTheirColumns) {
     EXPECT_GT(Count(image, ByteCell(0, 15), *wxWHITE), 50);
 }
 
+// On a dark theme every cell has the window's dark background (no white columns), bytes take the
+// theme's light text and 0xFF stays grey; on a light one bytes stay black.
+TEST_F(HexViewTest, CellsAndBackgroundShareTheThemesColours) {
+    EXPECT_EQ(HexViewColours::For(*wxWHITE, wxColour(30, 30, 30)).bytes, COstrelView::BYTE_COLOUR);
+    const wxColour dark(36, 36, 36), text(238, 238, 236);
+    const HexViewColours colours = HexViewColours::For(dark, text);
+    EXPECT_EQ(colours.bytes, text);
+    EXPECT_EQ(colours.blankBytes, COstrelView::BLANK_BYTE_COLOUR);
+    Prepare(AT89S51, 640, 64);
+    View()->Buffer().m_image[1] = 0x12;
+    View()->SetColours(colours);
+    const wxSize size = View()->GetClientSize();
+    wxBitmap bitmap(size);
+    {
+        wxMemoryDC dc(bitmap);
+        dc.SetBackground(wxBrush(dark));
+        dc.Clear();
+        View()->OnDraw(dc);
+    }
+    const wxImage image = bitmap.ConvertToImage();
+    View()->SetColours(HexViewColours::FromTheme());
+    EXPECT_EQ(Count(image, wxRect(0, 0, size.x - COstrelView::SCROLLBAR_WIDTH, size.y), *wxWHITE), 0);
+    EXPECT_GT(Count(image, ByteCell(0, 1), text), 10);
+    EXPECT_GT(Count(image, ByteCell(0, 0), COstrelView::BLANK_BYTE_COLOUR), 10);
+    EXPECT_GT(Count(image, ByteCell(1, 5), dark), 200) << "the cell is the background";
+}
+
 TEST_F(HexViewTest, RowsAre16PixelsApartFromTheTop) {
     Prepare(AT89S52, 640, 400);
     View()->Buffer().m_image[16 * 2] = 0x00;
@@ -169,6 +196,20 @@ TEST_F(HexViewTest, ScrollActions) {
         View()->OnVScroll(c.code, c.position);
         EXPECT_EQ(View()->TopRow(), c.top);
         EXPECT_EQ(View()->ScrollBar()->GetThumbPosition(), c.top);
+    }
+}
+
+// A touchpad turns the wheel by parts of a notch: each part counts, none is lost or doubled.
+TEST_F(HexViewTest, WheelPartsOfANotchAddUpToLines) {
+    Prepare(AT89S51, 640, 400);
+    View()->OnVScroll(ScrollCode::ThumbRelease, 20);
+    const struct {
+        int rotation, linesPerNotch, top;
+    } steps[] = {{-120, 3, 23}, {-20, 3, 23}, {-20, 3, 24}, {60, 1, 24},
+                 {60, 1, 23},   {360, 3, 14}, {0, 3, 14}};
+    for (const auto& step : steps) {
+        View()->ScrollByWheel(step.rotation, 120, step.linesPerNotch);
+        EXPECT_EQ(View()->TopRow(), step.top) << "after " << step.rotation;
     }
 }
 

@@ -5,6 +5,7 @@
 #include <wx/scrolbar.h>
 #include <wx/generic/msgdlgg.h>
 #include <wx/statbmp.h>
+#include <wx/toolbar.h>
 #include <wx/uiaction.h>
 
 #include "ops/dlg/DeviceCommands.h"
@@ -159,6 +160,66 @@ TEST_F(KeyboardTest, ScrollBarClicksMovePagesAndLines) {
     PumpEvents(150);
     EXPECT_GT(View()->TopRow(), 20) << "after the release";
     EXPECT_EQ(View()->TopRow(), bar->GetThumbPosition());
+}
+
+// The wheel over the dump and over its bar gives line actions, three a notch, so the thumb and the
+// rows agree; GTK alone would move the bar's thumb and leave the dump.
+TEST_F(KeyboardTest, WheelScrollsThreeLinesANotchOverTheDumpAndTheBar) {
+    ASSERT_GT(View()->MaxTopRow(), 40);
+    const wxRect bar = View()->ScrollBar()->GetScreenRect();
+    const wxRect dump = View()->GetScreenRect();
+    struct Case {
+        const char* where;
+        wxPoint at;
+        int notches;
+        int topRow; // expected after the turn
+    };
+    const Case cases[] = {
+        {"down over the dump", dump.GetPosition() + wxPoint(200, 100), -2, 6},
+        {"down over the bar", wxPoint(bar.x + bar.width / 2, bar.y + bar.height / 2), -3, 15},
+        {"up over the bar", wxPoint(bar.x + bar.width / 2, bar.y + bar.height / 2), 1, 12},
+        {"up over the dump, past the top", dump.GetPosition() + wxPoint(200, 100), 6, 0},
+    };
+    for (const Case& c : cases) {
+        ASSERT_TRUE(TurnWheel(c.at.x, c.at.y, c.notches));
+        PumpUntil([&] { return View()->TopRow() == c.topRow; }, 1500);
+        PumpEvents(100);
+        EXPECT_EQ(View()->TopRow(), c.topRow) << c.where;
+        EXPECT_EQ(View()->ScrollBar()->GetThumbPosition(), View()->TopRow()) << c.where;
+    }
+}
+
+// The scroll keys of the main window, typed with the focus on the view and on the toolbar.
+TEST_F(KeyboardTest, ScrollKeysMoveLinesPagesAndToTheEnds) {
+    const int bottom = View()->MaxTopRow();
+    ASSERT_GT(bottom, 40);
+    struct Case {
+        int key;
+        int modifiers;
+        int topRow;
+    };
+    const Case cases[] = {
+        {WXK_PAGEDOWN, wxMOD_NONE, 10}, {WXK_PAGEDOWN, wxMOD_NONE, 20}, {WXK_DOWN, wxMOD_NONE, 21},
+        {WXK_UP, wxMOD_NONE, 20},       {WXK_PAGEUP, wxMOD_NONE, 10},   {WXK_END, wxMOD_CONTROL, bottom},
+        {WXK_DOWN, wxMOD_NONE, bottom}, {WXK_HOME, wxMOD_CONTROL, 0},   {WXK_UP, wxMOD_NONE, 0},
+    };
+    for (wxWindow* focus : {static_cast<wxWindow*>(View()), static_cast<wxWindow*>(Frame()->GetToolBar())}) {
+        View()->OnVScroll(ScrollCode::Top, 0);
+        focus->SetFocus();
+        PumpEvents(50);
+        for (const Case& c : cases) {
+            Type(c.key, c.modifiers);
+            EXPECT_EQ(View()->TopRow(), c.topRow) << "key " << c.key << " focus " << focus->GetName();
+            EXPECT_EQ(View()->ScrollBar()->GetThumbPosition(), View()->TopRow());
+        }
+    }
+    // Keys that are no scroll key leave the dump; Ctrl+Page Down is not a page.
+    View()->SetFocus();
+    View()->OnVScroll(ScrollCode::PageDown, 0);
+    Type(WXK_PAGEDOWN, wxMOD_CONTROL);
+    Type(WXK_HOME, wxMOD_NONE);
+    Type(WXK_END, wxMOD_SHIFT);
+    EXPECT_EQ(View()->TopRow(), 10);
 }
 
 // The real message box as the user meets it: the icon of its kind (GTK's own dialog would show

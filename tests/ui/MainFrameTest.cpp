@@ -129,7 +129,7 @@ TEST_F(MainFrameTest, ToolbarHasSixLabelledButtonsInThreeGroups) {
     EXPECT_TRUE(bar->HasFlag(wxTB_TEXT));
     EXPECT_EQ(bar->GetToolBitmapSize(), wxSize(32, 32));
     ASSERT_EQ(bar->GetToolsCount(), std::size(tools));
-    const wxColour face = wxSystemSettings::GetColour(wxSYS_COLOUR_BTNFACE);
+    const wxColour face = bar->GetBackgroundColour();
     for (size_t i = 0; i < std::size(tools); ++i) {
         const wxToolBarToolBase* tool = bar->GetToolByPos(static_cast<int>(i));
         SCOPED_TRACE(i);
@@ -145,9 +145,17 @@ TEST_F(MainFrameTest, ToolbarHasSixLabelledButtonsInThreeGroups) {
         const wxBitmap bitmap = tool->GetNormalBitmap();
         ASSERT_TRUE(bitmap.IsOk());
         EXPECT_EQ(bitmap.GetSize(), wxSize(32, 32));
-        // The pictures' backgrounds are magenta in the resource and the button face here.
+        // The pictures' backgrounds are magenta in the resource and the toolbar's own here:
+        // transparent, of the toolbar's colour; the pictures themselves are opaque.
         const wxImage image = bitmap.ConvertToImage();
         EXPECT_EQ(wxColour(image.GetRed(0, 31), image.GetGreen(0, 31), image.GetBlue(0, 31)), face);
+        ASSERT_TRUE(image.HasAlpha());
+        EXPECT_EQ(image.GetAlpha(0, 31), 0);
+        int opaque = 0;
+        for (int y = 0; y < 32; ++y)
+            for (int x = 0; x < 32; ++x)
+                opaque += image.GetAlpha(x, y) == 255;
+        EXPECT_GT(opaque, 100);
         for (int y = 0; y < 32; ++y)
             for (int x = 0; x < 32; ++x)
                 ASSERT_FALSE(image.GetRed(x, y) == 255 && image.GetGreen(x, y) == 0 &&

@@ -14,9 +14,10 @@ namespace {
 
 TEST(StartupOptions, SwitchesAndFileName) {
     struct Case {
-        std::vector<wxString> args;
+        std::vector<const char*> args;
         bool splash;
         const char* file;
+        const char* unknown = "";
     };
     const Case cases[] = {
         {{}, true, ""},
@@ -24,16 +25,25 @@ TEST(StartupOptions, SwitchesAndFileName) {
         {{"/embedding"}, false, ""},
         {{"-AUTOMATION"}, false, ""},
         {{"/Automation", "fw.hex"}, false, "fw.hex"},
-        {{"-Embed"}, true, ""},
+        {{"-Embed"}, true, "", "-Embed"},
         {{"/home/user/fw.hex"}, true, "/home/user/fw.hex"},
-        {{"-x", "a.hex", "b.hex"}, true, "a.hex"},
+        {{"-x", "a.hex", "b.hex"}, true, "a.hex", "-x"},
+        {{"a.hex", "--bogus", "--help2"}, true, "a.hex", "--bogus"},
+        // GTK's own options and their values are not files; after "--" a name may begin with '-'.
+        {{"--display", ":7", "--class=V", "--g-fatal-warnings", "fw.hex"}, true, "fw.hex"},
+        {{"--", "-x.hex", "--bogus"}, true, "-x.hex"},
+        {{"-"}, true, "-"},
+        // A name that is not UTF-8 is kept as its bytes.
+        {{"caf\xE9.hex"}, true, "caf\xE9.hex"},
     };
     for (const Case& c : cases) {
-        std::vector<wxString> argv = {"veltro51"};
+        std::vector<const char*> argv = {"veltro51"};
         argv.insert(argv.end(), c.args.begin(), c.args.end());
         const StartupOptions options = ParseStartupOptions(static_cast<int>(argv.size()), argv.data());
-        EXPECT_EQ(options.showSplash, c.splash) << argv.size();
+        SCOPED_TRACE(argv.size() > 1 ? argv[1] : "");
+        EXPECT_EQ(options.showSplash, c.splash);
         EXPECT_EQ(options.file, c.file);
+        EXPECT_EQ(options.unknownOption, c.unknown);
     }
 }
 

@@ -89,6 +89,8 @@ int ModifiersToType(char c);
 // True once a connection to the display succeeds; an X server that is resetting refuses clients for
 // a moment.
 bool WaitForDisplay(int milliseconds);
+// Turns the mouse wheel at (x, y) of the screen: notches up when positive, down when negative.
+bool TurnWheel(int x, int y, int notches);
 
 // Path of the settings file the program uses in this test.
 std::string SettingsPath();

@@ -2,6 +2,7 @@
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 #include <X11/keysym.h>
+#include <X11/extensions/XTest.h>
 
 #include <chrono>
 #include <thread>
@@ -29,4 +30,25 @@ int ModifiersToType(char c) {
     const bool unshifted = code != 0 && XkbKeycodeToKeysym(display, code, 0, 0) == keysym;
     XCloseDisplay(display);
     return unshifted ? 0 : wxMOD_SHIFT;
+}
+
+// Turns the wheel at a point of the screen as a mouse does: button 4 (up) or 5 (down) pressed and
+// released once per notch, through the XTest extension.
+bool TurnWheel(int x, int y, int notches) {
+    Display* display = XOpenDisplay(nullptr);
+    if (!display)
+        return false;
+    int event = 0, error = 0, major = 0, minor = 0;
+    const bool ok = XTestQueryExtension(display, &event, &error, &major, &minor);
+    if (ok) {
+        XTestFakeMotionEvent(display, -1, x, y, CurrentTime);
+        const unsigned button = notches > 0 ? 4 : 5;
+        for (int k = 0; k < (notches > 0 ? notches : -notches); ++k) {
+            XTestFakeButtonEvent(display, button, True, CurrentTime);
+            XTestFakeButtonEvent(display, button, False, CurrentTime);
+        }
+        XFlush(display);
+    }
+    XCloseDisplay(display);
+    return ok;
 }

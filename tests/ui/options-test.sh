@@ -29,11 +29,25 @@ sed -n 2p "$tmp/out" | grep -q '^Copyright (C) .* The Veltro 51 developers$' ||
     fail "--version names no copyright holder: $(cat "$tmp/out")"
 [ -s "$tmp/err" ] && fail "--version wrote to stderr: $(cat "$tmp/err")"
 
-# Anything else still starts the toolkit: without a display it fails instead of printing usage.
-run -h
-rc=$?
-[ "$rc" -ne 0 ] || fail "-h did not try to open the window"
-grep -q '^Usage:' "$tmp/out" && fail "-h printed the usage"
+# An unknown option is refused before the toolkit starts: the usage line on stderr, status 2.
+for args in "-h" "--bogus" "fw.hex --bogus" "-Embedding -x"; do
+    # shellcheck disable=SC2086
+    run $args
+    rc=$?
+    [ "$rc" -eq 2 ] || fail "'$args' exited with $rc, not 2: $(cat "$tmp/err")"
+    grep -q '^Usage: veltro51 ' "$tmp/err" || fail "'$args' printed no usage on stderr: $(cat "$tmp/err")"
+    grep -q "unknown option" "$tmp/err" || fail "'$args' did not name the option: $(cat "$tmp/err")"
+    [ -s "$tmp/out" ] && fail "'$args' wrote to stdout: $(cat "$tmp/out")"
+done
+
+# Known arguments still start the toolkit: without a display that fails, and prints no usage.
+for args in "fw.hex" "-- --bogus" "--display :99 fw.hex"; do
+    # shellcheck disable=SC2086
+    run $args
+    rc=$?
+    [ "$rc" -ne 0 ] && [ "$rc" -ne 2 ] || fail "'$args' did not try to open the window (status $rc)"
+    grep -q '^Usage:' "$tmp/out" "$tmp/err" && fail "'$args' printed the usage"
+done
 
 echo "$((failures == 0 ? 1 : 0)) passed, $((failures == 0 ? 0 : 1)) failed"
 [ "$failures" -eq 0 ]
