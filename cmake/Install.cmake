@@ -109,6 +109,8 @@ string(CONFIGURE [[
     configure_file("@VELTRO_DIST_DIR@/veltro51.desktop.in" "${_entry}" @ONLY
                    FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
     list(APPEND CMAKE_INSTALL_MANIFEST_FILES "${_apps}/veltro51.desktop")
+    configure_file("@VELTRO_DIST_DIR@/veltro51-bench.desktop.in" "$ENV{DESTDIR}${_apps}/veltro51-bench.desktop" @ONLY)
+    list(APPEND CMAKE_INSTALL_MANIFEST_FILES "${_apps}/veltro51-bench.desktop")
 ]] veltro_entry_code @ONLY)
 install(CODE "${veltro_entry_code}" COMPONENT veltro51)
 # The application icon as res/make-pictures.sh draws it; the sizes it does not draw come from
@@ -129,7 +131,7 @@ install(FILES ${VELTRO_DIST_OUT}/io.github.veltro51.Veltro51.metainfo.xml
 
 # ---- man pages and the package's documents, compressed as Debian wants them ----
 set(veltro_gz)
-foreach(page veltro51.1 veltro51-cli.1 veltro51-sim.1)
+foreach(page veltro51.1 veltro51-cli.1 veltro51-sim.1 veltro51-bench.1)
     configure_file(${VELTRO_DIST_DIR}/${page}.in ${VELTRO_DIST_OUT}/${page} @ONLY)
     list(APPEND veltro_gz ${page})
 endforeach()
@@ -147,6 +149,7 @@ endforeach()
 add_custom_target(veltro_dist ALL DEPENDS ${veltro_gz_out})
 
 install(FILES ${VELTRO_DIST_OUT}/veltro51.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT veltro51)
+install(FILES ${VELTRO_DIST_OUT}/veltro51-bench.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT veltro51)
 install(FILES ${VELTRO_DIST_OUT}/veltro51-cli.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT cli)
 install(FILES ${VELTRO_DIST_OUT}/veltro51-sim.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT sim)
 

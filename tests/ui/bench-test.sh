@@ -1,0 +1,123 @@
+#!/usr/bin/env bash
+# veltro51-bench as an operator uses it: the real program on a display, against three simulated
+# programmers that the simulated operator fills with chips. The program's --report-states prints its
+# tiles' states and takes start, stop and close on standard input, so nothing reads pixels.
+# Usage: bench-test.sh BENCH SIM
+set -u
+bench="$1"
+sim="$2"
+tmp="$(mktemp -d)"
+pid=""
+cleanup() {
+    exec 3>&- 2>/dev/null
+    [ -n "$pid" ] && kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
+    rm -rf "$tmp"
+}
+trap cleanup EXIT
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+# Without a display: --help and --version.
+env -u DISPLAY "$bench" --help | grep -q '^Usage: veltro51-bench' || fail "--help without a display"
+env -u DISPLAY "$bench" --version | grep -q '^veltro51-bench [0-9]' || fail "--version without a display"
+env -u DISPLAY "$bench" --lock 7 x.hex 2>/dev/null
+[ $? -eq 2 ] || fail "a bad --lock is not a usage error"
+[ -n "${DISPLAY:-}" ] || { echo "FAIL: no display"; exit 1; }
+
+# A firmware of 1 KiB; the serial number goes above it.
+head -c 1024 /dev/urandom >"$tmp/fw.bin"
+operator() { "$sim" socket --tree "$tmp/tree" --programmer "$@" >/dev/null || fail "operator: $*"; }
+
+# Starts the bench under the simulator with the options given; commands go in through fd 3.
+start_bench() {
+    rm -f "$tmp/in" "$tmp/out"
+    mkfifo "$tmp/in"
+    "$sim" --tree "$tmp/tree" --programmers 3 --delay 0.1 -- "$bench" --report-states "$@" \
+        <"$tmp/in" >"$tmp/out" 2>"$tmp/err" &
+    pid=$!
+    exec 3>"$tmp/in"
+}
+# Waits up to 30 s for the n-th line (default the first) matching the pattern.
+wait_for() {
+    for _ in $(seq 300); do
+        [ "$(grep -Ec "$1" "$tmp/out")" -ge "${2:-1}" ] && return 0
+        kill -0 "$pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    fail "never saw '$1'; saw: $(tr '\n' '|' <"$tmp/out") $(cat "$tmp/err")"
+    return 1
+}
+ended() {
+    exec 3>&-
+    for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    if kill -0 "$pid" 2>/dev/null; then
+        fail "the bench did not end"
+        kill "$pid"
+    fi
+    wait "$pid"
+    rc=$?
+    pid=""
+    return $rc
+}
+
+# Three sockets: every tile verified, with three serial numbers; a wrong chip fails and the bench
+# waits for the next round; Stop during a round powers off and ends; closing asks first.
+start_bench --chip AT89S52 --serial 0x700,1000 --serial-file "$tmp/serial.txt" --log "$tmp/log.json" \
+    "$tmp/fw.bin"
+echo start >&3 # the engine finds the programmers: a tile each
+wait_for '^tile 003/001 waiting'
+wait_for '^waiting$'
+verified="$(grep -E '^tile [0-9/]+ verified AT89S52 [0-9]+ ' "$tmp/out" | awk '{print $5}' | sort -u)"
+[ "$(echo "$verified" | wc -l)" -eq 3 ] || fail "three distinct serials wanted, got: $verified"
+[ "$(grep -c '"outcome":"verified"' "$tmp/log.json" 2>/dev/null)" = 3 ] || fail "the log has not 3 verified chips"
+operator 2 remove
+operator 2 insert AT89S2051
+echo start >&3
+wait_for '^round 2$'
+wait_for '^tile 002/001 failed AT89S2051 - .*Wrong Chip'
+wait_for '^waiting$' 2 # the round's end: the tiles hold, the bench waits for Space
+grep -E '^tile (001|003)/001 verified' "$tmp/out" | awk '{print $5}' | sort | uniq -d | grep -q . &&
+    fail "a serial number was given twice"
+operator 2 remove
+operator 2 insert AT89S52
+echo start >&3
+wait_for '^round 3$' && echo stop >&3
+wait_for '^ended$'
+grep -q '^tile [0-9/]* stopped' "$tmp/out" || fail "Stop left no tile stopped: $(tr '\n' '|' <"$tmp/out")"
+echo start >&3
+wait_for '^round 1$' 2 && echo close >&3
+wait_for '^message Sockets are running'
+ended || fail "closing while sockets ran ended with $rc: $(cat "$tmp/err")"
+sed -n '/^closing$/,$p' "$tmp/out" | grep -q '^ended$' || fail "the bench closed before its sockets ended"
+
+# The keyboard alone: Space starts a round and, after it, the next; Ctrl+Q closes the bench.
+if command -v xdotool >/dev/null; then
+    start_bench "$tmp/fw.bin"
+    wait_for '^shown$'
+    key() { xdotool search --name '^Veltro 51 Bench$' windowactivate --sync >/dev/null 2>&1; xdotool key "$1"; }
+    key space
+    wait_for '^waiting$' && key space
+    wait_for '^round 2$' && wait_for '^waiting$' 2 && key ctrl+q
+    wait_for '^ended$'
+    ended || fail "Ctrl+Q ended with $rc"
+else
+    fail "xdotool is missing (tools/deps installs it)"
+fi
+
+# A firmware that is not the job's, and one that cannot be read: refused with a message box, and
+# Start burns nothing.
+for c in "wrong checksum|--sha256 $(printf '0%.0s' $(seq 64)) $tmp/fw.bin|is not the job's: its SHA-256 is" \
+         "missing firmware|$tmp/none.hex|Cannot read the firmware"; do
+    IFS='|' read -r what args text <<<"$c"
+    # shellcheck disable=SC2086
+    start_bench $args
+    wait_for "^message .*$text"
+    echo start >&3
+    sleep 1
+    grep -q '^started' "$tmp/out" && fail "$what: Start burned"
+    echo close >&3
+    ended || fail "$what: ended with $rc"
+done
+
+[ "$failures" -eq 0 ] && echo "bench window: all cases passed"
+exit $((failures > 0))

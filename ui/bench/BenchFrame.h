@@ -1,0 +1,79 @@
+#pragma once
+// The bench window: a tile per socket, the totals and this session's chips. The bench engine runs on
+// a worker thread of the window's own (CBenchRun); every event it reports is posted to the
+// user-interface thread, and only there does a window change.
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <wx/frame.h>
+#include <wx/timer.h>
+
+#include "ops/engine/Bench.h"
+#include "ui/bench/BenchOptions.h"
+
+class wxButton;
+class wxGridSizer;
+class wxListCtrl;
+class wxPanel;
+class wxStaticText;
+class CBenchTile;
+class CBenchRun;
+
+class CBenchFrame : public wxFrame {
+public:
+    explicit CBenchFrame(const BenchOptions& options);
+    ~CBenchFrame() override;
+
+    // The worker's events, on the user-interface thread.
+    void OnSocketFound(const std::string& location);
+    void OnRoundStarted(int round, const std::vector<std::string>& locations);
+    void OnRow(const std::string& location, RowKind kind, const std::string& text);
+    void OnProgress(const std::string& location, int done, int total);
+    void OnCycleStarted(const std::string& location);
+    void OnCycleEnded(const std::string& location, const CycleReport& report);
+    void OnSocketResult(const BenchSocketResult& result);
+    void OnRoundFinished(int round);
+    void OnEngineEnded(const BenchOutcome& outcome);
+
+private:
+    bool CheckJob();
+    void StartOrStop();
+    void Start();
+    void Stop();
+    void UpdateTotals();
+    void UpdateButtons();
+    void Report(const std::string& line);
+    void ReadCommands();
+    CBenchTile* Tile(const std::string& location);
+
+    BenchOptions m_options;
+    std::string m_firmwarePath;
+    std::string m_sha256;
+    bool m_jobOk = false;
+
+    wxPanel* m_panel = nullptr;
+    wxStaticText* m_jobText = nullptr;
+    wxStaticText* m_statusText = nullptr;
+    wxPanel* m_tilesPanel = nullptr;
+    wxGridSizer* m_grid = nullptr;
+    wxStaticText* m_totals = nullptr;
+    wxListCtrl* m_records = nullptr;
+    wxButton* m_startButton = nullptr;
+    std::vector<CBenchTile*> m_tiles;
+    wxTimer m_clock;
+    wxTimer m_probe;
+    std::chrono::steady_clock::time_point m_lastProbe;
+    double m_longestStallMs = 0;
+    bool m_shownReported = false;
+
+    std::unique_ptr<CBenchRun> m_run;
+    bool m_waitingForNext = false; // a round ended: the engine waits for Start (next) or Stop
+    bool m_closeWhenEnded = false;
+    int m_verified = 0, m_failed = 0;
+    long long m_serialLow = -1, m_serialHigh = -1;
+    long m_sessionStart = 0; // wxGetLocalTime of the first round
+    double m_burnSeconds = 0;
+};
