@@ -653,11 +653,11 @@ void CBenchFrame::OnSocketResult(const BenchSocketResult& result) {
     const CycleReport& report = result.report;
     if (result.cycleEnded)
         tile->SetChip(report);
-    const bool clean = result.cycleEnded && report.outcome == CycleOutcome::Verified &&
+    const bool clean = result.cycleEnded && report.outcome == Result::Done &&
                        result.exitStatus == 0 && result.failure.empty();
     std::string reason;
     TileState state = TileState::Verified;
-    if (result.cycleEnded && report.outcome == CycleOutcome::Aborted) {
+    if (result.cycleEnded && report.outcome == Result::Aborted) {
         state = TileState::Stopped;
         reason = "Stopped: the chip was powered off";
     } else if (!clean) {
