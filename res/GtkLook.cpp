@@ -199,6 +199,14 @@ void CentreOnParentWindow(wxFileDialog& dialog) {
     gtk_window_set_position(GTK_WINDOW(widget), GTK_WIN_POS_CENTER_ON_PARENT);
 }
 
+void KeepOverOwner(wxWindow* window, wxWindow* owner) {
+    GtkWidget* widget = window ? window->GetHandle() : nullptr;
+    wxWindow* top = owner ? wxGetTopLevelParent(owner) : nullptr;
+    GtkWidget* parent = top ? top->GetHandle() : nullptr;
+    if (widget && parent && widget != parent && GTK_IS_WINDOW(widget) && GTK_IS_WINDOW(parent))
+        gtk_window_set_transient_for(GTK_WINDOW(widget), GTK_WINDOW(parent));
+}
+
 void DrawOnOwnSurface(wxWindow* window) {
 #ifdef GDK_WINDOWING_X11
     if (!window || !GDK_IS_X11_DISPLAY(gdk_display_get_default()))

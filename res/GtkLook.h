@@ -32,6 +32,11 @@ void DrawOnOwnSurface(wxWindow* window);
 // corner); it is placed centred on its parent window, over which it stays (transient).
 void CentreOnParentWindow(wxFileDialog& dialog);
 
+// The top-level window stays over owner's top-level window (its transient parent, which GTK hands
+// the window manager under X11 and the compositor under Wayland), also when it was made before its
+// owner existed, as the splash is.
+void KeepOverOwner(wxWindow* window, wxWindow* owner);
+
 // Draws window as it would appear on screen into an image of its size (for tests: independent of
 // what else is on the display). Invalid when the window cannot be drawn.
 class wxImage;

@@ -18,6 +18,7 @@
 #include "ui/MainFrame.h"
 #include "ui/OstrelDoc.h"
 #include "ui/OstrelView.h"
+#include "res/GtkLook.h"
 #include "res/Resources.h"
 #include "ui/SplashWnd.h"
 
@@ -165,6 +166,10 @@ bool COstrelApp::StartUp(const StartupOptions& options) {
     m_doc = std::make_unique<COstrelDoc>();
     m_frame = new CMainFrame(m_doc.get());
     SetTopWindow(m_frame);
+    // The splash came before its main window; it stays over that window for its last moments
+    // instead of vanishing behind it.
+    if (CSplashWnd* splash = CSplashWnd::Current())
+        KeepOverOwner(splash, m_frame);
     if (const char* report = std::getenv("VELTRO_TEST_REPORT_SHOWN"); report && *report) {
         m_reportShown = true;
         m_frame->View()->Bind(wxEVT_PAINT, [this](wxPaintEvent& event) {

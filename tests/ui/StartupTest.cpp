@@ -84,6 +84,7 @@ TEST_F(StartupTest, SplashIsPaintedCentredBeforeTheHoldAndLeavesOnItsTimer) {
     EXPECT_NEAR(m_splashRect.GetTop() - screen.GetTop(), screen.GetBottom() - m_splashRect.GetBottom(), 2);
     CSplashWnd* splash = CSplashWnd::Current();
     ASSERT_TRUE(splash) << "still up after the hold, until its timer is handled";
+    EXPECT_EQ(TransientOwnerOf(splash), Frame()) << "kept over the main window, which came after it";
     EXPECT_TRUE(splash->Timer().IsRunning());
     EXPECT_EQ(splash->Timer().GetInterval(), 3500);
     wxTimerEvent tick(splash->Timer());

@@ -15,6 +15,7 @@
 
 class CMainFrame;
 class COstrelView;
+class wxWindow;
 
 COstrelApp& TestApp();
 
@@ -91,6 +92,10 @@ int ModifiersToType(char c);
 bool WaitForDisplay(int milliseconds);
 // Turns the mouse wheel at (x, y) of the screen: notches up when positive, down when negative.
 bool TurnWheel(int x, int y, int notches);
+
+// The application's top-level window that window's X window is transient for (WM_TRANSIENT_FOR, as
+// the window manager reads it); null when it names none of them.
+wxWindow* TransientOwnerOf(wxWindow* window);
 
 // Path of the settings file the program uses in this test.
 std::string SettingsPath();

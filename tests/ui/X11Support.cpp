@@ -7,7 +7,10 @@
 #include <chrono>
 #include <thread>
 
+#include <gtk/gtk.h>
+#include <gdk/gdkx.h>
 #include <wx/defs.h>
+#include <wx/window.h>
 
 bool WaitForDisplay(int milliseconds) {
     for (int waited = 0;; waited += 50) {
@@ -51,4 +54,24 @@ bool TurnWheel(int x, int y, int notches) {
     }
     XCloseDisplay(display);
     return ok;
+}
+
+// The transient hint as the window manager reads it, asked of the server over the toolkit's own
+// connection, so that it sees every request the toolkit has made before.
+wxWindow* TransientOwnerOf(wxWindow* window) {
+    GtkWidget* widget = window ? window->GetHandle() : nullptr;
+    GdkWindow* surface = widget ? gtk_widget_get_window(widget) : nullptr;
+    if (!surface || !GDK_IS_X11_WINDOW(surface))
+        return nullptr;
+    Display* display = gdk_x11_display_get_xdisplay(gdk_window_get_display(surface));
+    Window owner = None;
+    if (!XGetTransientForHint(display, gdk_x11_window_get_xid(surface), &owner) || owner == None)
+        return nullptr;
+    for (wxWindow* candidate : wxTopLevelWindows) {
+        GtkWidget* other = candidate->GetHandle();
+        GdkWindow* otherSurface = other ? gtk_widget_get_window(other) : nullptr;
+        if (otherSurface && GDK_IS_X11_WINDOW(otherSurface) && gdk_x11_window_get_xid(otherSurface) == owner)
+            return candidate;
+    }
+    return nullptr;
 }
