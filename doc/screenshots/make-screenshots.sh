@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Takes the screenshots in this folder from the real program on the simulated programmer, under
 # Xvfb with openbox (Debian packages xvfb, openbox, xdotool, imagemagick): the light theme, the dark
-# theme (GTK_THEME=Adwaita:dark), 2x scaling (GDK_SCALE=2), and the burn dialog mid-burn.
+# theme (GTK_THEME=Adwaita:dark), 2x scaling (GDK_SCALE=2), and the burn dialog mid-burn; then under
+# Wayland (package weston, nested in an Xvfb of its own): the load message and the burn dialog over
+# the main window.
 # Usage: doc/screenshots/make-screenshots.sh [BUILD_DIR]
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
@@ -65,4 +67,27 @@ for variant in "light" "dark GTK_THEME=Adwaita:dark" "scaled-2x GDK_SCALE=2"; do
     wait "$pid" 2>/dev/null || true
     sleep 1
 done
+# Wayland: Weston on its X11 backend inside a second Xvfb; the program speaks Wayland only (no
+# DISPLAY), and the keys reach it through Weston's window.
+mkdir -m 700 "$tmp/run"
+Xvfb :78 -screen 0 1280x900x24 -nolisten tcp >/dev/null 2>&1 &
+pids+=($!)
+sleep 1
+DISPLAY=:78 XDG_RUNTIME_DIR="$tmp/run" weston --backend=x11-backend.so --width=1200 --height=860 \
+    --socket=wayland-veltro --idle-time=0 >/dev/null 2>&1 &
+pids+=($!)
+sleep 3
+(cd "$top/res" && env -u DISPLAY GDK_BACKEND=wayland WAYLAND_DISPLAY=wayland-veltro XDG_RUNTIME_DIR="$tmp/run" \
+    XDG_CONFIG_HOME="$tmp/config" VELTRO_TEST_HOLD_MS=0 \
+    "$build/sim/veltro51-sim" --chip AT89S52 --delay 8 -- "$build/ui/veltro51" -Embedding "$tmp/blink.hex" \
+    >/dev/null 2>&1) &
+pid=$!
+pids+=($pid)
+sleep 5
+DISPLAY=:78 import -window root "$here/wayland.png"
+DISPLAY=:78 xdotool key Return || true
+sleep 1
+DISPLAY=:78 xdotool type '>' || true
+sleep 4
+DISPLAY=:78 import -window root "$here/burn-wayland.png"
 echo "screenshots written to $here"
