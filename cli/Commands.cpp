@@ -26,8 +26,6 @@
 #include "image/BinaryWriter.h"
 #include "image/IntelHex.h"
 #include "image/StrictHex.h"
-#include "link/ProgrammerModels.h"
-#include "link/TracingProgrammer.h"
 #include "ops/Burn.h"
 #include "ops/ChipOps.h"
 #include "ops/FileCommands.h"
@@ -40,6 +38,7 @@
 #include "ops/store/PgStore.h"
 #include "ops/store/Stores.h"
 #include "ops/LockBits.h"
+#include "ops/Programmers.h"
 #include "ops/Speed.h"
 #include "ops/Texts.h"
 #include "ops/engine/Bench.h"
@@ -382,18 +381,12 @@ int InputsFit(const CliOptions& options, const std::string& path, IOperationPort
 
 // The link a command's sequence works on: the programmer, behind a tracer that tells every request
 // on standard error with --verbose.
-class CCommandLink {
+class CCommandLink : public COperationLink {
 public:
-    CCommandLink(const CliOptions& options, CConsole& console) : m_programmer(MakeProgrammer()) {
-        if (options.verbose)
-            m_tracer = std::make_unique<CTracingProgrammer>(
-                *m_programmer, [&console](const std::string& line) { console.Err("usb: " + line); });
-    }
-    IProgrammer& operator*() { return m_tracer ? *m_tracer : *m_programmer; }
-
-private:
-    std::unique_ptr<IProgrammer> m_programmer;
-    std::unique_ptr<IProgrammer> m_tracer;
+    CCommandLink(const CliOptions& options, CConsole& console)
+        : COperationLink(options.verbose
+                             ? Trace([&console](const std::string& line) { console.Err("usb: " + line); })
+                             : Trace()) {}
 };
 
 // A bench's worker reports the programmer the bench gave it, also for a cycle that ended before the
@@ -599,7 +592,7 @@ int ReadOrExit(ChipAction action, const ChipResult& result, const std::vector<ui
 // ---- list, speed ----
 
 int RunList(const CliOptions& options, CConsole& console) {
-    const std::vector<ProgrammerLocation> found = ListProgrammers();
+    const std::vector<ProgrammerLocation> found = AttachedProgrammers();
     const int status = ListRows(found, console);
     if (options.json)
         console.Data(ListJson(found, status) + "\n");

@@ -14,7 +14,6 @@
 
 #include "cli/Commands.h"
 #include "image/Checksum.h"
-#include "link/ProgrammerModels.h"
 #include "ops/ChipSession.h"
 #include "ops/Format.h"
 #include "ops/Port.h"
@@ -187,8 +186,8 @@ public:
 private:
     // Verified, and the worker found nothing else wrong (a log line, a PowerOff).
     static bool Clean(const BenchSocketResult& result) {
-        return result.cycleEnded && result.report.outcome == Result::Done &&
-               result.exitStatus == EXIT_DONE && result.failure.empty();
+        return result.cycleEnded && result.report.outcome == Result::Done && result.exitStatus == EXIT_DONE &&
+               result.failure.empty();
     }
 
     // Whatever kept a socket from a clean end: the bench's own reason (a worker that crashed, garbled

@@ -8,7 +8,7 @@
 
 #include "cli/Console.h"
 #include "cli/Options.h"
-#include "link/ProgrammerModels.h"
+#include "ops/Programmers.h"
 #include "ops/ChipOps.h"
 #include "ops/ImageSource.h"
 #include "ops/LogPort.h"

@@ -5,7 +5,7 @@
 
 #include "chips/ChipCatalogue.h"
 #include "image/FileKind.h"
-#include "link/Requests.h"
+#include "ops/Speed.h"
 #include "ops/Job.h"
 #include "ops/Serial.h"
 #include "ops/store/PgStore.h"
@@ -187,8 +187,7 @@ bool ParseCommandLine(int argc, const char* const* argv, CliOptions& options, st
         } else if (name == "--set") {
             int khz = 0;
             bool known = ParseNumber(value, khz);
-            known = known && (khz == SPEED_KHZ[0] || khz == SPEED_KHZ[1] || khz == SPEED_KHZ[2] ||
-                              khz == SPEED_KHZ[3]);
+            known = known && SpeedPositionFromKhz(khz) >= 0;
             if (!known) {
                 error = "unknown speed " + Quoted(value) + " (3000, 750, 188 or 94 kHz)";
                 return false;

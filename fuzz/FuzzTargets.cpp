@@ -63,19 +63,20 @@ void PutFile(const std::string& path, std::string_view content) {
 
 struct Event {
     std::string text;
-    int icon; // MsgIcon, or -1 for a view call
+    int icon; // MsgIcon, or -1 for the document's change
 };
 
-// Messages and view calls in the order they came.
-class CEventLog : public IOperationPort, public IDocumentView {
+// Messages in the order they came, then what the command did to the document.
+class CEventLog : public IOperationPort {
 public:
     void Message(const std::string& text, MsgIcon icon) override {
         m_events.push_back({text, static_cast<int>(icon)});
     }
-    void SetTitle(const std::string& title) override { m_events.push_back({"title " + title, -1}); }
-    void ScrollToTop() override { m_events.push_back({"scroll", -1}); }
-    void Invalidate(bool eraseBackground) override {
-        m_events.push_back({eraseBackground ? "invalidate erase" : "invalidate", -1});
+    const FileCommandResult& Document(const FileCommandResult& result) {
+        static const char* const NAMES[] = {nullptr, "cleared", "untitled", "opened", "reloaded"};
+        if (const char* name = NAMES[static_cast<int>(result.document)])
+            m_events.push_back({result.title.empty() ? name : std::string(name) + " " + result.title, -1});
+        return result;
     }
 
     std::string Describe() const {
@@ -228,17 +229,17 @@ std::string FuzzOpenReload(const uint8_t* data, size_t size) {
     PutFile(path, opened);
 
     CEventLog open;
-    const bool loaded = OpenFirmwareFile(path, buffer, open, open).ok;
+    const bool loaded = open.Document(OpenFirmwareFile(path, buffer, open)).ok;
     const FileKind kind = FileKindFromPath(path);
     const auto& ev = open.m_events;
     const std::string at = " at Open of " + name + ": " + open.Describe();
-    if (ev.empty() || !IsView(ev.back(), "invalidate"))
-        return "Open did not end with a repaint" + at;
+    if (ev.empty() || ev.back().icon != -1 || IsView(ev.back(), "reloaded"))
+        return "Open did not end with what it did to the document" + at;
     if (loaded) {
         const char* message = kind == FileKind::Binary ? MSG_BIN_LOADED : MSG_HEX_LOADED;
-        if (ev.size() != 4 || ev[0].text != message || ev[0].icon != static_cast<int>(MsgIcon::Information) ||
-            !IsView(ev[1], "scroll") || !IsView(ev[2], "title " + name))
-            return "a load without its message, scroll and title" + at;
+        if (ev.size() != 2 || ev[0].text != message || ev[0].icon != static_cast<int>(MsgIcon::Information) ||
+            !IsView(ev[1], "opened " + name))
+            return "a load without its message and title" + at;
         if (buffer.m_sourcePath != path ||
             buffer.m_sourceKind != (kind == FileKind::Binary ? SOURCE_BIN : SOURCE_HEX))
             return "a loaded file not remembered" + at;
@@ -246,18 +247,18 @@ std::string FuzzOpenReload(const uint8_t* data, size_t size) {
                                      : !BlankFrom(buffer, static_cast<size_t>(buffer.m_imageSize)))
             return "the image does not hold what the file said" + at;
     } else if (kind == FileKind::None) {
-        if (ev.size() != 1 || buffer.m_sourcePath != earlier || buffer.m_sourceKind != SOURCE_HEX)
+        if (ev.size() != 1 || !IsView(ev[0], "cleared") || buffer.m_sourcePath != earlier ||
+            buffer.m_sourceKind != SOURCE_HEX)
             return "a file of another kind changed more than the image" + at;
     } else {
-        const bool readerSaid = kind == FileKind::IntelHex && ev.size() == 3 && IsReaderError(ev[0]);
+        const bool readerSaid = kind == FileKind::IntelHex && ev.size() == 2 && IsReaderError(ev[0]);
         // A binary file that is there fails only by its size.
-        const bool binTooLarge = kind == FileKind::Binary && ev.size() == 4 &&
+        const bool binTooLarge = kind == FileKind::Binary && ev.size() == 3 &&
                                  IsError(ev[0], MSG_FILE_TOO_LARGE) && IsError(ev[1], MSG_BIN_CANNOT_LOAD) &&
                                  opened.size() > static_cast<size_t>(BoundFrom(data[0]));
         if (!readerSaid && !binTooLarge)
             return "a failed Open without its messages" + at;
-        if (!IsView(ev[ev.size() - 2], std::string("title ") + UNTITLED) ||
-            buffer.m_sourcePath != SOURCE_NONE)
+        if (!IsView(ev.back(), std::string("untitled ") + UNTITLED) || buffer.m_sourcePath != SOURCE_NONE)
             return "a failed Open did not forget the file" + at;
     }
     if (!loaded && !ImageBlank(buffer))
@@ -284,7 +285,7 @@ std::string FuzzOpenReload(const uint8_t* data, size_t size) {
     buffer.m_imageSize = BoundFrom(data[2]);
     const FirmwareBuffer before = buffer;
     CEventLog reload;
-    const bool reloadedOk = ReloadFirmwareFile(buffer, reload, reload).ok;
+    const bool reloadedOk = reload.Document(ReloadFirmwareFile(buffer, reload)).ok;
     const auto& rv = reload.m_events;
     const std::string at2 = " at Reload of " + name + ": " + reload.Describe();
     if (buffer.m_sourcePath != before.m_sourcePath || buffer.m_sourceKind != before.m_sourceKind)
@@ -309,7 +310,7 @@ std::string FuzzOpenReload(const uint8_t* data, size_t size) {
         (!reloadedOk || buffer.m_image != afterOpen))
         return "Reload of the unchanged file under the same chip differs from its Open" + at2;
     if (reloadedOk) {
-        if (rv.size() != 2 || !IsView(rv[0], "scroll") || !IsView(rv[1], "invalidate erase"))
+        if (rv.size() != 1 || !IsView(rv[0], "reloaded"))
             return "a Reload that loaded without its repaint" + at2;
         if (binary ? !ImageIsFile(buffer, content)
                    : !BlankFrom(buffer, static_cast<size_t>(buffer.m_imageSize)))

@@ -11,6 +11,18 @@
 
 #include "link/Requests.h"
 
+// One attached device with the programmer's ids, as the bus walk found it.
+struct ProgrammerLocation {
+    std::string bus;           // the bus folder's name, for example "001"
+    std::string device;        // the device file's name, for example "004"
+    std::string product;       // string descriptor 2, empty when it could not be read
+    bool accessDenied = false; // this user may not open it, or may not read its string
+    bool busy = false;         // another program holds it: it was not asked for its string
+
+    // A programmer that Open could take now: the product string, this user's, free.
+    bool Usable() const { return !busy && !accessDenied && product == ISP_PRODUCT_STRING; }
+};
+
 // The bytes one ReadBlock returns and one WriteBlock of a sequence sends.
 constexpr int PROGRAMMER_BLOCK = req::ReadBlock.length;
 

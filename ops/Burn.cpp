@@ -276,7 +276,6 @@ Result AbortBurn(IOperationPort& port, IWorkerWait& worker, std::atomic<int32_t>
     abort.store(1);
     if (worker.WaitForWorker(BURN_ABORT_WAIT_MS)) {
         port.Row(RowKind::Error, ROW_ABORTED);
-        port.Ended(Result::Aborted);
         return Result::Aborted;
     }
     port.Message(MSG_CANNOT_END_BURNER, MsgIcon::Error);

@@ -94,9 +94,11 @@ public:
 
 constexpr int BURN_ABORT_WAIT_MS = 10000;
 
-// The Abort button, on the user-interface thread: asks "Burn in Progress. Are you sure want to
-// Abort ?"; then, while the worker runs, the error row "Aborting ...", sets abort, waits for the worker
-// up to 10000 ms, and reports the error row "Aborted By User" and Ended(Aborted), or shows "Cannot
-// End Burner Thread". Declined, NotRunning, Aborted (the worker ended within the wait) or TimedOut.
+// The Abort button, an operation of its own on the user-interface thread, beside the burn's worker:
+// asks "Burn in Progress. Are you sure want to Abort ?"; then, while the worker runs, the error row
+// "Aborting ...", sets abort, waits for the worker up to 10000 ms, and reports the error row "Aborted
+// By User", or shows "Cannot End Burner Thread". Its port is its own: the burn's Ended came from the
+// worker already, and what the abort came to is its result, Declined, NotRunning, Aborted (the worker
+// ended within the wait) or TimedOut.
 Result AbortBurn(IOperationPort& port, IWorkerWait& worker, std::atomic<int32_t>& running,
                  std::atomic<int32_t>& abort);

@@ -1,6 +1,7 @@
 #include "ops/FileCommands.h"
 
 #include <cerrno>
+#include <utility>
 
 #include "image/BinaryFile.h"
 #include "image/BinaryWriter.h"
@@ -14,10 +15,17 @@ void ShowReaderMessage(const FileResult& result, IOperationPort& port) {
         port.Message(result.message, MsgIcon::Error);
 }
 
+FileCommandResult Changed(const FileResult& file, DocumentChange document, std::string title = {}) {
+    FileCommandResult result;
+    static_cast<FileResult&>(result) = file;
+    result.document = document;
+    result.title = std::move(title);
+    return result;
+}
+
 } // namespace
 
-FileResult OpenFirmwareFile(const std::string& path, FirmwareBuffer& buffer, IOperationPort& port,
-                            IDocumentView& view) {
+FileCommandResult OpenFirmwareFile(const std::string& path, FirmwareBuffer& buffer, IOperationPort& port) {
     buffer.ClearImage();
     const FileKind kind = FileKindFromPath(path);
     FileResult result = FileResult::Failure(nullptr);
@@ -35,24 +43,21 @@ FileResult OpenFirmwareFile(const std::string& path, FirmwareBuffer& buffer, IOp
                 port.Message(MSG_HEX_LOADED, MsgIcon::Information);
         }
         if (result.ok) {
-            view.ScrollToTop();
-            view.SetTitle(FileTitle(path));
             buffer.m_sourcePath = path;
             buffer.m_sourceKind = kind == FileKind::Binary ? SOURCE_BIN : SOURCE_HEX;
-        } else {
-            buffer.ClearImage();
-            view.SetTitle(UNTITLED);
-            buffer.m_sourcePath = SOURCE_NONE;
+            return Changed(result, DocumentChange::Opened, FileTitle(path));
         }
+        buffer.ClearImage();
+        buffer.m_sourcePath = SOURCE_NONE;
+        return Changed(result, DocumentChange::Untitled, UNTITLED);
     }
     // Any other extension: the image stays cleared, the remembered file and the title stay as they were.
-    view.Invalidate(false);
-    return result;
+    return Changed(result, DocumentChange::Cleared);
 }
 
-FileResult ReloadFirmwareFile(FirmwareBuffer& buffer, IOperationPort& port, IDocumentView& view) {
+FileCommandResult ReloadFirmwareFile(FirmwareBuffer& buffer, IOperationPort& port) {
     if (!buffer.HasSource())
-        return FileResult::Failure(nullptr);
+        return Changed(FileResult::Failure(nullptr), DocumentChange::None);
     // The loaders check against the bound in force now, not the one of the Open.
     FileResult result = FileResult::Failure(nullptr);
     if (buffer.m_sourceKind == SOURCE_BIN) {
@@ -61,17 +66,15 @@ FileResult ReloadFirmwareFile(FirmwareBuffer& buffer, IOperationPort& port, IDoc
         buffer.ClearImage();
         result = ReadIntelHex(buffer.m_sourcePath, buffer);
     } else {
-        return result;
+        return Changed(result, DocumentChange::None);
     }
     if (!result.ok) {
         ShowReaderMessage(result, port);
         // The remembered file stays, so that Reload can be tried again once the file is repaired.
         port.Message(MSG_RELOAD_FAILED, MsgIcon::Error);
-        return result;
+        return Changed(result, DocumentChange::None);
     }
-    view.ScrollToTop();
-    view.Invalidate(true);
-    return result;
+    return Changed(result, DocumentChange::Reloaded);
 }
 
 FileResult SaveFirmwareFile(const std::string& path, const FirmwareBuffer& buffer, IOperationPort& port) {

@@ -16,29 +16,26 @@ constexpr const char* MSG_HEX_LOADED = "HEX file loaded successfully";
 constexpr const char* MSG_RELOAD_FAILED = "Cannot Reload Files. File Not Found or Corrupted";
 constexpr const char* UNTITLED = "Untitled";
 
-// What the commands do to the document and the view beside the buffer.
-class IDocumentView {
-public:
-    virtual ~IDocumentView() = default;
-    virtual void SetTitle(const std::string& title) = 0;
-    virtual void ScrollToTop() = 0; // first visible row 0, scroll position 0
-    virtual void Invalidate(bool eraseBackground) = 0;
+// What a file command did to the document (its image, remembered file and title), for the
+// presenter to redraw from.
+enum class DocumentChange {
+    None,     // nothing changed: no file remembered, or the reload failed
+    Cleared,  // a name of no firmware kind: the image cleared, the remembered file and title kept
+    Untitled, // the file did not load: the image cleared, no file remembered, titled UNTITLED
+    Opened,   // the file loaded: its image from the first row, titled after the file
+    Reloaded, // the remembered file loaded again: its image from the first row
 };
 
-// Where there is no window to scroll or title (the command line).
-class CNoView : public IDocumentView {
-public:
-    void SetTitle(const std::string&) override {}
-    void ScrollToTop() override {}
-    void Invalidate(bool) override {}
+struct FileCommandResult : FileResult {
+    DocumentChange document = DocumentChange::None;
+    std::string title; // the document's new title, for Opened and Untitled
 };
 
 // Open HEX File for the chosen path. ok when the file loaded; otherwise systemError tells the
 // system's reason, when there was one (the messages were shown already).
-FileResult OpenFirmwareFile(const std::string& path, FirmwareBuffer& buffer, IOperationPort& port,
-                            IDocumentView& view);
+FileCommandResult OpenFirmwareFile(const std::string& path, FirmwareBuffer& buffer, IOperationPort& port);
 // Reload Files: does nothing while no file is remembered. ok when the file loaded again.
-FileResult ReloadFirmwareFile(FirmwareBuffer& buffer, IOperationPort& port, IDocumentView& view);
+FileCommandResult ReloadFirmwareFile(FirmwareBuffer& buffer, IOperationPort& port);
 // Save for the chosen path: "Cannot Write to file" on any failure. ok when saved.
 FileResult SaveFirmwareFile(const std::string& path, const FirmwareBuffer& buffer, IOperationPort& port);
 

@@ -105,8 +105,7 @@ bool CFileImageSource::Load(int32_t size, IOperationPort& port) {
     const bool byOpen = m_lenient && !m_hasContents && m_kind == FileKind::None;
     FileResult result = FileResult::Failure(nullptr);
     if (byOpen) {
-        CNoView view;
-        result = OpenFirmwareFile(m_path, m_buffer, port, view);
+        result = OpenFirmwareFile(m_path, m_buffer, port);
         m_systemError = result.ok ? 0 : result.systemError;
     } else {
         result.ok = LoadOwn(port);

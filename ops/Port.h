@@ -1,15 +1,17 @@
 #pragma once
 // The one port every operation reports through: the device sequences (burn, flash read, lock bits,
-// programming speed, identification, verify, blank check, erase) and the file commands. It names
-// what happened to the operation, never what a window should do with it: each presenter (a dialog,
-// the command-line tool, a test, a gang view) decides how that looks. Every method has an empty
-// default, so a presenter overrides only the events it shows.
+// programming speed, identification, verify, blank check, erase), the burn's Abort and the file
+// commands. It names what happened to the operation, never what a window should do with it: each
+// presenter (a dialog, the command-line tool, a test, a gang view) decides how that looks (the file
+// commands return what they did to the document, and the view redraws from that). Every method has
+// an empty default, so a presenter overrides only the events it shows.
 //
 // Thread contract: every call comes on the thread that runs the operation (a dialog's worker, the
-// user-interface thread for Lock Bits and Programming Speed, the command line's worker), one at a
-// time, in the order things happened. Row, Progress, CycleStarted, ChipVerified, CycleEnded and Ended
-// must not block: a dialog posts them to its user-interface thread. Message and Ask may block until
-// the user has answered; the operation waits for them.
+// user-interface thread for Lock Bits, Programming Speed and the burn's Abort, the command line's
+// worker), one at a time, in the order things happened; each operation has a port of its own, and
+// Ended comes once, last, from the operation it ends. Row, Progress, CycleStarted, ChipVerified,
+// CycleEnded and Ended must not block: a dialog posts them to its user-interface thread. Message and
+// Ask may block until the user has answered; the operation waits for them.
 
 #include <cstdint>
 #include <string>

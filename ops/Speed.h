@@ -18,9 +18,9 @@ int SpeedPositionFromCode(int code);     // 3 - code for codes 0..3; -1 for any 
 int SpeedKhzAtPosition(int position);    // 94, 188, 750, 3000 for 0..3; 0 outside
 std::string SpeedLabel(int position);    // "%dKHz" of the clock at that position
 
-int SpeedPositionFromKhz(int khz);
+int SpeedPositionFromKhz(int khz); // the position whose clock is khz kHz; -1 for none
 // The clock of a stored code as SpeedLabel gives it, or "Unknown speed code %d" for another byte.
-std::string SpeedCodeText(int code); // the position whose clock is khz kHz; -1 for none
+std::string SpeedCodeText(int code);
 
 // What the dialog's opening and OK are asked to do, on the programmer at location ("BUS/DEVICE", or
 // empty for the first found).

@@ -39,23 +39,15 @@ int AppMessageBox(const wxString& text, long style, wxWindow* parent) {
     }
 }
 
-void ShowAppMessage(const wxString& text, MsgIcon icon, wxWindow* parent) {
+void ShowAppMessage(const wxString& text, AppIcon icon, wxWindow* parent) {
     long style = wxOK | wxICON_NONE;
-    if (icon == MsgIcon::Error)
+    if (icon == AppIcon::Error)
         style = wxOK | wxICON_ERROR;
-    else if (icon == MsgIcon::Information)
+    else if (icon == AppIcon::Information)
         style = wxOK | wxICON_INFORMATION;
     AppMessageBox(text, style, parent);
 }
 
 bool AskAppYesNo(const wxString& text, wxWindow* parent) {
     return AppMessageBox(text, wxYES_NO | wxICON_NONE, parent) == wxYES;
-}
-
-void CAppMessagePort::Message(const std::string& text, MsgIcon icon) {
-    ShowAppMessage(wxString::FromUTF8(text), icon, m_parent);
-}
-
-bool CAppMessagePort::Ask(Question question) {
-    return AskAppYesNo(wxString::FromUTF8(QuestionText(question)), m_parent);
 }

@@ -7,8 +7,6 @@
 
 #include <wx/string.h>
 
-#include "ops/Port.h"
-
 class wxWindow;
 
 // The application's name: the caption of every message box and the end of the main window's.
@@ -25,19 +23,13 @@ MessageBoxHook SetMessageBoxHook(MessageBoxHook hook);
 
 int AppMessageBox(const wxString& text, long style, wxWindow* parent = nullptr);
 
-// Error: stop icon and OK; Information: information icon and OK; None: OK without icon.
-void ShowAppMessage(const wxString& text, MsgIcon icon, wxWindow* parent = nullptr);
+// The icon of a message box with an OK button.
+enum class AppIcon {
+    None,        // OK without icon
+    Information, // information icon and OK
+    Error,       // stop icon and OK
+};
+
+void ShowAppMessage(const wxString& text, AppIcon icon, wxWindow* parent = nullptr);
 // Yes/No without icon; true for Yes.
 bool AskAppYesNo(const wxString& text, wxWindow* parent = nullptr);
-
-// The message boxes and questions of an operation that runs on the user-interface thread (Lock Bits,
-// Programming Speed, the file commands, the burn's Abort), shown as the application's message boxes.
-class CAppMessagePort : public IOperationPort {
-public:
-    explicit CAppMessagePort(wxWindow* parent = nullptr) : m_parent(parent) {}
-    void Message(const std::string& text, MsgIcon icon) override;
-    bool Ask(Question question) override;
-
-private:
-    wxWindow* m_parent;
-};

@@ -94,14 +94,14 @@ wxString FindHelpPage(const char* page) {
 void OpenHelpPage(const char* page, wxWindow* parent) {
     const wxString path = FindHelpPage(page);
     if (path.empty()) {
-        ShowAppMessage(MSG_HELP_MISSING, MsgIcon::Error, parent);
+        ShowAppMessage(MSG_HELP_MISSING, AppIcon::Error, parent);
         return;
     }
     // The page exists: a failure is the missing program's, and the user can still open the page.
     const wxString noBrowser = wxString::FromUTF8(MSG_HELP_NO_BROWSER) + "\n" + path;
     // A late failure may come after the parent window is gone: it is shown over the main window then.
-    auto failed = [noBrowser] { ShowAppMessage(noBrowser, MsgIcon::Error); };
+    auto failed = [noBrowser] { ShowAppMessage(noBrowser, AppIcon::Error); };
     const bool started = g_launcher ? g_launcher(path, failed) : LaunchWithXdgOpen(path, failed);
     if (!started)
-        ShowAppMessage(noBrowser, MsgIcon::Error, parent);
+        ShowAppMessage(noBrowser, AppIcon::Error, parent);
 }

@@ -251,12 +251,12 @@ bool CMainFrame::CreateIndicatorStatusBar() {
 void CMainFrame::BuildChipMenu() {
     wxMenuBar* bar = GetMenuBar();
     if (!bar) {
-        ShowAppMessage("Cannot Get Main Menu !", MsgIcon::None, this);
+        ShowAppMessage("Cannot Get Main Menu !", AppIcon::None, this);
         return;
     }
     wxMenu* chip = bar->GetMenuCount() > 3 ? bar->GetMenu(3) : nullptr;
     if (!chip) {
-        ShowAppMessage("Cannot Get Chip Menu !", MsgIcon::None, this);
+        ShowAppMessage("Cannot Get Chip Menu !", AppIcon::None, this);
         return;
     }
     if (chip->GetMenuItemCount() > 0)

@@ -10,7 +10,7 @@
 
 #include "chips/ChipCatalogue.h"
 #include "ops/dlg/DeviceCommands.h"
-#include "res/AppMessages.h"
+#include "ops/dlg/AppMessagePort.h"
 #include "res/GtkLook.h"
 #include "ui/FileChoosers.h"
 #include "res/Ids.h"
@@ -361,22 +361,23 @@ bool COstrelView::OpenFile(const wxString& path) {
 
 bool COstrelView::OpenFile(const std::string& path) {
     CAppMessagePort messages(this);
-    return OpenFirmwareFile(path, m_buffer, messages, *this).ok;
+    const FileCommandResult result = OpenFirmwareFile(path, m_buffer, messages);
+    ShowDocumentChange(result.document, result.title);
+    return result.ok;
 }
 
-void COstrelView::SetTitle(const std::string& title) {
-    if (m_doc)
+void COstrelView::ShowDocumentChange(DocumentChange change, const std::string& title) {
+    if (change == DocumentChange::None)
+        return;
+    if (change == DocumentChange::Opened || change == DocumentChange::Reloaded) {
+        m_topRow = 0;
+        if (m_pScrollBar)
+            m_pScrollBar->SetThumbPosition(0);
+    }
+    if ((change == DocumentChange::Opened || change == DocumentChange::Untitled) && m_doc)
         m_doc->SetTitle(wxString(title.c_str(), *wxConvFileName));
-}
-
-void COstrelView::ScrollToTop() {
-    m_topRow = 0;
-    if (m_pScrollBar)
-        m_pScrollBar->SetThumbPosition(0);
-}
-
-void COstrelView::Invalidate(bool eraseBackground) {
-    Refresh(eraseBackground);
+    // Only Reload repaints over an erased background, as it always has.
+    Refresh(change == DocumentChange::Reloaded);
 }
 
 void COstrelView::OnOpenHexFile(wxCommandEvent&) {
@@ -395,11 +396,13 @@ void COstrelView::OnSaveHexFile(wxCommandEvent&) {
 
 void COstrelView::OnReloadFiles(wxCommandEvent&) {
     CAppMessagePort messages(this);
-    ReloadFirmwareFile(m_buffer, messages, *this);
+    ShowDocumentChange(ReloadFirmwareFile(m_buffer, messages).document);
 }
 
 void COstrelView::OnReadFlash(wxCommandEvent&) {
-    ReadFlashCommand(m_buffer, *this);
+    ReadFlashCommand(m_buffer);
+    // Read or not, the view repaints; bound, source file and title stay.
+    Refresh(false);
 }
 
 void COstrelView::OnWriteDevice(wxCommandEvent&) {

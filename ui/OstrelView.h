@@ -47,7 +47,7 @@ struct HexViewColours {
     static HexViewColours For(const wxColour& background, const wxColour& text);
 };
 
-class COstrelView : public wxWindow, public IDocumentView {
+class COstrelView : public wxWindow {
 public:
     static constexpr int SCROLLBAR_WIDTH = 18;
     static constexpr int ROW_HEIGHT = 16;
@@ -87,10 +87,8 @@ public:
     // The same for a path given as its bytes (a name from the command line need not be UTF-8).
     bool OpenFile(const std::string& path);
 
-    // IDocumentView
-    void SetTitle(const std::string& title) override;
-    void ScrollToTop() override;
-    void Invalidate(bool eraseBackground) override;
+    // Shows what a file command did to the document: from the first row after a load, the new title.
+    void ShowDocumentChange(DocumentChange change, const std::string& title = {});
 
     // The colours drawn with; a new set redraws every cell (a theme change sets them from the theme).
     void SetColours(const HexViewColours& colours);

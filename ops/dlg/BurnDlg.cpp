@@ -13,12 +13,11 @@
 #include <wx/statbox.h>
 #include <wx/stattext.h>
 
-#include "link/ProgrammerModels.h"
 #include "ops/Format.h"
 #include "ops/Texts.h"
 #include "ops/dlg/DialogSupport.h"
 #include "ops/dlg/DialogTexts.h"
-#include "res/AppMessages.h"
+#include "ops/dlg/AppMessagePort.h"
 #include "res/GtkLook.h"
 #include "res/DialogUnits.h"
 #include "res/Ids.h"
@@ -63,10 +62,8 @@ public:
             dlg->AddRowAt(ImageFor(kind), wxString::FromUTF8(text), when);
         });
     }
-    void Progress(int done, int) override {
-        // The bar steps once per block; the start of a phase moves nothing.
-        if (done > 0)
-            m_dlg.Post([dlg = &m_dlg] { dlg->StepProgress(); });
+    void Progress(int done, int total) override {
+        m_dlg.Post([dlg = &m_dlg, done, total] { dlg->ShowProgress(done, total); });
     }
     // The elapsed-time tick counts while a chip cycle runs.
     void CycleStarted(int) override {
@@ -82,9 +79,9 @@ public:
     void Ended(Result ending) override {
         m_dlg.Post([dlg = &m_dlg, ending] {
             dlg->FinishTask();
-            // An abort leaves the bar at its end; the percentage keeps what it read.
+            // An abort leaves the bar at 2L, near its end; the percentage keeps what it read.
             if (ending == Result::Aborted) {
-                dlg->m_bar.SetPos(2 * g_burnLastAddress);
+                dlg->m_bar.SetPos(2 * dlg->m_job.lastAddress);
                 dlg->ShowBarPosition();
             }
         });
@@ -177,11 +174,16 @@ void CBurnDlg::OnInitDialog(wxInitDialogEvent&) {
     for (int c = 0; c < 3; ++c)
         m_taskList->SetColumnWidth(c, COLUMN_WIDTHS[c]);
 
+    m_job = BurnJob{};
+    m_job.lastAddress = g_burnLastAddress;
+    m_job.autoLock = m_autoLock;
+    m_job.lockLevel = m_lockLevel;
+
     // 0 .. 2N: the write phase fills the first half, the read-back the second.
-    m_bar = BurnProgressModel(g_burnLastAddress);
+    m_bar = BurnProgressModel(m_job.lastAddress);
     m_progress->SetRange(std::max(1, m_bar.Upper()));
     m_progress->SetValue(0);
-    m_closeButton->Disable();
+    ShutCloseGate();
 
     PlayResourceAnimation(m_animation, IDR_BURN_ANIMATION);
 
@@ -189,18 +191,24 @@ void CBurnDlg::OnInitDialog(wxInitDialogEvent&) {
     g_burnRunning = 1;
     g_elapsedHours = g_elapsedMinutes = g_elapsedSeconds = 0;
 
-    m_job = BurnJob{};
-    m_job.lastAddress = g_burnLastAddress;
-    m_job.autoLock = m_autoLock;
-    m_job.lockLevel = m_lockLevel;
-    m_link = MakeProgrammer();
+    m_link = std::make_unique<COperationLink>();
     ISleeper& sleeper = DeviceDialogSleeper(m_sleeper);
     // Once shown: the list then repaints for its rows only, not for every step of the bar.
     CallAfter([this] { DrawOnOwnSurface(m_taskList); });
-    StartWorker([this, &sleeper] { BurnThreadProc(*m_link, m_job, *m_workerPort, sleeper); });
+    StartWorker([this, &sleeper] { BurnThreadProc(**m_link, m_job, *m_workerPort, sleeper); });
 }
 
-void CBurnDlg::StepProgress() {
+void CBurnDlg::ShowProgress(int done, int total) {
+    if (done == 0) {
+        // A phase starts: the bar keeps where it stands, over the range of the blocks to come.
+        const int upper = BurnProgressUpper(total);
+        if (upper != m_bar.Upper()) {
+            m_bar.SetRange(0, upper);
+            m_progress->SetRange(std::max(1, upper));
+            ShowBarPosition();
+        }
+        return;
+    }
     m_bar.StepIt();
     ShowBarPosition();
     const wxString percent = wxString::FromUTF8(m_bar.PercentText());
@@ -256,23 +264,19 @@ void CBurnDlg::AddRowAfterPosted(RowKind kind, const wxString& text) {
 
 void CBurnDlg::FinishTask() {
     m_abortButton->Disable();
-    m_closeButton->Enable();
+    OpenCloseGate();
     m_animation->Stop();
     m_animation->Hide();
 }
 
 void CBurnDlg::OnAbortButton(wxCommandEvent&) {
-    // The abort's own events, on the UI thread: its question and rows, and its ending, which leaves
-    // the buttons as the worker's ending does.
+    // The abort is an operation of the UI thread: its question, message and rows, the rows after
+    // what the worker has posted so far.
     class CAbortPort : public CAppMessagePort {
     public:
         explicit CAbortPort(CBurnDlg& dlg) : CAppMessagePort(&dlg), m_dlg(dlg) {}
         void Row(RowKind kind, const std::string& text) override {
             m_dlg.AddRowAfterPosted(kind, wxString::FromUTF8(text));
-        }
-        void Ended(Result) override {
-            m_dlg.m_closeButton->Enable();
-            m_dlg.m_abortButton->Disable();
         }
 
     private:
@@ -280,7 +284,11 @@ void CBurnDlg::OnAbortButton(wxCommandEvent&) {
     };
     RunAbort([this] {
         CAbortPort port(*this);
-        AbortBurn(port, *this, g_burnRunning, g_burnAbort);
+        // The worker has ended: the buttons as its ending leaves them, whatever was served yet.
+        if (AbortBurn(port, *this, g_burnRunning, g_burnAbort) == Result::Aborted) {
+            OpenCloseGate();
+            m_abortButton->Disable();
+        }
     });
 }
 

@@ -15,7 +15,8 @@
 #include <wx/timer.h>
 
 #include "ops/Burn.h"
-#include "ops/Progress.h"
+#include "ops/Programmers.h"
+#include "ops/dlg/ProgressModel.h"
 #include "ops/dlg/WorkerDlg.h"
 
 class wxButton;
@@ -82,9 +83,10 @@ private:
     // their order.
     void AddRowAfterPosted(RowKind kind, const wxString& text);
 
-    // The bar after one more block, as the native bar steps: past its end it starts over, so that a
-    // further chip's progress begins again near 0.
-    void StepProgress();
+    // The port's Progress: a phase's start sets the bar's range from its blocks; each block after
+    // steps the bar as the native bar steps: past its end it starts over, so that a further chip's
+    // progress begins again near 0.
+    void ShowProgress(int done, int total);
     // The bar at the model's position.
     void ShowBarPosition();
 
@@ -108,7 +110,7 @@ private:
     wxTimer m_timer;
     CProgressModel m_bar; // what the bar and the percentage label show
     std::unique_ptr<IOperationPort> m_workerPort;
-    std::unique_ptr<IProgrammer> m_link; // the worker's, made when it starts
+    std::unique_ptr<COperationLink> m_link; // the worker's, made when it starts
     BurnJob m_job;
     CRealSleeper m_sleeper;
     bool m_initialised = false;

@@ -11,13 +11,13 @@
 #include "ops/dlg/LockBitsDlg.h"
 #include "ops/dlg/ReadFlashDlg.h"
 #include "ops/dlg/SpeedDlg.h"
-#include "res/AppMessages.h"
+#include "ops/dlg/AppMessagePort.h"
 #include "res/Ids.h"
 
 void WriteDeviceCommand(const FirmwareBuffer& buffer, bool autoLock, int lockMode) {
     std::unique_ptr<CBurnDlg> dlg(new (std::nothrow) CBurnDlg(nullptr));
     if (!dlg) {
-        ShowAppMessage(FromCore(MSG_CANNOT_LOAD_DIALOG), MsgIcon::Error);
+        ShowAppMessage(FromCore(MSG_CANNOT_LOAD_DIALOG), AppIcon::Error);
         return;
     }
     dlg->m_autoLock = autoLock;
@@ -30,7 +30,7 @@ void WriteDeviceCommand(const FirmwareBuffer& buffer, bool autoLock, int lockMod
     dlg.reset();
 }
 
-void ReadFlashCommand(FirmwareBuffer& buffer, IDocumentView& view) {
+void ReadFlashCommand(FirmwareBuffer& buffer) {
     int result = 0;
     {
         CReadFlashDlg dlg(nullptr);
@@ -40,7 +40,6 @@ void ReadFlashCommand(FirmwareBuffer& buffer, IDocumentView& view) {
     // A dialog that ended any other way than by Close after a complete read leaves the image alone.
     CAppMessagePort messages;
     HandReadToImage(result != 0 && g_readSucceeded.load() == 1, g_readBuffer.data(), buffer, messages);
-    view.Invalidate(false);
 }
 
 void LockBitsCommand(bool& autoLock, int& lockMode) {

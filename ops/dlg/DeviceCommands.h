@@ -3,7 +3,6 @@
 // Programming Speed do around their dialogs. Each runs its dialog modally, without a parent (the
 // main window owns it), on the user-interface thread.
 
-#include "ops/FileCommands.h"
 #include "image/FirmwareBuffer.h"
 
 // Copies the image's first m_imageSize bytes and the lock settings into a new burn dialog and runs it.
@@ -11,8 +10,8 @@ void WriteDeviceCommand(const FirmwareBuffer& buffer, bool autoLock, int lockMod
 
 // Reads the chip's flash (the image bound's length) in its dialog. Only a read that ended with every
 // block read reaches the image, after "Flash Read Success"; otherwise "Error : No Data Read !!!" and the
-// image is untouched. The view repaints in both cases; bound, source file and title stay as they are.
-void ReadFlashCommand(FirmwareBuffer& buffer, IDocumentView& view);
+// image is untouched. Bound, source file and title stay as they are; the caller repaints.
+void ReadFlashCommand(FirmwareBuffer& buffer);
 
 // Edits the lock settings in the Lock Bits dialog; they are taken back however the dialog ended.
 void LockBitsCommand(bool& autoLock, int& lockMode);

@@ -5,10 +5,10 @@
 #include <wx/statbox.h>
 #include <wx/stattext.h>
 
-#include "link/ProgrammerModels.h"
+#include "ops/Programmers.h"
 #include "ops/dlg/DialogSupport.h"
 #include "ops/dlg/DialogTexts.h"
-#include "res/AppMessages.h"
+#include "ops/dlg/AppMessagePort.h"
 
 CLockBitsDlg::CLockBitsDlg(wxWindow* parent)
     : wxDialog(parent, wxID_ANY, FromCore(LOCK_CAPTION), wxDefaultPosition, wxDefaultSize,
@@ -78,14 +78,14 @@ void CLockBitsDlg::OnLb3(wxCommandEvent&) {
 void CLockBitsDlg::OnWriteLockBits(wxCommandEvent&) {
     TransferDataFromWindow();
     CAppMessagePort messages(this);
-    WriteLockBitsToChip(*MakeProgrammer(), LockJob{*this, {}}, messages, DeviceDialogSleeper(m_sleeper));
+    WriteLockBitsToChip(*COperationLink(), LockJob{*this, {}}, messages, DeviceDialogSleeper(m_sleeper));
 }
 
 void CLockBitsDlg::OnReadLockBits(wxCommandEvent&) {
     TransferDataFromWindow();
     CAppMessagePort messages(this);
     static_cast<LockBoxes&>(*this) =
-        ReadLockBitsFromChip(*MakeProgrammer(), LockJob{*this, {}}, messages, DeviceDialogSleeper(m_sleeper))
+        ReadLockBitsFromChip(*COperationLink(), LockJob{*this, {}}, messages, DeviceDialogSleeper(m_sleeper))
             .boxes;
     TransferDataToWindow();
 }

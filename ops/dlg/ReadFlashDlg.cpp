@@ -9,12 +9,15 @@
 #include <wx/statbox.h>
 #include <wx/stattext.h>
 
-#include "link/ProgrammerModels.h"
 #include "ops/dlg/DialogSupport.h"
 #include "ops/dlg/DialogTexts.h"
 #include "res/AppMessages.h"
 #include "res/GtkLook.h"
 #include "res/Ids.h"
+
+namespace {
+constexpr int READ_BAR_BLOCK = 8; // bytes a block on the bar
+}
 
 // Runs on the worker thread: every event becomes a post to the UI thread.
 class CReadFlashDlg::CWorkerLink : public IOperationPort {
@@ -25,12 +28,14 @@ public:
     void Row(RowKind, const std::string& text) override {
         m_dlg.Post([dlg = &m_dlg, text] { dlg->m_status->SetLabel(wxString::FromUTF8(text)); });
     }
-    // Abort becomes available when the blocks start; the bar steps 8 bytes a block.
-    void Progress(int done, int) override {
-        m_dlg.Post([dlg = &m_dlg, done] {
-            if (done == 0)
+    // Abort becomes available when the blocks start, over a bar of 8 bytes a block.
+    void Progress(int done, int total) override {
+        m_dlg.Post([dlg = &m_dlg, done, total] {
+            if (done == 0) {
                 dlg->m_abortButton->Enable();
-            dlg->m_progress->SetValue(std::clamp(done * 8, 0, dlg->m_progress->GetRange()));
+                dlg->m_progress->SetRange(std::clamp(total * READ_BAR_BLOCK, 1, READ_BUFFER_SIZE));
+            }
+            dlg->m_progress->SetValue(std::clamp(done * READ_BAR_BLOCK, 0, dlg->m_progress->GetRange()));
         });
     }
     // The animation stops after a complete or aborted read; it goes on after an error.
@@ -38,7 +43,7 @@ public:
         m_dlg.Post([dlg = &m_dlg, ending] {
             if (ending != Result::Failed)
                 dlg->m_animation->Stop();
-            dlg->m_closeButton->Enable();
+            dlg->OpenCloseGate();
             dlg->m_abortButton->Disable();
         });
     }
@@ -85,18 +90,19 @@ void CReadFlashDlg::OnInitDialog(wxInitDialogEvent&) {
     m_initialised = true;
     TransferDataToWindow();
 
-    PlayResourceAnimation(m_animation, IDR_READ_ANIMATION);
-    m_progress->SetRange(std::clamp(g_readLength, 1, READ_BUFFER_SIZE));
-    m_progress->SetValue(0);
-    // Neither may be pressed until the worker says so: Abort once the blocks start, Close at the end.
-    m_closeButton->Disable();
-    m_abortButton->Disable();
-
     m_job = ReadJob{};
     m_job.length = g_readLength;
-    m_link = MakeProgrammer();
+
+    PlayResourceAnimation(m_animation, IDR_READ_ANIMATION);
+    m_progress->SetRange(std::clamp(m_job.length, 1, READ_BUFFER_SIZE));
+    m_progress->SetValue(0);
+    // Neither may be pressed until the worker says so: Abort once the blocks start, Close at the end.
+    ShutCloseGate();
+    m_abortButton->Disable();
+
+    m_link = std::make_unique<COperationLink>();
     ISleeper& sleeper = DeviceDialogSleeper(m_sleeper);
-    StartWorker([this, &sleeper] { ReadFlashThread(*m_link, m_job, *m_workerPort, sleeper); });
+    StartWorker([this, &sleeper] { ReadFlashThread(**m_link, m_job, *m_workerPort, sleeper); });
 }
 
 void CReadFlashDlg::OnAbort(wxCommandEvent&) {

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "ops/FlashRead.h"
+#include "ops/Programmers.h"
 #include "ops/dlg/WorkerDlg.h"
 
 class wxButton;
@@ -45,7 +46,7 @@ private:
     wxGenericAnimationCtrl* m_animation = nullptr;
 
     std::unique_ptr<IOperationPort> m_workerPort;
-    std::unique_ptr<IProgrammer> m_link; // the worker's, made when it starts
+    std::unique_ptr<COperationLink> m_link; // the worker's, made when it starts
     ReadJob m_job;
     CRealSleeper m_sleeper;
     bool m_initialised = false;

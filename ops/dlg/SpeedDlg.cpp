@@ -5,11 +5,11 @@
 #include <wx/statbox.h>
 #include <wx/stattext.h>
 
-#include "link/ProgrammerModels.h"
+#include "ops/Programmers.h"
 #include "ops/Speed.h"
 #include "ops/dlg/DialogSupport.h"
 #include "ops/dlg/DialogTexts.h"
-#include "res/AppMessages.h"
+#include "ops/dlg/AppMessagePort.h"
 
 CSpeedDlg::CSpeedDlg(wxWindow* parent)
     : wxDialog(parent, wxID_ANY, FromCore(SPEED_CAPTION), wxDefaultPosition, wxDefaultSize,
@@ -56,7 +56,7 @@ bool CSpeedDlg::OnInitDialog() {
     // The dialog is not on the screen yet: its messages belong to the main window.
     CAppMessagePort messages(nullptr);
     const SpeedOpening opening =
-        OpenSpeed(*MakeProgrammer(), SpeedJob{}, messages, DeviceDialogSleeper(m_sleeper));
+        OpenSpeed(*COperationLink(), SpeedJob{}, messages, DeviceDialogSleeper(m_sleeper));
     if (!opening.stayOpen)
         return false;
     m_slider->SetValue(opening.position);
@@ -75,7 +75,7 @@ void CSpeedDlg::OnHScroll(wxCommandEvent& event) {
 
 void CSpeedDlg::OnOK(wxCommandEvent&) {
     CAppMessagePort messages(this);
-    ConfirmSpeed(*MakeProgrammer(), SpeedJob{m_slider->GetValue(), {}}, messages,
+    ConfirmSpeed(*COperationLink(), SpeedJob{m_slider->GetValue(), {}}, messages,
                  DeviceDialogSleeper(m_sleeper));
     // The dialog ends after OK whether the speed changed or not.
     EndModal(wxID_OK);

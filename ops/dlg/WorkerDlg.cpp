@@ -2,7 +2,7 @@
 
 #include <wx/button.h>
 
-#include "res/AppMessages.h"
+#include "ops/dlg/AppMessagePort.h"
 
 CWorkerDlg::CWorkerDlg(wxWindow* parent, const wxString& caption, std::atomic<int32_t>& abort)
     : wxDialog(parent, wxID_ANY, caption, wxDefaultPosition, wxDefaultSize, wxCAPTION), m_abortFlag(abort),
@@ -26,7 +26,7 @@ void CWorkerDlg::ShutdownWorker() {
 void CWorkerDlg::ShowMessageFromWorker(const std::string& text, MsgIcon icon) {
     Ask(
         [this, text, icon] {
-            ShowAppMessage(wxString::FromUTF8(text), icon, this);
+            ShowOperationMessage(text, icon, this);
             return true;
         },
         true);
@@ -40,8 +40,20 @@ void CWorkerDlg::RunAbort(const std::function<void()>& wait) {
     m_inAbort = false;
 }
 
+void CWorkerDlg::ShutCloseGate() {
+    m_closeOpen = false;
+    if (m_closeButton)
+        m_closeButton->Disable();
+}
+
+void CWorkerDlg::OpenCloseGate() {
+    m_closeOpen = true;
+    if (m_closeButton)
+        m_closeButton->Enable();
+}
+
 bool CWorkerDlg::CloseAllowed() const {
-    return m_closeButton != nullptr && m_closeButton->IsEnabled() && !m_inAbort;
+    return m_closeButton != nullptr && m_closeOpen && !m_inAbort;
 }
 
 void CWorkerDlg::SetCloseButton(wxButton* close) {

@@ -58,7 +58,11 @@ protected:
     // The Abort handler's frame: runs wait (which may wait for the worker) with the close gate shut;
     // a second press while one waits does nothing.
     void RunAbort(const std::function<void()>& wait);
-    // Close may end the dialog: Close is enabled and no Abort is waiting.
+    // The close gate, the dialog's own: shut while the worker runs, opened by its ending. Close is
+    // enabled exactly while the gate is open.
+    void ShutCloseGate();
+    void OpenCloseGate();
+    // Close may end the dialog: the gate is open and no Abort is waiting.
     bool CloseAllowed() const;
     // Close's work once the gate lets it through: the derived dialog ends itself.
     virtual void EndWithClose() = 0;
@@ -70,5 +74,6 @@ private:
     std::atomic<int32_t>& m_abortFlag;
     std::unique_ptr<CWorkerThread> m_pThread;
     wxButton* m_closeButton = nullptr;
+    bool m_closeOpen = true; // the Close button starts enabled
     bool m_inAbort = false;
 };

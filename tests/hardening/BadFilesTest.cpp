@@ -32,7 +32,7 @@ std::string Error(const char* text) {
 std::string Info(const char* text) {
     return std::string("info: ") + text;
 }
-const std::string UNTITLED_TITLE = std::string("title: ") + UNTITLED;
+const std::string UNTITLED_TITLE = std::string("untitled: ") + UNTITLED;
 
 // Bytes 0.. of the image are prefix, every later byte 0xFF.
 testing::AssertionResult ImageIs(const FirmwareBuffer& buffer, const std::string& prefix) {
@@ -215,15 +215,15 @@ TEST(BadFiles, OpenSaysWhyReadsNoMoreThanItMustAndForgetsTheFile) {
                 // The case is only worth something when the bits really stop this thread.
                 ASSERT_EQ(open(path.c_str(), O_RDONLY), -1);
                 ASSERT_EQ(errno, EACCES);
-                loaded = OpenFirmwareFile(path, buffer, recorder, recorder).ok;
+                loaded = OpenFirmwareFile(path, buffer, recorder).ok;
             });
         else
-            loaded = OpenFirmwareFile(path, buffer, recorder, recorder).ok;
+            loaded = OpenFirmwareFile(path, buffer, recorder).ok;
         const long long bytesRead = BytesReadSoFar() - readBefore;
 
         EXPECT_FALSE(loaded);
         auto events = c.messages;
-        events.insert(events.end(), {UNTITLED_TITLE, "invalidate"});
+        events.push_back(UNTITLED_TITLE);
         EXPECT_EQ(recorder.m_events, events);
         EXPECT_TRUE(ImageIs(buffer, ""));
         EXPECT_EQ(buffer.m_sourcePath, SOURCE_NONE);
@@ -273,7 +273,7 @@ TEST(BadFiles, ReloadOfAFileThatWentBadSaysSoAndKeepsRememberingIt) {
         WriteFile(path, c.content);
         FirmwareBuffer buffer = EarlierBuffer();
         CRecorder opened;
-        ASSERT_TRUE(OpenFirmwareFile(path, buffer, opened, opened));
+        ASSERT_TRUE(OpenFirmwareFile(path, buffer, opened));
         const int32_t kind = buffer.m_sourceKind;
         c.spoil(path);
 
@@ -281,9 +281,9 @@ TEST(BadFiles, ReloadOfAFileThatWentBadSaysSoAndKeepsRememberingIt) {
         const long long readBefore = BytesReadSoFar();
         bool reloaded = true;
         if (c.unprivileged)
-            WithoutPrivileges([&] { reloaded = ReloadFirmwareFile(buffer, recorder, recorder).ok; });
+            WithoutPrivileges([&] { reloaded = ReloadFirmwareFile(buffer, recorder).ok; });
         else
-            reloaded = ReloadFirmwareFile(buffer, recorder, recorder).ok;
+            reloaded = ReloadFirmwareFile(buffer, recorder).ok;
         EXPECT_LT(BytesReadSoFar() - readBefore, 64 * 1024);
 
         EXPECT_FALSE(reloaded);
@@ -308,11 +308,11 @@ TEST(BadFiles, NamesWithBlanksAndBytesThatAreNoUtf8OpenReloadAndSave) {
         WriteFile(path, binary ? BIN_FILE : HEX_FILE);
         FirmwareBuffer buffer = EarlierBuffer();
         CRecorder recorder;
-        ASSERT_TRUE(OpenFirmwareFile(path, buffer, recorder, recorder));
+        ASSERT_TRUE(OpenFirmwareFile(path, buffer, recorder));
         EXPECT_EQ(recorder.m_events, (std::vector<std::string>{Info(binary ? MSG_BIN_LOADED : MSG_HEX_LOADED),
-                                                               "scroll", "title: " + name, "invalidate"}));
+                                                               "opened: " + name}));
         EXPECT_EQ(buffer.m_sourcePath, path);
-        EXPECT_TRUE(ReloadFirmwareFile(buffer, recorder, recorder));
+        EXPECT_TRUE(ReloadFirmwareFile(buffer, recorder));
         const std::string image = binary ? BIN_FILE : std::string("\x02\x00\x30", 3);
         EXPECT_TRUE(ImageIs(buffer, image));
 
@@ -320,7 +320,7 @@ TEST(BadFiles, NamesWithBlanksAndBytesThatAreNoUtf8OpenReloadAndSave) {
         const std::string saved = folder + "/saved " + name + ".hex";
         ASSERT_TRUE(SaveFirmwareFile(saved, buffer, recorder));
         FirmwareBuffer again = EarlierBuffer();
-        ASSERT_TRUE(OpenFirmwareFile(saved, again, recorder, recorder));
+        ASSERT_TRUE(OpenFirmwareFile(saved, again, recorder));
         EXPECT_TRUE(ImageIs(again, image));
     }
 }
@@ -333,14 +333,13 @@ TEST(BadFiles, PathsWorkUpToTheSystemsLimitAndFailPlainlyBeyondIt) {
         deep.Put("firmware.hex", HEX_FILE);
         FirmwareBuffer buffer = EarlierBuffer();
         CRecorder recorder;
-        ASSERT_TRUE(OpenFirmwareFile(deep / "firmware.hex", buffer, recorder, recorder));
+        ASSERT_TRUE(OpenFirmwareFile(deep / "firmware.hex", buffer, recorder));
         EXPECT_EQ(buffer.m_sourcePath, deep / "firmware.hex"); // whole, not cut
-        EXPECT_TRUE(ReloadFirmwareFile(buffer, recorder, recorder));
+        EXPECT_TRUE(ReloadFirmwareFile(buffer, recorder));
         EXPECT_TRUE(SaveFirmwareFile(deep / "copy.hex", buffer, recorder));
         EXPECT_EQ(deep.Get("copy.hex"), ":10000000020030FFFFFFFFFFFFFFFFFFFFFFFFFFCB\r\n:00000001FF\r\n");
         EXPECT_EQ(recorder.m_events,
-                  (std::vector<std::string>{Info(MSG_HEX_LOADED), "scroll", "title: firmware.hex",
-                                            "invalidate", "scroll", "invalidate erase"}));
+                  (std::vector<std::string>{Info(MSG_HEX_LOADED), "opened: firmware.hex", "reloaded"}));
     }
     // Beyond PATH_MAX (4096 bytes): the files exist, but no command may reach them by such a path;
     // each says so plainly and nothing on the disk changes.
@@ -353,14 +352,14 @@ TEST(BadFiles, PathsWorkUpToTheSystemsLimitAndFailPlainlyBeyondIt) {
         const char* name;
         std::vector<std::string> events;
     } opens[] = {
-        {"firmware.hex", {Error(MSG_HEX_CANNOT_OPEN), UNTITLED_TITLE, "invalidate"}},
-        {"firmware.bin", {Error(MSG_BIN_CANNOT_LOAD), UNTITLED_TITLE, "invalidate"}},
+        {"firmware.hex", {Error(MSG_HEX_CANNOT_OPEN), UNTITLED_TITLE}},
+        {"firmware.bin", {Error(MSG_BIN_CANNOT_LOAD), UNTITLED_TITLE}},
     };
     for (const auto& c : opens) {
         SCOPED_TRACE(c.name);
         FirmwareBuffer buffer = EarlierBuffer();
         CRecorder recorder;
-        EXPECT_FALSE(OpenFirmwareFile(deep / c.name, buffer, recorder, recorder));
+        EXPECT_FALSE(OpenFirmwareFile(deep / c.name, buffer, recorder));
         EXPECT_EQ(recorder.m_events, c.events);
         EXPECT_EQ(buffer.m_sourcePath, SOURCE_NONE);
     }
@@ -368,7 +367,7 @@ TEST(BadFiles, PathsWorkUpToTheSystemsLimitAndFailPlainlyBeyondIt) {
     FirmwareBuffer buffer = EarlierBuffer();
     buffer.m_sourcePath = deep / "firmware.hex";
     CRecorder recorder;
-    EXPECT_FALSE(ReloadFirmwareFile(buffer, recorder, recorder));
+    EXPECT_FALSE(ReloadFirmwareFile(buffer, recorder));
     EXPECT_FALSE(SaveFirmwareFile(deep / "old.hex", buffer, recorder));
     EXPECT_EQ(recorder.m_events,
               (std::vector<std::string>{Error(MSG_HEX_CANNOT_OPEN), Error(MSG_RELOAD_FAILED),

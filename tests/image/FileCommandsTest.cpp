@@ -83,23 +83,23 @@ TEST(OpenCommand, LoadsByKindAndRemembersOnlyWhatLoaded) {
         int32_t kind;
     };
     const std::string tooLarge = Error(MSG_FILE_TOO_LARGE), cannotLoad = Error(MSG_BIN_CANNOT_LOAD);
-    const std::string untitled = std::string("title: ") + UNTITLED;
+    const std::string untitled = std::string("untitled: ") + UNTITLED;
     // clang-format off
     const Case cases[] = {
-        {"firmware.hex", HEX_FILE, {Info(MSG_HEX_LOADED), "scroll", "title: firmware.hex", "invalidate"}, HEX_BYTES, Remembers::Opened, SOURCE_HEX},
-        {"FIRMWARE.HEX", HEX_FILE, {Info(MSG_HEX_LOADED), "scroll", "title: FIRMWARE.HEX", "invalidate"}, HEX_BYTES, Remembers::Opened, SOURCE_HEX},
-        {"firmware.Ihx", HEX_FILE, {Info(MSG_HEX_LOADED), "scroll", "title: firmware.Ihx", "invalidate"}, HEX_BYTES, Remembers::Opened, SOURCE_HEX},
-        {"a.b.bin", Bytes(100), {Info(MSG_BIN_LOADED), "scroll", "title: a.b.bin", "invalidate"}, Bytes(100), Remembers::Opened, SOURCE_BIN},
-        {"exact.bin", Bytes(4096), {Info(MSG_BIN_LOADED), "scroll", "title: exact.bin", "invalidate"}, Bytes(4096), Remembers::Opened, SOURCE_BIN},
-        {"empty.bin", std::string(), {Info(MSG_BIN_LOADED), "scroll", "title: empty.bin", "invalidate"}, "", Remembers::Opened, SOURCE_BIN},
-        {"big.bin", Bytes(4097), {tooLarge, cannotLoad, untitled, "invalidate"}, "", Remembers::None, 0},
-        {"missing.bin", std::nullopt, {cannotLoad, untitled, "invalidate"}, "", Remembers::None, 0},
-        {"missing.hex", std::nullopt, {Error(MSG_HEX_CANNOT_OPEN), untitled, "invalidate"}, "", Remembers::None, 0},
-        {"broken.hex", ":03000000020030CB\n \n", {Error(MSG_HEX_INVALID_LINE), untitled, "invalidate"}, "", Remembers::None, 0},
-        {"large.hex", ":03000000020030CB\n:01100000AA45\n", {Error(MSG_HEX_TOO_LARGE), untitled, "invalidate"}, "", Remembers::None, 0},
-        {"firmware.txt", HEX_FILE, {"invalidate"}, "", Remembers::Earlier, SOURCE_HEX},
-        {"firmware", Bytes(10), {"invalidate"}, "", Remembers::Earlier, SOURCE_HEX},
-        {"dir.bin/firmware", Bytes(10), {"invalidate"}, "", Remembers::Earlier, SOURCE_HEX},
+        {"firmware.hex", HEX_FILE, {Info(MSG_HEX_LOADED), "opened: firmware.hex"}, HEX_BYTES, Remembers::Opened, SOURCE_HEX},
+        {"FIRMWARE.HEX", HEX_FILE, {Info(MSG_HEX_LOADED), "opened: FIRMWARE.HEX"}, HEX_BYTES, Remembers::Opened, SOURCE_HEX},
+        {"firmware.Ihx", HEX_FILE, {Info(MSG_HEX_LOADED), "opened: firmware.Ihx"}, HEX_BYTES, Remembers::Opened, SOURCE_HEX},
+        {"a.b.bin", Bytes(100), {Info(MSG_BIN_LOADED), "opened: a.b.bin"}, Bytes(100), Remembers::Opened, SOURCE_BIN},
+        {"exact.bin", Bytes(4096), {Info(MSG_BIN_LOADED), "opened: exact.bin"}, Bytes(4096), Remembers::Opened, SOURCE_BIN},
+        {"empty.bin", std::string(), {Info(MSG_BIN_LOADED), "opened: empty.bin"}, "", Remembers::Opened, SOURCE_BIN},
+        {"big.bin", Bytes(4097), {tooLarge, cannotLoad, untitled}, "", Remembers::None, 0},
+        {"missing.bin", std::nullopt, {cannotLoad, untitled}, "", Remembers::None, 0},
+        {"missing.hex", std::nullopt, {Error(MSG_HEX_CANNOT_OPEN), untitled}, "", Remembers::None, 0},
+        {"broken.hex", ":03000000020030CB\n \n", {Error(MSG_HEX_INVALID_LINE), untitled}, "", Remembers::None, 0},
+        {"large.hex", ":03000000020030CB\n:01100000AA45\n", {Error(MSG_HEX_TOO_LARGE), untitled}, "", Remembers::None, 0},
+        {"firmware.txt", HEX_FILE, {"cleared"}, "", Remembers::Earlier, SOURCE_HEX},
+        {"firmware", Bytes(10), {"cleared"}, "", Remembers::Earlier, SOURCE_HEX},
+        {"dir.bin/firmware", Bytes(10), {"cleared"}, "", Remembers::Earlier, SOURCE_HEX},
     };
     // clang-format on
     for (const auto& c : cases) {
@@ -116,7 +116,7 @@ TEST(OpenCommand, LoadsByKindAndRemembersOnlyWhatLoaded) {
         buffer.m_sourceKind = SOURCE_HEX;
         CRecorder recorder;
 
-        EXPECT_EQ(OpenFirmwareFile(path, buffer, recorder, recorder).ok, c.remembers == Remembers::Opened);
+        EXPECT_EQ(OpenFirmwareFile(path, buffer, recorder).ok, c.remembers == Remembers::Opened);
         EXPECT_EQ(recorder.m_events, c.events);
         EXPECT_TRUE(ImageIs(buffer, c.image));
         const std::string remembered = c.remembers == Remembers::Opened ? path
@@ -144,13 +144,13 @@ TEST(ReloadCommand, LoadsTheRememberedFileAgainAgainstTheBoundInForce) {
     const std::string twoRecords = ":03000000020030CB\n:01080000AA4D\n:00000001FF\n";
     // clang-format off
     const Case cases[] = {
-        {"hex changed on disk", "f.hex", HEX_FILE, ":010000007788\n:00000001FF\n", 4096, true, {"scroll", "invalidate erase"}, "\x77"},
-        {"hex lost a record: 0xFF where it was", "f.hex", twoRecords, HEX_FILE, 4096, true, {"scroll", "invalidate erase"}, HEX_BYTES},
-        {"binary changed on disk", "f.bin", Bytes(50), Bytes(20), 4096, true, {"scroll", "invalidate erase"}, Bytes(20)},
+        {"hex changed on disk", "f.hex", HEX_FILE, ":010000007788\n:00000001FF\n", 4096, true, {"reloaded"}, "\x77"},
+        {"hex lost a record: 0xFF where it was", "f.hex", twoRecords, HEX_FILE, 4096, true, {"reloaded"}, HEX_BYTES},
+        {"binary changed on disk", "f.bin", Bytes(50), Bytes(20), 4096, true, {"reloaded"}, Bytes(20)},
         {"hex deleted", "f.hex", HEX_FILE, std::nullopt, 4096, false, {Error(MSG_HEX_CANNOT_OPEN), failed}, ""},
         {"binary deleted", "f.bin", Bytes(50), std::nullopt, 4096, false, {failed}, ""},
         {"binary too large for the smaller chip now selected", "f.bin", Bytes(4096), Bytes(4096), 2048, false, {Error(MSG_FILE_TOO_LARGE), failed}, ""},
-        {"binary fits the smaller chip", "f.bin", Bytes(2048), Bytes(2048), 2048, true, {"scroll", "invalidate erase"}, Bytes(2048)},
+        {"binary fits the smaller chip", "f.bin", Bytes(2048), Bytes(2048), 2048, true, {"reloaded"}, Bytes(2048)},
         {"hex too large for the smaller chip: earlier records stay", "f.hex", twoRecords, twoRecords, 2048, false, {Error(MSG_HEX_TOO_LARGE), failed}, HEX_BYTES},
         {"hex broken since the Open", "f.hex", HEX_FILE, ":03000000020030CB\n", 4096, false, {Error(MSG_HEX_INVALID_LINE), failed}, HEX_BYTES},
     };
@@ -163,7 +163,7 @@ TEST(ReloadCommand, LoadsTheRememberedFileAgainAgainstTheBoundInForce) {
         FirmwareBuffer buffer;
         buffer.m_imageSize = 4096;
         CRecorder opening;
-        ASSERT_TRUE(OpenFirmwareFile(path, buffer, opening, opening));
+        ASSERT_TRUE(OpenFirmwareFile(path, buffer, opening));
         const int32_t kind = buffer.m_sourceKind;
 
         if (c.changed)
@@ -173,7 +173,7 @@ TEST(ReloadCommand, LoadsTheRememberedFileAgainAgainstTheBoundInForce) {
         buffer.m_imageSize = c.boundAtReload;
         buffer.m_image.fill(0x55);
         CRecorder recorder;
-        EXPECT_EQ(ReloadFirmwareFile(buffer, recorder, recorder).ok, c.loads);
+        EXPECT_EQ(ReloadFirmwareFile(buffer, recorder).ok, c.loads);
         EXPECT_EQ(recorder.m_events, c.events);
         EXPECT_TRUE(ImageIs(buffer, c.image));
         // Success or failure, the remembered file stays for the next try.
@@ -186,25 +186,25 @@ TEST(ReloadCommand, DoesNothingWithoutARememberedFileAndRetriesAfterARepair) {
     FirmwareBuffer buffer;
     buffer.m_image.fill(0x55);
     CRecorder recorder;
-    EXPECT_FALSE(ReloadFirmwareFile(buffer, recorder, recorder));
+    EXPECT_FALSE(ReloadFirmwareFile(buffer, recorder));
     EXPECT_TRUE(recorder.m_events.empty());
     EXPECT_EQ(buffer.m_image[0], 0x55);
 
     // A failed Open forgets the file, so Reload does nothing afterwards either.
     CTempDir dir;
-    ASSERT_FALSE(OpenFirmwareFile(dir / "missing.hex", buffer, recorder, recorder));
+    ASSERT_FALSE(OpenFirmwareFile(dir / "missing.hex", buffer, recorder));
     recorder.m_events.clear();
-    EXPECT_FALSE(ReloadFirmwareFile(buffer, recorder, recorder));
+    EXPECT_FALSE(ReloadFirmwareFile(buffer, recorder));
     EXPECT_TRUE(recorder.m_events.empty());
 
     WriteFile(dir / "f.hex", HEX_FILE);
-    ASSERT_TRUE(OpenFirmwareFile(dir / "f.hex", buffer, recorder, recorder));
+    ASSERT_TRUE(OpenFirmwareFile(dir / "f.hex", buffer, recorder));
     fs::remove(dir / "f.hex");
-    EXPECT_FALSE(ReloadFirmwareFile(buffer, recorder, recorder));
+    EXPECT_FALSE(ReloadFirmwareFile(buffer, recorder));
     WriteFile(dir / "f.hex", ":010000007788\n:00000001FF\n");
     recorder.m_events.clear();
-    EXPECT_TRUE(ReloadFirmwareFile(buffer, recorder, recorder));
-    EXPECT_EQ(recorder.m_events, (std::vector<std::string>{"scroll", "invalidate erase"}));
+    EXPECT_TRUE(ReloadFirmwareFile(buffer, recorder));
+    EXPECT_EQ(recorder.m_events, (std::vector<std::string>{"reloaded"}));
     EXPECT_TRUE(ImageIs(buffer, "\x77"));
 }
 
@@ -245,8 +245,8 @@ TEST(BinaryLoader, UnreadableFileFailsLikeAMissingOne) {
     FirmwareBuffer buffer;
     CRecorder recorder;
     bool opened = true;
-    WithoutPrivileges([&] { opened = OpenFirmwareFile(dir / "secret.bin", buffer, recorder, recorder).ok; });
+    WithoutPrivileges([&] { opened = OpenFirmwareFile(dir / "secret.bin", buffer, recorder).ok; });
     EXPECT_FALSE(opened);
-    EXPECT_EQ(recorder.m_events, (std::vector<std::string>{Error(MSG_BIN_CANNOT_LOAD),
-                                                           std::string("title: ") + UNTITLED, "invalidate"}));
+    EXPECT_EQ(recorder.m_events,
+              (std::vector<std::string>{Error(MSG_BIN_CANNOT_LOAD), std::string("untitled: ") + UNTITLED}));
 }

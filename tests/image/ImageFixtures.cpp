@@ -62,16 +62,35 @@ void CRecorder::Message(const std::string& text, MsgIcon icon) {
     m_events.push_back(kind + text);
 }
 
-void CRecorder::SetTitle(const std::string& title) {
-    m_events.push_back("title: " + title);
+void CRecorder::Document(const FileCommandResult& result) {
+    switch (result.document) {
+    case DocumentChange::None:
+        break;
+    case DocumentChange::Cleared:
+        m_events.push_back("cleared");
+        break;
+    case DocumentChange::Untitled:
+        m_events.push_back("untitled: " + result.title);
+        break;
+    case DocumentChange::Opened:
+        m_events.push_back("opened: " + result.title);
+        break;
+    case DocumentChange::Reloaded:
+        m_events.push_back("reloaded");
+        break;
+    }
 }
 
-void CRecorder::ScrollToTop() {
-    m_events.push_back("scroll");
+FileCommandResult OpenFirmwareFile(const std::string& path, FirmwareBuffer& buffer, CRecorder& recorder) {
+    FileCommandResult result = OpenFirmwareFile(path, buffer, static_cast<IOperationPort&>(recorder));
+    recorder.Document(result);
+    return result;
 }
 
-void CRecorder::Invalidate(bool eraseBackground) {
-    m_events.push_back(eraseBackground ? "invalidate erase" : "invalidate");
+FileCommandResult ReloadFirmwareFile(FirmwareBuffer& buffer, CRecorder& recorder) {
+    FileCommandResult result = ReloadFirmwareFile(buffer, static_cast<IOperationPort&>(recorder));
+    recorder.Document(result);
+    return result;
 }
 
 namespace {

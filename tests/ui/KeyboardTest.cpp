@@ -270,7 +270,7 @@ TEST_F(KeyboardTest, MessageBoxesShowTheIconOfTheirKindAndAnswerKeys) {
         long icon; // wxICON_ERROR, wxICON_INFORMATION, or 0 for none
         bool answer;
     };
-    auto message = [this](MsgIcon icon) {
+    auto message = [this](AppIcon icon) {
         return [this, icon] {
             ShowAppMessage("Some Text", icon, Frame());
             return false;
@@ -278,9 +278,9 @@ TEST_F(KeyboardTest, MessageBoxesShowTheIconOfTheirKindAndAnswerKeys) {
     };
     auto question = [this] { return AskAppYesNo("Write More Chips ?", Frame()); };
     const Case cases[] = {
-        {"failure", message(MsgIcon::Error), WXK_RETURN, wxICON_ERROR, false},
-        {"result", message(MsgIcon::Information), WXK_ESCAPE, wxICON_INFORMATION, false},
-        {"plain", message(MsgIcon::None), WXK_RETURN, 0, false},
+        {"failure", message(AppIcon::Error), WXK_RETURN, wxICON_ERROR, false},
+        {"result", message(AppIcon::Information), WXK_ESCAPE, wxICON_INFORMATION, false},
+        {"plain", message(AppIcon::None), WXK_RETURN, 0, false},
         {"question, Enter", question, WXK_RETURN, 0, true},
         {"question, Escape", question, WXK_ESCAPE, 0, false},
     };

@@ -495,7 +495,7 @@ bool CBenchFrame::CheckJob() {
         CallAfter([this, error] {
             ShowAppMessage("Cannot read the firmware " + m_options.firmware + ": " + error +
                                ". Nothing will be burned.",
-                           MsgIcon::Error, this);
+                           AppIcon::Error, this);
         });
         return false;
     }
@@ -504,7 +504,7 @@ bool CBenchFrame::CheckJob() {
         CallAfter([this] {
             ShowAppMessage("The firmware " + m_options.firmware + " is not the job's: its SHA-256 is " +
                                m_sha256 + ", the job wants " + m_options.sha256 + ". Nothing will be burned.",
-                           MsgIcon::Error, this);
+                           AppIcon::Error, this);
         });
         return false;
     }
@@ -653,8 +653,8 @@ void CBenchFrame::OnSocketResult(const BenchSocketResult& result) {
     const CycleReport& report = result.report;
     if (result.cycleEnded)
         tile->SetChip(report);
-    const bool clean = result.cycleEnded && report.outcome == Result::Done &&
-                       result.exitStatus == 0 && result.failure.empty();
+    const bool clean = result.cycleEnded && report.outcome == Result::Done && result.exitStatus == 0 &&
+                       result.failure.empty();
     std::string reason;
     TileState state = TileState::Verified;
     if (result.cycleEnded && report.outcome == Result::Aborted) {

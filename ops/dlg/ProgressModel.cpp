@@ -1,4 +1,4 @@
-#include "ops/Progress.h"
+#include "ops/dlg/ProgressModel.h"
 
 #include <cstdio>
 
@@ -40,4 +40,8 @@ std::string CProgressModel::PercentText() const {
 CProgressModel BurnProgressModel(int32_t lastAddress) {
     const int upper = static_cast<int>((2 * static_cast<int64_t>(lastAddress) + 2) & 0xFFFF);
     return CProgressModel(0, upper, BURN_PROGRESS_STEP);
+}
+
+int BurnProgressUpper(int totalBlocks) {
+    return static_cast<int>((static_cast<int64_t>(totalBlocks) * BURN_PROGRESS_STEP) & 0xFFFF);
 }

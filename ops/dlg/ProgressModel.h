@@ -1,6 +1,6 @@
 #pragma once
-// The burn dialog's progress bar as a value: the sequence keeps its own copy and tells the dialog
-// where the bar stands and what the percentage label reads, so both always agree.
+// The burn dialog's progress bar as a value: the dialog moves it from the port's Progress(done,
+// total) and shows its position and percentage, so that bar and label always agree.
 
 #include <cstdint>
 #include <string>
@@ -36,3 +36,6 @@ private:
 constexpr int BURN_PROGRESS_STEP = 8;
 // The burn's bar: 0 .. ((2 * lastAddress + 2) & 0xFFFF), that is 0 .. 2N, step 8.
 CProgressModel BurnProgressModel(int32_t lastAddress);
+// The upper bound of the burn's bar for a cycle of totalBlocks blocks (write and read-back), a
+// block a step: 8 * totalBlocks, kept to 16 bits as the native bar keeps it.
+int BurnProgressUpper(int totalBlocks);
