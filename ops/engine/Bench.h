@@ -6,8 +6,8 @@
 // socket. The policy is the engine's; the presenter only shows: rounds (every socket burns one chip,
 // then the bench is asked once whether to go on) or watch (every socket keeps one worker that waits
 // for a chip, burns it, waits for its removal and so on; the programmers are looked for again every
-// rescanMs, so one plugged in, or back after an unplug, gets a worker of its own). A worker that crashes, garbles its wire or stops
-// answering ends its socket as failed with a reason; the other sockets go on.
+// rescanMs, so one plugged in, or back after an unplug, gets a worker of its own). A worker that crashes,
+// garbles its wire or stops answering ends its socket as failed with a reason; the other sockets go on.
 //
 // Used on one thread: every presenter call comes on the thread that called Run, in order.
 
@@ -116,6 +116,8 @@ public:
     BenchOutcome Run(int abortFd);
 
 private:
+    BenchOutcome RunWatch(int abortFd);
+
     BenchJob m_job;
     IBenchPresenter& m_presenter;
 };

@@ -340,7 +340,9 @@ bool ParseWireLine(const std::string& line, WireEvent& event, std::string& error
         return want(1) && (EndingOfName(fields[0], event.ending) || bad("ending"));
     }
     if (type == "K" || type == "A" || type == "X") {
-        event.type = type == "K" ? WireType::KeepAlive : type == "A" ? WireType::ChipAwaited : WireType::ChipRemoved;
+        event.type = type == "K"   ? WireType::KeepAlive
+                     : type == "A" ? WireType::ChipAwaited
+                                   : WireType::ChipRemoved;
         return want(0);
     }
     error = "unknown event '" + type.substr(0, 16) + "'";
