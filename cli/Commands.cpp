@@ -459,6 +459,7 @@ public:
             m_storeFailed = true; // a field that does not fit this chip is the chip's, not the line's
         return false;
     }
+    void CycleOver() override { m_inner.CycleOver(); }
     bool StoreFailed() const { return m_storeFailed; }
     bool FileFailed() const { return m_fileFailed; }
 

@@ -119,6 +119,10 @@ bool BurnOptionsOfJob(const Job& job, const std::string& jobPath, const CliOptio
     if (given.watch && job.mode != JobMode::Watch)
         return Contradicts(error, "--watch", "mode = \"rounds\"");
     burn.watch = job.mode == JobMode::Watch;
+    if (burn.watch && !burn.all && burn.programmer.empty()) {
+        error = "mode = \"watch\" watches the sockets the job names: give sockets = \"all\" or a list";
+        return false;
+    }
     return true;
 }
 

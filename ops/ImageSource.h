@@ -46,6 +46,10 @@ public:
                         const std::atomic<int32_t>* abort = nullptr);
     // Makes the store ready (its lock, its connection) before the target is powered.
     bool BeforePower(CycleReport& report, IOperationPort& port) override;
+    void CycleOver() override {
+        if (m_serial)
+            m_store->Release();
+    }
     // Whether the serial field fits the loaded image (its flash size, and the file's data unless
     // forced); false with the reason in error.
     bool SerialFieldFits(std::string& error) const;

@@ -253,9 +253,11 @@ TEST_F(WatchTest, AChipThatCannotBeBurnedIsToldOnceAndPassedOver) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         fs::remove_all(m_tree);
+        // With serial numbers: a refused chip keeps no lock of the serial file from the other socket.
         std::vector<std::string> args = c.chipOption;
-        for (const std::string& arg :
-             {std::string("burn"), Path("firmware.bin"), std::string("--all"), std::string("--watch")})
+        for (const std::string& arg : {std::string("burn"), Path("firmware.bin"), std::string("--all"),
+                                       std::string("--watch"), std::string("--serial"), std::string("0x100"),
+                                       std::string("--serial-file"), Path("serial.txt")})
             args.push_back(arg);
         auto bench = Start(2, args);
         ASSERT_TRUE(bench->WaitFor("002/001  \\[i\\] Waiting For a Chip")) << bench->All();
@@ -332,6 +334,15 @@ TEST_F(WatchTest, AJobWatchesTheSocketsItLists) {
     const std::string sha = Sha256Hex(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
     std::ofstream(Path("line.toml")) << "firmware = \"firmware.bin\"\nsha256 = \"" << sha
                                      << "\"\nsockets = [\"001/001\", \"003/001\"]\nmode = \"watch\"\n";
+    // Without sockets there is nothing to watch: refused before a programmer is touched.
+    std::ofstream(Path("nowhere.toml"))
+        << "firmware = \"firmware.bin\"\nsha256 = \"" << sha << "\"\nmode = \"watch\"\n";
+    auto refused = Start(1, {"run", Path("nowhere.toml")});
+    EXPECT_EQ(refused->Wait(), 2);
+    EXPECT_NE(refused->Err().find("give sockets = \"all\" or a list"), std::string::npos) << refused->Err();
+    EXPECT_TRUE(sim::CSimBus(m_tree).VendorTranscript().empty());
+    fs::remove_all(m_tree);
+
     auto bench = Start(3, {"run", Path("line.toml")});
     ASSERT_TRUE(bench->WaitFor("003/001  \\[i\\] Waiting For a Chip")) << bench->All();
     for (int programmer : {1, 2, 3})
