@@ -353,7 +353,11 @@ bool ParseCommandLine(int argc, const char* const* argv, CliOptions& options, st
         error = "--more reads its answers from standard input, which holds the firmware here: give a file";
         return false;
     }
-    if (options.all && (options.json || operands[0] == "-")) {
+    if (options.watch && options.command != CliCommand::Run && !options.all && options.programmer.empty()) {
+        error = "--watch watches every programmer (--all) or the one --programmer names";
+        return false;
+    }
+    if ((options.all || options.watch) && (options.json || operands[0] == "-")) {
         error = options.json ? "--json does not go with --all yet: burn one programmer at a time"
                              : "--all cannot share standard input among its sockets: give a file";
         return false;
@@ -373,7 +377,7 @@ Commands:
   list                       every attached programmer (bus, device, product string)
   info                       the chip in the socket by its signature, its lock status, the speed
   burn FILE [--lock MODE] [--more] [--serial ADDR[,START[,STEP[,FORMAT]]] --serial-file PATH]
-       [--log PATH] [--all]
+       [--log PATH] [--all [--watch]]
                              erase, write FILE (.hex, .ihx or .bin), read back and verify;
                              --lock: then write lock modes 1..MODE (1 to 4);
                              --more: ask "Write More Chips ?" after each chip (y/n);
@@ -385,7 +389,8 @@ Commands:
                              file's number even at or below the highest given, once;
                              --log postgresql://...: a record per chip in the database
                              (--log twice: a file and a database);
-                             --all: every attached programmer at once
+                             --all: every attached programmer at once;
+                             --watch: each socket burns every chip inserted, once, until Ctrl+C
   read OUT                   the chip's flash, saved as Intel HEX (.hex, .ihx) or raw binary (.bin)
   verify FILE                compare the chip's whole flash with FILE, without erasing
   blank                      check that every byte of the chip's flash is 0xFF

@@ -29,6 +29,8 @@ public:
     BurnResult Run() {
         for (;;) {
             const Result end = Cycle();
+            if (m_job.source != nullptr)
+                m_job.source->CycleOver();
             if (end == Result::Failed)
                 return EndFailure();
             if (end == Result::Aborted)

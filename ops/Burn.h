@@ -41,6 +41,9 @@ public:
     // Before the cycle touches the programmer: whatever may have to wait (a lock another process
     // holds) waits here, with the target unpowered. False ends the cycle as PrepareChip's does.
     virtual bool BeforePower(CycleReport& /*report*/, IOperationPort& /*port*/) { return true; }
+    // At the end of every cycle: gives back what BeforePower held and PrepareChip did not take (a
+    // cycle that failed in between, at the wrong chip, keeps no lock from the other processes).
+    virtual void CycleOver() {}
 };
 
 // What one burn worker is asked to do. The pointers must stay valid until BurnThreadProc returns.

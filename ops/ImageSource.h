@@ -46,6 +46,10 @@ public:
                         const std::atomic<int32_t>* abort = nullptr);
     // Makes the store ready (its lock, its connection) before the target is powered.
     bool BeforePower(CycleReport& report, IOperationPort& port) override;
+    void CycleOver() override {
+        if (m_serial)
+            m_store->Release();
+    }
     // Whether the serial field fits the loaded image (its flash size, and the file's data unless
     // forced); false with the reason in error.
     bool SerialFieldFits(std::string& error) const;
@@ -62,6 +66,8 @@ public:
 
     const std::string& Path() const { return m_path; }
     bool Loaded() const { return m_loaded; }
+    // The next chip loads the file again, so that its pin is checked again: a watch runs for hours.
+    void LoadAgain() { m_loaded = false; }
     // The image as loaded, bytes 0..Size()-1.
     const FirmwareBuffer& Image() const { return m_buffer; }
     int32_t Size() const { return m_buffer.m_imageSize; }
