@@ -145,7 +145,7 @@ TEST_F(OwnerWindowTest, EveryDialogAndBoxOpensOverItsOwner) {
          [this](COwnerWatch&) { Command(ID_WRITE_DEVICE); },
          {{"burn dialog", "main window"}, {"box \"" + std::string(ASK_WRITE_MORE) + "\"", "burn dialog"}}},
         {"a box without a parent",
-         [](COwnerWatch&) { ShowAppMessage("No parent", MsgIcon::Error); },
+         [](COwnerWatch&) { ShowAppMessage("No parent", AppIcon::Error); },
          {{"box \"No parent\"", "main window"}}},
         {"a box over the view",
          [this](COwnerWatch&) { AskAppYesNo("Over the view", View()); },
