@@ -11,6 +11,7 @@
 #include <wx/frame.h>
 #include <wx/timer.h>
 
+#include "ops/Job.h"
 #include "ops/engine/Bench.h"
 #include "ui/bench/BenchOptions.h"
 
@@ -39,7 +40,20 @@ public:
     void OnEngineEnded(const BenchOutcome& outcome);
 
 private:
-    bool CheckJob();
+    // The job at start: the one named on the command line, else the one opened last.
+    void OpenStartJob();
+    // Opens the job file at path (File > Open Job); false, with a message box, for one that is
+    // refused. remember: keep it as the job to open at the next start.
+    bool OpenJob(const std::string& path, bool remember);
+    // Takes job (read from jobPath; empty: made from the command line) once its firmware loads.
+    bool UseJob(const Job& job, const std::string& jobPath);
+    void RefuseJob(const std::string& why);
+    void ChooseJob();
+    void MakeJob(const std::string& scriptedPath = "", const std::string& scriptedForm = "");
+    // One tile per usable programmer; tiles of programmers gone go (only while nothing runs).
+    void Rescan();
+    void AddTile(const std::string& location);
+    void ArrangeTiles();
     void StartOrStop();
     void Start();
     void Stop();
@@ -50,8 +64,9 @@ private:
     CBenchTile* Tile(const std::string& location);
 
     BenchOptions m_options;
-    std::string m_firmwarePath;
-    std::string m_sha256;
+    Job m_job;
+    std::string m_jobPath; // empty: the job of the command line's firmware
+    JobFirmware m_firmware;
     bool m_jobOk = false;
 
     wxPanel* m_panel = nullptr;
@@ -72,6 +87,7 @@ private:
     std::unique_ptr<CBenchRun> m_run;
     bool m_waitingForNext = false; // a round ended: the engine waits for Start (next) or Stop
     bool m_closeWhenEnded = false;
+    bool m_stopping = false; // the operator asked every socket to stop
     int m_verified = 0, m_failed = 0;
     long long m_serialLow = -1, m_serialHigh = -1;
     long m_sessionStart = 0; // wxGetLocalTime of the first round
