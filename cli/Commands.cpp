@@ -6,10 +6,12 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <functional>
 #include <memory>
 #include <thread>
 
 #include <poll.h>
+#include <sys/signalfd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -42,6 +44,7 @@
 #include "ops/LockBits.h"
 #include "ops/Speed.h"
 #include "ops/Texts.h"
+#include "ops/Watch.h"
 #include "ops/engine/Bench.h"
 #include "ops/engine/Wire.h"
 
@@ -69,7 +72,10 @@ void PrintReason(const std::string& path, int systemError, IOperationPort& port)
 // Runs work on a thread of its own while the main thread waits for it or for Ctrl+C. onInterrupt
 // runs on the main thread at the first Ctrl+C, with the pipe that says the work has ended (it may
 // wait on it). A second Ctrl+C ends the process (CInterruptGuard).
-template <typename Work, typename OnInterrupt> void RunInterruptible(Work work, OnInterrupt onInterrupt) {
+// stopFd (when not -1) becomes readable when a bench asks its watch to stop: onStop runs then.
+template <typename Work, typename OnInterrupt>
+void RunInterruptible(Work work, OnInterrupt onInterrupt, int stopFd = -1,
+                      const std::function<void()>& onStop = {}) {
     CWakePipe done;
     if (!done.IsOpen()) {
         work(); // no descriptor left to wait on: the work runs here, and a signal ends the process
@@ -86,9 +92,14 @@ template <typename Work, typename OnInterrupt> void RunInterruptible(Work work, 
     }
     bool interrupted = false;
     for (;;) {
-        pollfd fds[2] = {{done.ReadFd(), POLLIN, 0}, {guard.Fd(), POLLIN, 0}};
-        if (::poll(fds, 2, -1) < 0)
+        pollfd fds[3] = {{done.ReadFd(), POLLIN, 0}, {guard.Fd(), POLLIN, 0}, {stopFd, POLLIN, 0}};
+        if (::poll(fds, stopFd >= 0 ? 3 : 2, -1) < 0)
             continue; // EINTR: the handler's pipe tells the rest
+        if (stopFd >= 0 && (fds[2].revents & POLLIN) != 0) {
+            signalfd_siginfo info;
+            (void)!::read(stopFd, &info, sizeof info);
+            onStop();
+        }
         if ((fds[0].revents & POLLIN) != 0)
             break;
         if ((fds[1].revents & POLLIN) != 0) {
@@ -410,6 +421,8 @@ public:
     void CycleEnded(const CycleReport& report) override { m_inner.CycleEnded(Located(report)); }
     void Ended(Result ending) override { m_inner.Ended(ending); }
     void Message(const std::string& text, MsgIcon icon) override { m_inner.Message(text, icon); }
+    void ChipAwaited() override { m_inner.ChipAwaited(); }
+    void ChipRemoved() override { m_inner.ChipRemoved(); }
     bool Ask(Question question) override { return m_inner.Ask(question); }
 
 private:
@@ -423,6 +436,43 @@ private:
     std::string m_location;
 };
 
+// A watched socket's image: the file loaded again for every chip (its pin checked again), and
+// whether a chip failed for a reason of the whole line rather than of the chip: the serial store,
+// or the firmware file.
+class CWatchImageSource : public IChipImageSource {
+public:
+    explicit CWatchImageSource(CFileImageSource& inner) : m_inner(inner) {}
+    bool BeforePower(CycleReport& report, IOperationPort& port) override {
+        const bool ready = m_inner.BeforePower(report, port);
+        m_storeFailed = m_storeFailed || !ready;
+        return ready;
+    }
+    bool PrepareChip(int chip, CycleReport& report, IOperationPort& port, const uint8_t*& image,
+                     int32_t& lastAddress) override {
+        m_inner.LoadAgain();
+        if (m_inner.PrepareChip(chip, report, port, image, lastAddress))
+            return true;
+        std::string unused;
+        if (!m_inner.Loaded())
+            m_fileFailed = true;
+        else if (m_inner.SerialFieldFits(unused))
+            m_storeFailed = true; // a field that does not fit this chip is the chip's, not the line's
+        return false;
+    }
+    bool StoreFailed() const { return m_storeFailed; }
+    bool FileFailed() const { return m_fileFailed; }
+
+private:
+    CFileImageSource& m_inner;
+    bool m_storeFailed = false;
+    bool m_fileFailed = false;
+};
+
+// Why a watch stops the line after a chip.
+constexpr const char* WATCH_STOP_LOG = "the production log cannot be written";
+constexpr const char* WATCH_STOP_STORE = "the serial numbers cannot be taken";
+constexpr const char* WATCH_STOP_FILE = "the firmware file cannot be used";
+
 ChipExpectation ExpectationOf(const CliOptions& options) {
     return ChipExpectation{true, options.chip, options.force};
 }
@@ -432,6 +482,53 @@ int ReadOrExit(ChipAction action, const ChipResult& result, const std::vector<ui
 int ListRows(const std::vector<ProgrammerLocation>& found, CConsole& console);
 
 // ---- burn ----
+
+// One socket of a watching bench: chip after chip until Ctrl+C, the bench's stop or the programmer's
+// end (BENCH_WORKER_GONE). Ctrl+C aborts as in a burn (PowerOff last).
+int RunWatchWorker(const CliOptions& options, CConsole& console, BurnJob job, CFileImageSource& source,
+                   const CProductionLogPort& logPort, IOperationPort& port, CConsolePort& consolePort,
+                   ISleeper& sleeper) {
+    CWatchImageSource watchSource(source);
+    job.source = &watchSource;
+    std::atomic<int32_t> stop{0};
+    WatchJob watch;
+    watch.burn = job;
+    watch.stop = &stop;
+    watch.awaitRemoval = BenchWorkerAwaitsRemoval();
+    watch.stopReason = [&]() -> std::string {
+        if (logPort.Failed())
+            return WATCH_STOP_LOG;
+        if (watchSource.StoreFailed())
+            return WATCH_STOP_STORE;
+        if (watchSource.FileFailed())
+            return WATCH_STOP_FILE;
+        return "";
+    };
+    // The bench's stop comes as a signal it started this worker with blocked (Bench.h).
+    sigset_t stopSignal;
+    sigemptyset(&stopSignal);
+    sigaddset(&stopSignal, BENCH_STOP_SIGNAL);
+    ::pthread_sigmask(SIG_BLOCK, &stopSignal, nullptr);
+    const int stopFd = ::signalfd(-1, &stopSignal, SFD_CLOEXEC | SFD_NONBLOCK);
+
+    WatchResult result;
+    CCommandLink link(options, console);
+    RunInterruptible([&] { result = WatchThreadProc(*link, watch, port, sleeper); },
+                     [&](const CWakePipe& done) {
+                         CConsoleAbortPort abortPort(port);
+                         consolePort.SetDonePipe(&done);
+                         AbortBurn(abortPort, consolePort, *job.running, *job.abort);
+                     },
+                     stopFd, [&] { stop.store(1); });
+    if (stopFd >= 0)
+        ::close(stopFd);
+    console.EndProgress();
+    if (result.ending == Result::NoProgrammer)
+        return BENCH_WORKER_GONE;
+    const bool clean = result.ending == Result::Done && result.chipsFailed == 0 && result.lockFailures == 0 &&
+                       result.powerOffFailures == 0 && !logPort.Failed();
+    return clean ? EXIT_DONE : EXIT_FAILED;
+}
 
 int RunBurn(const CliOptions& given, CConsole& console) {
     CliOptions options = given;
@@ -448,7 +545,8 @@ int RunBurn(const CliOptions& given, CConsole& console) {
         keepAlive = std::make_unique<CWireKeepAlive>([&eventPort] { eventPort.KeepAlive(); });
     if (const int fit = InputsFit(options, options.files[0], shown); fit != EXIT_DONE)
         return fit;
-    if (options.all)
+    // A watch is a bench, also of one programmer: the engine finds it again after an unplug.
+    if (options.all || (options.watch && !options.benchWorker))
         return RunGang(options, console);
 
     std::atomic<int32_t> abort{0};
@@ -485,6 +583,9 @@ int RunBurn(const CliOptions& given, CConsole& console) {
     job.location = options.programmer;
     job.expect = ExpectationOf(options);
     job.source = &source;
+
+    if (options.watch)
+        return RunWatchWorker(options, console, job, source, logPort, port, consolePort, sleeper);
 
     bool aborted = false;
     BurnResult result;
@@ -726,11 +827,6 @@ int RunCommand(const CliOptions& options, CConsole& console) {
     case CliCommand::Info:
         return RunChipCommand(ChipAction::Identify, options, console);
     case CliCommand::Burn:
-        // Until watch mode is built, --watch (or a job's mode = "watch") is refused, not run in rounds.
-        if (options.watch) {
-            console.Err(std::string(CLI_NAME) + ": watch mode is not available in this build");
-            return EXIT_USAGE;
-        }
         return RunBurn(options, console);
     case CliCommand::Run:
         return RunJobFile(options, console);

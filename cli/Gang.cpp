@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -28,6 +29,9 @@ namespace {
 constexpr const char* LINE_NO_PROGRAMMERS =
     "No programmer to burn with: none attached that this user may use";
 constexpr const char* LINE_ROUND = "Round %d: %d sockets";
+constexpr const char* LINE_FOUND_AGAIN = "Programmer found: watching its socket";
+constexpr const char* LINE_GONE = "Programmer gone: watching for it";
+constexpr const char* LINE_STOPPING = "Bench stopping: %s: %s; the other sockets end after their chip";
 constexpr const char* LINE_SUMMARY_HEAD = "Socket   Chip        Outcome    Serial";
 constexpr const char* LINE_TOTAL = "Chips verified : %d of %d, %s, Chips per hour : %.0f";
 constexpr const char* ROW_FILE_CHANGED =
@@ -95,9 +99,42 @@ public:
         done = d;
         total = t;
     }
+    // Watch: each chip's result is a line of its own, and is kept for the summary.
+    void CycleEnded(const CycleReport& report) override {
+        if (!announce)
+            return;
+        chips.push_back(report);
+        chipErrors.push_back(lastError);
+        announce(ChipLine(report, lastError));
+        done = total = 0;
+    }
+    void ChipAwaited() override {
+        lastError.clear();
+        done = total = 0;
+    }
+
+    // "001/001  chip 2  verified  AT89S52  serial 17", with the reason of a failure at its end.
+    std::string ChipLine(const CycleReport& report, const std::string& error) const {
+        std::string line =
+            m_location + "  chip " + std::to_string(report.cycle) + "  " + CycleOutcomeName(report.outcome);
+        if (report.chip >= 0)
+            line += std::string("  ") + ChipName(report.chip);
+        if (report.serial >= 0)
+            line += "  serial " + std::to_string(report.serial);
+        if (report.outcome != Result::Done) {
+            const std::string& reason = report.failure.empty() ? error : report.failure;
+            if (!reason.empty())
+                line += "  " + reason;
+        }
+        return line;
+    }
 
     const std::string& Location() const { return m_location; }
 
+    // Watch: where a chip's result line goes (null in rounds, whose summary tells each chip).
+    std::function<void(const std::string&)> announce;
+    std::vector<CycleReport> chips; // watch: every chip of this socket, in order
+    std::vector<std::string> chipErrors;
     std::string phase;
     std::string lastError;
     std::vector<std::string> reasons; // why no programmer could be used
@@ -118,9 +155,86 @@ public:
           m_tty(::isatty(STDOUT_FILENO) == 1 && !options.quiet) {}
 
     IOperationPort& SocketFound(const std::string& location) override {
+        for (auto& socket : m_sockets)
+            if (socket->Location() == location) {
+                // Found again (watch): the same line, its chips kept.
+                socket->Reset();
+                Announce(location + "  " + LINE_FOUND_AGAIN);
+                return *socket;
+            }
         m_sockets.push_back(std::make_unique<CSocketView>(location, m_options, m_console, m_tty));
+        if (m_options.watch)
+            m_sockets.back()->announce = [this](const std::string& line) { Announce(line); };
         return *m_sockets.back();
     }
+    void SocketGone(const std::string& location) override {
+        for (auto& socket : m_sockets)
+            if (socket->Location() == location)
+                socket->phase = LINE_GONE;
+        Announce(location + "  " + LINE_GONE);
+    }
+    void BenchStopping(const std::string& location, const std::string& reason) override {
+        m_stopLine = FormatText(LINE_STOPPING, location.c_str(), reason.c_str());
+        Announce(m_stopLine);
+    }
+    void SocketFinished(const BenchSocketResult& result) override {
+        // Watch: a worker's own fault (it crashed, garbled its wire, stopped answering) is told at once.
+        if (m_options.watch && !result.failure.empty()) {
+            m_faults.push_back(result);
+            Announce(result.location + "  " + result.failure);
+        }
+    }
+
+    // Watch: every chip of every socket, the faults of workers and what stopped the bench.
+    void WatchSummary() {
+        Draw();
+        m_drawn = 0;
+        m_console.Out(LINE_SUMMARY_HEAD);
+        for (const auto& socket : m_sockets) {
+            for (size_t k = 0; k < socket->chips.size(); ++k) {
+                const CycleReport& report = socket->chips[k];
+                ++m_chips;
+                const bool verified = report.outcome == Result::Done && !report.powerOffFailed;
+                if (verified)
+                    ++m_verified;
+                else
+                    m_failures.push_back(EXIT_FAILED);
+                const std::string chip = report.chip >= 0 ? ChipName(report.chip) : "-";
+                const std::string serial = report.serial >= 0 ? std::to_string(report.serial) : "-";
+                char line[512];
+                std::snprintf(line, sizeof line, "%-8s %-11s %-10s %-6s", socket->Location().c_str(),
+                              chip.c_str(), CycleOutcomeName(report.outcome), serial.c_str());
+                std::string all = line;
+                if (!verified) {
+                    const std::string& reason =
+                        report.failure.empty() ? socket->chipErrors[k] : report.failure;
+                    if (!reason.empty())
+                        all += " " + reason;
+                }
+                m_console.Out(all);
+            }
+        }
+        for (const BenchSocketResult& fault : m_faults) {
+            m_failures.push_back(EXIT_FAILED);
+            m_console.Out(fault.location + "  " + fault.failure);
+        }
+        if (!m_stopLine.empty()) {
+            m_failures.push_back(EXIT_FAILED);
+            m_console.Out(m_stopLine);
+        }
+    }
+    // A line of its own above the redrawn sockets on a terminal; a line as it comes otherwise.
+    void Announce(const std::string& line) {
+        if (!m_options.watch)
+            return;
+        if (m_tty && m_drawn > 0) {
+            std::fputs(("\033[" + std::to_string(m_drawn) + "A\r\033[J").c_str(), stdout);
+            m_drawn = 0;
+        }
+        m_console.Out(line);
+        Draw();
+    }
+
     void RoundStarted(int round, const std::vector<std::string>& locations) override {
         if (!m_options.quiet)
             m_console.Out(FormatText(LINE_ROUND, round, static_cast<int>(locations.size())));
@@ -187,8 +301,8 @@ public:
 private:
     // Verified, and the worker found nothing else wrong (a log line, a PowerOff).
     static bool Clean(const BenchSocketResult& result) {
-        return result.cycleEnded && result.report.outcome == Result::Done &&
-               result.exitStatus == EXIT_DONE && result.failure.empty();
+        return result.cycleEnded && result.report.outcome == Result::Done && result.exitStatus == EXIT_DONE &&
+               result.failure.empty();
     }
 
     // Whatever kept a socket from a clean end: the bench's own reason (a worker that crashed, garbled
@@ -245,7 +359,9 @@ private:
     int m_drawn = 0;
     int m_chips = 0;
     int m_verified = 0;
-    std::vector<int> m_failures; // the exit statuses of the sockets that failed
+    std::vector<int> m_failures;             // the exit statuses of the sockets that failed
+    std::vector<BenchSocketResult> m_faults; // watch: workers that failed by themselves
+    std::string m_stopLine;                  // watch: what stopped the bench
 };
 
 } // namespace
@@ -263,6 +379,14 @@ int RunGang(const CliOptions& options, CConsole& console) {
     if (!sha.empty())
         job.data.emplace_back(JOB_FILE_SHA, sha);
     job.more = options.more;
+    if (options.watch) {
+        job.policy = BenchPolicy::Watch;
+        job.only = !options.sockets.empty()      ? options.sockets
+                   : !options.programmer.empty() ? std::vector<std::string>{options.programmer}
+                                                 : std::vector<std::string>{};
+    } else {
+        job.only = options.sockets;
+    }
 
     // Every signal comes to the engine, which passes it on to the workers and waits for them.
     CInterruptGuard guard(false);
@@ -274,6 +398,8 @@ int RunGang(const CliOptions& options, CConsole& console) {
         console.Err(LINE_NO_PROGRAMMERS);
         return EXIT_NO_PROGRAMMER;
     }
+    if (options.watch)
+        presenter.WatchSummary();
     presenter.Total(std::chrono::steady_clock::now() - start);
     return presenter.Status(outcome);
 }
@@ -293,14 +419,23 @@ struct CWorkerSocket {
     std::string location;
     int wireFd = -1;
     std::string sha;
+    bool awaitRemoval = false;
 } g_workerSocket;
 } // namespace
+
+bool BenchWorkerAwaitsRemoval() {
+    return g_workerSocket.awaitRemoval;
+}
 
 bool ApplyBenchWorker(CliOptions& options, bool& refused) {
     refused = false;
     if (!g_workerSocket.set || options.benchWorker)
         return false;
     MakeBenchWorker(options, g_workerSocket.location, g_workerSocket.wireFd);
+    // A watch loads the file for every chip: pinned to the bytes the bench started with, a file
+    // replaced while the line runs is refused at the next chip.
+    if (options.watch && options.sha256.empty())
+        options.sha256 = g_workerSocket.sha;
     if (!g_workerSocket.sha.empty()) {
         const std::string now = FileSha256(options.files[0]);
         if (now != g_workerSocket.sha) {
@@ -339,6 +474,7 @@ int RunBenchWorker(CConsole& console) {
     g_workerSocket.set = true;
     g_workerSocket.location = job.location;
     g_workerSocket.wireFd = job.wireFd;
+    g_workerSocket.awaitRemoval = job.awaitRemoval;
     const std::vector<std::string> sha = job.Values(JOB_FILE_SHA);
     if (!sha.empty())
         g_workerSocket.sha = sha.front();

@@ -21,3 +21,7 @@ void MakeBenchWorker(CliOptions& options, const std::string& location, int wireF
 // In a bench's worker, makes the burn's options this socket's and returns true; refused is set when
 // the firmware changed since the bench started (told over the wire). False elsewhere.
 bool ApplyBenchWorker(CliOptions& options, bool& refused);
+
+// In a watching bench's worker: the chip in the socket was dealt with by the socket's worker before
+// this one, so the watch waits for its removal first.
+bool BenchWorkerAwaitsRemoval();

@@ -100,20 +100,21 @@ bool BurnOptionsOfJob(const Job& job, const std::string& jobPath, const CliOptio
         return Contradicts(error, "--log " + (otherLog.empty() ? givenLog : otherLog),
                            job.log.empty() ? "no log" : "log = " + Quoted(job.log));
 
-    if (job.sockets.size() > 1) {
-        error = "sockets lists " + std::to_string(job.sockets.size()) +
-                " programmers: this build burns one named programmer or \"all\"";
-        return false;
-    }
+    std::string listed;
+    for (const std::string& location : job.sockets)
+        listed += (listed.empty() ? "" : ", ") + Quoted(location);
     const std::string socketsSays = job.allSockets        ? "sockets = \"all\""
                                     : job.sockets.empty() ? "no sockets: the first free programmer"
-                                                          : "sockets = [" + Quoted(job.sockets[0]) + "]";
+                                                          : "sockets = [" + listed + "]";
+    const bool several = job.sockets.size() > 1;
     if (given.all && !job.allSockets)
         return Contradicts(error, "--all", socketsSays);
-    if (!given.programmer.empty() && (job.sockets.empty() || given.programmer != job.sockets[0]))
+    if (!given.programmer.empty() && (several || job.sockets.empty() || given.programmer != job.sockets[0]))
         return Contradicts(error, "--programmer " + given.programmer, socketsSays);
-    burn.all = job.allSockets;
-    burn.programmer = job.sockets.empty() ? "" : job.sockets[0];
+    // Several sockets are a bench of those programmers only, in rounds or watching.
+    burn.all = job.allSockets || several;
+    burn.sockets = several ? job.sockets : std::vector<std::string>{};
+    burn.programmer = job.sockets.size() == 1 ? job.sockets[0] : "";
 
     if (given.watch && job.mode != JobMode::Watch)
         return Contradicts(error, "--watch", "mode = \"rounds\"");

@@ -354,7 +354,11 @@ bool ParseCommandLine(int argc, const char* const* argv, CliOptions& options, st
         error = "--more reads its answers from standard input, which holds the firmware here: give a file";
         return false;
     }
-    if (options.all && (options.json || operands[0] == "-")) {
+    if (options.watch && options.command == CliCommand::Burn && !options.all && options.programmer.empty()) {
+        error = "--watch watches every programmer (--all) or the one --programmer names";
+        return false;
+    }
+    if ((options.all || options.watch) && (options.json || operands[0] == "-")) {
         error = options.json ? "--json does not go with --all yet: burn one programmer at a time"
                              : "--all cannot share standard input among its sockets: give a file";
         return false;

@@ -71,8 +71,10 @@ struct CliOptions {
     std::string logDb;        // --log postgresql://...: the record table (--log may be given twice)
     bool all = false;         // --all
     bool watch = false;       // --watch
-    std::string sha256;       // --sha256: the SHA-256 the firmware file must have (64 lowercase digits)
-    int eventsFd = -1;        // --events FD: a gang's worker reports its events there
+    // A job's list of several sockets: the bench (all) uses only these programmers.
+    std::vector<std::string> sockets;
+    std::string sha256; // --sha256: the SHA-256 the firmware file must have (64 lowercase digits)
+    int eventsFd = -1;  // --events FD: a gang's worker reports its events there
 
     std::vector<std::string> arguments; // argv[1..] as given: a bench hands them to its workers
     bool benchWorker = false;           // this process is one socket of a bench (--bench-worker)

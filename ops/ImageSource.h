@@ -62,6 +62,8 @@ public:
 
     const std::string& Path() const { return m_path; }
     bool Loaded() const { return m_loaded; }
+    // The next chip loads the file again, so that its pin is checked again: a watch runs for hours.
+    void LoadAgain() { m_loaded = false; }
     // The image as loaded, bytes 0..Size()-1.
     const FirmwareBuffer& Image() const { return m_buffer; }
     int32_t Size() const { return m_buffer.m_imageSize; }

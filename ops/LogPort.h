@@ -41,6 +41,8 @@ public:
     void CycleEnded(const CycleReport& report) override;
     void Ended(Result ending) override { m_inner.Ended(ending); }
     void Message(const std::string& text, MsgIcon icon) override { m_inner.Message(text, icon); }
+    void ChipAwaited() override { m_inner.ChipAwaited(); }
+    void ChipRemoved() override { m_inner.ChipRemoved(); }
     bool Ask(Question question) override;
 
     // True once a line could not be written.

@@ -71,6 +71,12 @@ public:
     // The operation's last event.
     virtual void Ended(Result) {}
 
+    // A socket that starts on its own (watch mode): it is empty and waits for a chip (at the start,
+    // and after each removal); and the chip of the last cycle, burned or refused, was taken out.
+    // No chip is burned again between a CycleEnded and the ChipRemoved after it.
+    virtual void ChipAwaited() {}
+    virtual void ChipRemoved() {}
+
     // A message box with the application's caption and an OK button.
     virtual void Message(const std::string&, MsgIcon) {}
     // A Yes/No question without icon; true for Yes. A presenter that cannot ask answers No.

@@ -135,3 +135,12 @@ constexpr const char* ROW_WAITING = "Waiting For %s ...";                 // [er
 // ---- The firmware a job pins by its SHA-256 ----
 constexpr const char* MSG_FIRMWARE_REFUSED =
     "Firmware Refused : SHA-256 of %s is %s, %s expected"; // stop icon: the file, its hash, the pinned one
+
+// ---- Watch mode: a socket that starts when a chip is inserted ----
+constexpr const char* ROW_WATCH_WAITING = "Waiting For a Chip ...";                // [info]
+constexpr const char* ROW_WATCH_REMOVE = "Remove the Chip From the Socket";        // [info], after each chip
+constexpr const char* ROW_WATCH_REMOVED = "Chip Removed";                          // [success]
+constexpr const char* ROW_WATCH_POLL_FAILED = "Socket Cannot Be Read : %s Failed"; // [error], once per chip
+constexpr const char* ROW_WATCH_GONE = "Programmer Gone : Unplugged or Taken by Another Program"; // [error]
+constexpr const char* ROW_WATCH_STOPPED = "Socket Stopped : %s"; // [error], the reason
+constexpr const char* ROW_WATCH_STOPPING = "Socket Stopped : Another Socket Stopped the Bench"; // [info]

@@ -38,10 +38,12 @@ std::vector<std::string> UsableProgrammers() {
     return locations;
 }
 
-std::string JobText(const BenchJob& job, const std::string& location) {
+std::string JobText(const BenchJob& job, const std::string& location, bool awaitRemoval) {
     std::string text = std::string(BENCH_JOB_MAGIC) + "\t" + std::to_string(BENCH_JOB_VERSION) + "\n";
     text += "location\t" + WireEscape(location) + "\n";
     text += "wire\t" + std::to_string(WORKER_WIRE_FD) + "\n";
+    if (awaitRemoval)
+        text += "await-removal\t1\n";
     for (const auto& [key, value] : job.data)
         text += WireEscape(key) + "\t" + WireEscape(value) + "\n";
     return text;
@@ -66,8 +68,8 @@ struct CWorker {
 
 // Starts the worker of one socket: its job on standard input (a sealed memory file, so that a job
 // of any length never blocks on a worker that does not read it), its wire on WORKER_WIRE_FD.
-bool StartWorker(const BenchJob& job, CWorker& worker, std::string& error) {
-    const std::string text = JobText(job, worker.location);
+bool StartWorker(const BenchJob& job, CWorker& worker, std::string& error, bool awaitRemoval = false) {
+    const std::string text = JobText(job, worker.location, awaitRemoval);
     const int input = ::memfd_create("veltro51-bench-job", MFD_CLOEXEC);
     if (input < 0 || !WriteAll(input, text) || ::lseek(input, 0, SEEK_SET) != 0) {
         error = std::string("cannot write the worker's job: ") + std::strerror(errno);
@@ -99,9 +101,11 @@ bool StartWorker(const BenchJob& job, CWorker& worker, std::string& error) {
     // A group of its own: the terminal's Ctrl+C reaches the bench only, which passes exactly one on
     // to every worker.
     posix_spawnattr_setpgroup(&attributes, 0);
-    sigset_t none;
-    sigemptyset(&none);
-    posix_spawnattr_setsigmask(&attributes, &none);
+    // Only the stop of a watch is blocked: a worker takes it when it is ready to (Bench.h).
+    sigset_t blocked;
+    sigemptyset(&blocked);
+    sigaddset(&blocked, BENCH_STOP_SIGNAL);
+    posix_spawnattr_setsigmask(&attributes, &blocked);
     sigset_t defaults;
     sigemptyset(&defaults);
     for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
@@ -196,14 +200,114 @@ void Reap(CWorker& worker, bool wait) {
     result.ending = worker.reader->LastEnding();
 }
 
+// The usable programmers the job may use, in the order they were listed.
+std::vector<std::string> Listed(const BenchJob& job) {
+    std::vector<std::string> locations = job.list ? job.list() : UsableProgrammers();
+    if (!job.only.empty())
+        locations.erase(std::remove_if(locations.begin(), locations.end(),
+                                       [&job](const std::string& location) {
+                                           return std::find(job.only.begin(), job.only.end(), location) ==
+                                                  job.only.end();
+                                       }),
+                        locations.end());
+    return locations;
+}
+
+// Drains the wires that are ready and sends the abort requests on: the first request aborts every
+// worker as the dialog's Abort does, the second ends each at once, as one program would. Returns
+// whether the poll went through.
+template <typename Workers> bool PollWorkers(int abortFd, Workers& workers, int& aborts, int graceMs) {
+    std::vector<pollfd> fds;
+    std::vector<CWorker*> owners;
+    if (abortFd >= 0) {
+        fds.push_back({abortFd, POLLIN, 0});
+        owners.push_back(nullptr);
+    }
+    for (CWorker* worker : workers) {
+        if (worker->wire >= 0) {
+            fds.push_back({worker->wire, POLLIN, 0});
+            owners.push_back(worker);
+        }
+    }
+    const int ready = ::poll(fds.data(), fds.size(), IDLE_EVERY_MS);
+    if (ready < 0 && errno != EINTR)
+        return false;
+    for (size_t k = 0; ready > 0 && k < fds.size(); ++k) {
+        if ((fds[k].revents & (POLLIN | POLLHUP | POLLERR)) == 0)
+            continue;
+        if (owners[k] == nullptr) {
+            for (int n = DrainAborts(abortFd); n > 0; --n) {
+                if (++aborts <= 2)
+                    for (CWorker* worker : workers)
+                        if (worker->Alive())
+                            ::kill(worker->pid, SIGINT);
+            }
+        } else {
+            ReadWire(*owners[k], graceMs);
+        }
+    }
+    return true;
+}
+
+// A worker that has gone quiet for too long is ended; one asked to end is killed after the grace.
+void WatchOverWorker(CWorker& worker, const BenchJob& job, Clock::time_point now) {
+    if (!worker.ending && now - worker.lastLine > std::chrono::milliseconds(job.silenceMs))
+        EndForFault(worker,
+                    "the worker stopped answering (nothing for " + std::to_string(job.silenceMs / 1000) +
+                        " s)",
+                    job.graceMs);
+    if (worker.ending && !worker.killed && now >= worker.killAt) {
+        ::kill(worker.pid, SIGKILL);
+        worker.killed = true;
+    }
+}
+
+// The presenter's port of a watched socket, with what the engine needs to know of it on the way:
+// whether a chip that was dealt with is still in the socket (so that a new worker does not burn it
+// again), and the socket's last error row (the reason when it stops the bench).
+class CWatchedSocketPort : public IOperationPort {
+public:
+    IOperationPort* inner = nullptr;
+    bool holding = false;
+    std::string lastError;
+
+    void Row(RowKind kind, const std::string& text) override {
+        if (kind == RowKind::Error)
+            lastError = text;
+        inner->Row(kind, text);
+    }
+    void Progress(int done, int total) override { inner->Progress(done, total); }
+    void CycleStarted(int cycle) override { inner->CycleStarted(cycle); }
+    void Identified(const CycleReport& report) override { inner->Identified(report); }
+    void ChipVerified(int chips) override { inner->ChipVerified(chips); }
+    void CycleEnded(const CycleReport& report) override {
+        holding = true;
+        inner->CycleEnded(report);
+    }
+    void Ended(Result ending) override { inner->Ended(ending); }
+    void Message(const std::string& text, MsgIcon icon) override {
+        if (icon == MsgIcon::Error)
+            lastError = text;
+        inner->Message(text, icon);
+    }
+    void ChipAwaited() override { inner->ChipAwaited(); }
+    void ChipRemoved() override {
+        holding = false;
+        inner->ChipRemoved();
+    }
+    bool Ask(Question question) override { return inner->Ask(question); }
+};
+
 } // namespace
 
 CBenchEngine::CBenchEngine(BenchJob job, IBenchPresenter& presenter)
     : m_job(std::move(job)), m_presenter(presenter) {}
 
 BenchOutcome CBenchEngine::Run(int abortFd) {
+    if (m_job.policy == BenchPolicy::Watch)
+        return RunWatch(abortFd);
     BenchOutcome outcome;
-    const std::vector<std::string> locations = m_job.list ? m_job.list() : UsableProgrammers();
+    const std::vector<std::string> locations = Listed(m_job);
     outcome.sockets = static_cast<int>(locations.size());
     if (locations.empty())
         return outcome;
@@ -308,6 +412,111 @@ BenchOutcome CBenchEngine::Run(int abortFd) {
     return outcome;
 }
 
+BenchOutcome CBenchEngine::RunWatch(int abortFd) {
+    BenchOutcome outcome;
+    // Every socket the bench has seen, in the order found; a worker while it runs.
+    struct Socket {
+        std::string location;
+        CWatchedSocketPort port;
+        std::unique_ptr<CWorker> worker;
+        bool out = false; // ended for good (a fault, or by itself): never started again
+    };
+    std::vector<std::unique_ptr<Socket>> sockets;
+    int aborts = 0;
+    bool stopping = false;
+
+    const auto start = [&](Socket& socket) {
+        socket.port.inner = &m_presenter.SocketFound(socket.location);
+        socket.worker = std::make_unique<CWorker>();
+        CWorker& worker = *socket.worker;
+        worker.location = socket.location;
+        worker.port = &socket.port;
+        worker.reader = std::make_unique<CWireReader>(socket.port);
+        worker.result.location = socket.location;
+        std::string error;
+        if (!StartWorker(m_job, worker, error, socket.port.holding)) {
+            worker.result.failure = error;
+            worker.reaped = true;
+        }
+    };
+    // New programmers, and those back after an unplug, get a worker.
+    const auto scan = [&] {
+        for (const std::string& location : Listed(m_job)) {
+            auto known = std::find_if(sockets.begin(), sockets.end(),
+                                      [&](const auto& socket) { return socket->location == location; });
+            if (known == sockets.end()) {
+                sockets.push_back(std::make_unique<Socket>());
+                sockets.back()->location = location;
+                known = sockets.end() - 1;
+            } else if ((*known)->worker || (*known)->out) {
+                continue;
+            }
+            start(**known);
+        }
+        outcome.sockets = static_cast<int>(sockets.size());
+    };
+    scan();
+    if (sockets.empty())
+        return outcome;
+
+    auto lastScan = Clock::now();
+    auto lastIdle = Clock::now();
+    for (;;) {
+        std::vector<CWorker*> workers;
+        for (auto& socket : sockets)
+            if (socket->worker)
+                workers.push_back(socket->worker.get());
+        if (workers.empty() && (aborts > 0 || stopping))
+            break;
+        if (!PollWorkers(abortFd, workers, aborts, m_job.graceMs))
+            break;
+        const auto now = Clock::now();
+        for (auto& socket : sockets) {
+            if (!socket->worker)
+                continue;
+            CWorker& worker = *socket->worker;
+            if (worker.Alive() && worker.wire < 0)
+                Reap(worker, false);
+            if (worker.Alive()) {
+                WatchOverWorker(worker, m_job, now);
+                continue;
+            }
+            if (worker.wire >= 0)
+                ::close(worker.wire);
+            const BenchSocketResult result = worker.result;
+            socket->worker.reset();
+            outcome.results.push_back(result);
+            m_presenter.SocketFinished(result);
+            if (aborts > 0 || stopping)
+                continue;
+            if (result.failure.empty() && result.exitStatus == BENCH_WORKER_GONE) {
+                m_presenter.SocketGone(socket->location);
+                continue; // found again by a rescan once it is usable
+            }
+            socket->out = true;
+            if (result.failure.empty() && result.ended && result.ending == Result::Failed) {
+                // A reason of the whole line: every other socket ends after the chip in hand.
+                stopping = true;
+                outcome.stopReason = socket->location + ": " + socket->port.lastError;
+                m_presenter.BenchStopping(socket->location, socket->port.lastError);
+                for (auto& other : sockets)
+                    if (other->worker && other->worker->Alive())
+                        ::kill(other->worker->pid, BENCH_STOP_SIGNAL);
+            }
+        }
+        if (aborts == 0 && !stopping && now - lastScan >= std::chrono::milliseconds(m_job.rescanMs)) {
+            scan();
+            lastScan = now;
+        }
+        if (now - lastIdle >= std::chrono::milliseconds(IDLE_EVERY_MS)) {
+            m_presenter.Idle();
+            lastIdle = now;
+        }
+    }
+    outcome.aborts = aborts;
+    return outcome;
+}
+
 std::vector<std::string> BenchWorkerJob::Values(const std::string& key) const {
     std::vector<std::string> values;
     for (const auto& [name, value] : data)
@@ -364,6 +573,8 @@ bool ReadBenchWorkerJob(int fd, BenchWorkerJob& job, std::string& error) {
         if (key == "location") {
             job.location = value;
             haveLocation = true;
+        } else if (key == "await-removal") {
+            job.awaitRemoval = value == "1";
         } else if (key == "wire") {
             char* rest = nullptr;
             const long number = std::strtol(value.c_str(), &rest, 10);

@@ -273,6 +273,12 @@ std::string WireEndedLine(Result ending) {
 std::string WireKeepAliveLine() {
     return "K";
 }
+std::string WireChipAwaitedLine() {
+    return "A";
+}
+std::string WireChipRemovedLine() {
+    return "X";
+}
 
 bool ParseWireLine(const std::string& line, WireEvent& event, std::string& error) {
     event = WireEvent{};
@@ -333,8 +339,10 @@ bool ParseWireLine(const std::string& line, WireEvent& event, std::string& error
         event.type = WireType::Ended;
         return want(1) && (EndingOfName(fields[0], event.ending) || bad("ending"));
     }
-    if (type == "K") {
-        event.type = WireType::KeepAlive;
+    if (type == "K" || type == "A" || type == "X") {
+        event.type = type == "K"   ? WireType::KeepAlive
+                     : type == "A" ? WireType::ChipAwaited
+                                   : WireType::ChipRemoved;
         return want(0);
     }
     error = "unknown event '" + type.substr(0, 16) + "'";
@@ -366,6 +374,12 @@ void DeliverWireEvent(const WireEvent& event, IOperationPort& port) {
         break;
     case WireType::Ended:
         port.Ended(event.ending);
+        break;
+    case WireType::ChipAwaited:
+        port.ChipAwaited();
+        break;
+    case WireType::ChipRemoved:
+        port.ChipRemoved();
         break;
     case WireType::Hello:
     case WireType::KeepAlive:
@@ -437,6 +451,18 @@ void CWireWriterPort::Message(const std::string& text, MsgIcon icon) {
     Put(WireMessageLine(text, icon));
     if (m_inner)
         m_inner->Message(text, icon);
+}
+
+void CWireWriterPort::ChipAwaited() {
+    Put(WireChipAwaitedLine());
+    if (m_inner)
+        m_inner->ChipAwaited();
+}
+
+void CWireWriterPort::ChipRemoved() {
+    Put(WireChipRemovedLine());
+    if (m_inner)
+        m_inner->ChipRemoved();
 }
 
 // ---- the engine's side ----

@@ -4,7 +4,7 @@
 // within PIPE_BUF is never torn apart by another writer of the same pipe). Texts keep every
 // character: a backslash, a tab, a line end and a carriage return travel as \\, \t, \n and \r.
 //
-// The first line names the wire's version ("W\t1"); a reader refuses lines of another version, so
+// The first line names the wire's version ("W\t2"); a reader refuses lines of another version, so
 // that a worker of another build is a failed socket with a reason, not a misread one. The events and
 // their fields are the README's table ("The bench's wire").
 
@@ -12,7 +12,8 @@
 
 #include "ops/Port.h"
 
-constexpr int WIRE_VERSION = 1;
+// 2: the watch events ChipAwaited and ChipRemoved.
+constexpr int WIRE_VERSION = 2;
 
 enum class WireType {
     Hello,        // W version
@@ -25,6 +26,8 @@ enum class WireType {
     CycleEnded,   // C report
     Ended,        // E ending
     KeepAlive,    // K: the worker is alive, nothing happened
+    ChipAwaited,  // A
+    ChipRemoved,  // X
 };
 
 struct WireEvent {
@@ -48,6 +51,8 @@ std::string WireReportLine(WireType type, const CycleReport& report); // Identif
 std::string WireChipVerifiedLine(int chipsWritten);
 std::string WireEndedLine(Result ending);
 std::string WireKeepAliveLine();
+std::string WireChipAwaitedLine();
+std::string WireChipRemovedLine();
 
 // One line (without its line end) into event; false with the reason in error for a line that is
 // not a whole event of this wire: an unknown type, a field missing or left over, a number out of
@@ -77,6 +82,8 @@ public:
     void CycleEnded(const CycleReport& report) override;
     void Ended(Result ending) override;
     void Message(const std::string& text, MsgIcon icon) override;
+    void ChipAwaited() override;
+    void ChipRemoved() override;
     bool Ask(Question question) override { return m_inner != nullptr && m_inner->Ask(question); }
 
     // The keep-alive line, from any thread.

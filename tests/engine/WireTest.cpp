@@ -33,6 +33,8 @@ public:
     void Message(const std::string& text, MsgIcon icon) override {
         events.push_back("message " + std::to_string(static_cast<int>(icon)) + " " + text);
     }
+    void ChipAwaited() override { events.push_back("awaited"); }
+    void ChipRemoved() override { events.push_back("removed"); }
 
     static std::string Text(const CycleReport& r) {
         char signature[16];
@@ -68,6 +70,7 @@ void Play(IOperationPort& port) {
     ended.serial = 4294967294LL;
     ended.powerOffFailed = true;
     ended.failure = "Lock Mode 4 Failed\nline two\r";
+    port.ChipAwaited();
     port.Row(RowKind::Information, "Initializing...");
     port.Row(RowKind::Error, "a \\t that is no tab, and\ta real one");
     port.Row(RowKind::Success, "");
@@ -83,6 +86,8 @@ void Play(IOperationPort& port) {
     port.Message("Cannot open hex file", MsgIcon::Error);
     port.Message("done", MsgIcon::Information);
     port.Message("?", MsgIcon::None);
+    port.ChipRemoved();
+    port.ChipAwaited();
     port.Ended(Result::Aborted);
 }
 
@@ -126,6 +131,9 @@ TEST(WireTest, ALineThatIsNoEventIsRefused) {
         {"no signature, no chip",
          "I\t1\tfailed\tNo Valid Programmer Detected On System\t-\t-\t\t\t0\t0\t0\t-\t0", true},
         {"keep-alive", "K", true},
+        {"a chip awaited", "A", true},
+        {"a chip removed", "X", true},
+        {"a removal with a field", "X\t1", false},
         {"empty", "", false},
         {"unknown type", "Z\tx", false},
         {"type without tab", "Rx", false},
@@ -169,7 +177,7 @@ TEST(WireTest, TheReaderStopsAtTheFirstFaultWithItsReason) {
         const char* reason;
     } cases[] = {
         {"no version line", "R\tI\tx\n", 0, "version line"},
-        {"another version", "W\t2\nR\tI\tx\n", 0, "wire version 2"},
+        {"the version before watch mode", "W\t1\nR\tI\tx\n", 0, "wire version 1, not 2"},
         {"a second version line", hello + hello, 0, "second version"},
         {"a garbled line", hello + "R\tI\ta\n" + "R\tX\tb\n" + "R\tI\tc\n", 1, "garbled"},
         {"a truncated line", hello + "R\tI\ta\n" + "C\t1\tveri", 1, "truncated"},
