@@ -391,6 +391,9 @@ std::vector<std::string> JobBurnArguments(const Job& job, const std::string& job
         args.insert(args.end(), {"--serial", job.serial, "--serial-store", place(job.serialStore)});
     if (!job.log.empty())
         args.insert(args.end(), {"--log", place(job.log)});
+    // A watching worker runs the watch sequence; its bench (--all) is the one socket it is given.
+    if (job.mode == JobMode::Watch)
+        args.insert(args.end(), {"--all", "--watch"});
     return args;
 }
 

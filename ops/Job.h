@@ -87,7 +87,8 @@ bool FileSha256(const std::string& path, std::string& hex, int& systemError);
 // The command line of veltro51-cli that burns as the job says (the chip, burn FIRMWARE, the pinned
 // SHA-256, lock, serial numbers and store, log), with the job's paths as the program opens them: what
 // a bench hands each worker, so that every socket burns the job as it was read, not the file as it
-// may be later. The sockets and the mode are the bench's, not a burn's, and are left out.
+// may be later. The sockets are the bench's and are left out; a watch is --all --watch, which each
+// worker makes its own socket's.
 std::vector<std::string> JobBurnArguments(const Job& job, const std::string& jobPath);
 
 // The job's firmware as a burn loads it: read, checked against the job's SHA-256, and loaded within

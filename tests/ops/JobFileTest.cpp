@@ -104,22 +104,23 @@ TEST_F(JobFileTest, AWorkerGetsTheJobAsABurnsCommandLine) {
     Job least;
     least.firmware = "/abs/a.bin";
     least.sha256 = every.sha256;
-    least.mode = JobMode::Watch; // sockets and mode are the bench's, never the burn's
+    least.mode = JobMode::Watch; // the sockets are the bench's, never the burn's
     least.allSockets = true;
     struct Case {
         Job job;
         std::vector<std::string> args;
     };
-    for (const Case& c :
-         std::vector<Case>{{every,
-                            {"--chip", "AT89S8253", "burn", folder + every.firmware, "--sha256", every.sha256,
-                             "--lock", "3", "--serial", "0x7FF0,100,2,dec6", "--serial-store",
-                             "/srv/line 3/serial.txt", "--log", "postgresql:///veltro?series=a"}},
-                           {least, {"burn", "/abs/a.bin", "--sha256", every.sha256}}}) {
+    for (const Case& c : std::vector<Case>{
+             {every,
+              {"--chip", "AT89S8253", "burn", folder + every.firmware, "--sha256", every.sha256, "--lock",
+               "3", "--serial", "0x7FF0,100,2,dec6", "--serial-store", "/srv/line 3/serial.txt", "--log",
+               "postgresql:///veltro?series=a", "--all", "--watch"}},
+             {least, {"burn", "/abs/a.bin", "--sha256", every.sha256, "--all", "--watch"}}}) {
         SCOPED_TRACE(JobText(c.job));
         EXPECT_EQ(JobBurnArguments(c.job, path), c.args);
     }
     Job relativeLog = least;
+    relativeLog.mode = JobMode::Rounds;
     relativeLog.log = "logs/chips.json";
     EXPECT_EQ(JobBurnArguments(relativeLog, path).back(), folder + "logs/chips.json");
 }

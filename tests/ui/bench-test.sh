@@ -163,5 +163,35 @@ echo close >&3
 ended || fail "the refused jobs' bench ended with $rc"
 grep -q "LastJob=$tmp/line/job.toml" "$tmp/config/veltro51/bench.conf" || fail "a refused job was remembered"
 
+# Watch mode: three sockets burn the chips they hold, each with its own serial number, and hold the
+# result until the chip is removed; a wrong chip fails, and the socket waits for the next one; Stop.
+rm -rf "$tmp/tree"
+start_bench "$tmp/fw.bin"
+wait_for '^shown$'
+printf 'new-job %s\t%s\n' "$tmp/line/watch.toml" \
+    "$tmp/line/fw.bin|AT89S52||0x700,7000|$tmp/line/wserial.txt|$tmp/line/wchips.json|watch" >&3
+wait_for '^job fw.bin [0-9a-f]* AT89S52 0x[0-9A-F]* none watch$'
+echo start >&3
+wait_for '^tile [0-9/]+ verified AT89S52 700[0-9] ' 3
+[ "$(grep -E '^tile [0-9/]+ verified' "$tmp/out" | awk '{print $5}' | sort -u | wc -l)" -eq 3 ] ||
+    fail "watch: three distinct serials wanted: $(grep '^tile' "$tmp/out" | tr '\n' '|')"
+sleep 1
+grep -q '^tile 002/001 removed' "$tmp/out" && fail "watch: a result did not hold while the chip stayed"
+operator 2 remove
+wait_for '^tile 002/001 removed$'
+wait_for '^tile 002/001 waiting for a chip$' 2
+operator 2 insert AT89S2051
+wait_for '^tile 002/001 failed AT89S2051 - .*Wrong Chip'
+operator 2 remove
+wait_for '^tile 002/001 removed$' 2
+wait_for '^tile 002/001 waiting for a chip$' 3
+operator 2 insert AT89S52
+wait_for '^tile 002/001 verified AT89S52 7003 '
+echo stop >&3
+wait_for '^ended$'
+[ "$(grep -c '"outcome":"verified"' "$tmp/line/wchips.json" 2>/dev/null)" = 4 ] || fail "watch: the log has not 4 verified chips"
+echo close >&3
+ended || fail "the watching bench ended with $rc"
+
 [ "$failures" -eq 0 ] && echo "bench window: all cases passed"
 exit $((failures > 0))

@@ -71,8 +71,6 @@ std::vector<std::string> JobSockets(const Job& job) {
     return locations;
 }
 
-enum class TileState { Waiting, Burning, Verified, Failed, Stopped };
-
 const char* StateName(TileState state) {
     switch (state) {
     case TileState::Waiting:
@@ -85,6 +83,10 @@ const char* StateName(TileState state) {
         return "failed";
     case TileState::Stopped:
         return "stopped";
+    case TileState::Removed:
+        return "removed";
+    case TileState::Gone:
+        return "gone";
     }
     return "";
 }
@@ -102,6 +104,10 @@ const char* StateWord(TileState state) {
         return "\u2716  FAILED";
     case TileState::Stopped:
         return "\u25a0  STOPPED";
+    case TileState::Removed:
+        return "\u2191  CHIP REMOVED";
+    case TileState::Gone:
+        return "\u2205  NO PROGRAMMER";
     }
     return "";
 }
@@ -116,7 +122,10 @@ wxColour StateColour(TileState state) {
         return wxColour(0x1f, 0x5f, 0xa8);
     case TileState::Stopped:
         return wxColour(0x8a, 0x5a, 0x00);
+    case TileState::Gone:
+        return wxColour(0x3a, 0x3a, 0x3a);
     case TileState::Waiting:
+    case TileState::Removed:
         break;
     }
     return wxColour(0x55, 0x5b, 0x62);
@@ -300,6 +309,12 @@ public:
     void SocketFinished(const BenchSocketResult& result) override {
         Post([result](CBenchFrame& f) { f.OnSocketResult(result); });
     }
+    void SocketGone(const std::string& location) override {
+        Post([location](CBenchFrame& f) { f.OnSocketGone(location); });
+    }
+    void BenchStopping(const std::string& location, const std::string& reason) override {
+        Post([location, reason](CBenchFrame& f) { f.OnBenchStopping(location, reason); });
+    }
     void RoundFinished(int round, const std::vector<BenchSocketResult>& results) override {
         for (const BenchSocketResult& result : results)
             Post([result](CBenchFrame& f) { f.OnSocketResult(result); });
@@ -337,9 +352,17 @@ private:
             m_run.Post([l = m_location](CBenchFrame& f) { f.OnCycleStarted(l); });
         }
         // The chip is named as soon as it is known, not only at the cycle's end.
-        void Identified(const CycleReport& report) override { CycleEnded(report); }
+        void Identified(const CycleReport& report) override {
+            m_run.Post([l = m_location, report](CBenchFrame& f) { f.OnIdentified(l, report); });
+        }
         void CycleEnded(const CycleReport& report) override {
             m_run.Post([l = m_location, report](CBenchFrame& f) { f.OnCycleEnded(l, report); });
+        }
+        void ChipAwaited() override {
+            m_run.Post([l = m_location](CBenchFrame& f) { f.OnChipAwaited(l); });
+        }
+        void ChipRemoved() override {
+            m_run.Post([l = m_location](CBenchFrame& f) { f.OnChipRemoved(l); });
         }
 
     private:
@@ -723,11 +746,6 @@ void CBenchFrame::Start() {
     }
     if (m_run && !m_run->Ended())
         return;
-    if (m_job.mode == JobMode::Watch) {
-        ShowAppMessage("This build burns in rounds only: the job's watch mode is not available yet.",
-                       MsgIcon::Error, this);
-        return;
-    }
     BenchJob job;
     job.program = WorkerProgram();
     job.arguments = {"--bench-worker"};
@@ -736,7 +754,9 @@ void CBenchFrame::Start() {
         job.data.emplace_back("arg", argument);
     job.data.emplace_back("file-sha", m_job.sha256);
     job.more = true;
-    job.list = [sockets = m_job] { return JobSockets(sockets); };
+    job.policy = m_job.mode == JobMode::Watch ? BenchPolicy::Watch : BenchPolicy::Rounds;
+    if (!m_job.allSockets)
+        job.only = m_job.sockets;
     m_run = std::make_unique<CBenchRun>(*this, job);
     if (m_sessionStart == 0)
         m_sessionStart = static_cast<long>(wxGetLocalTime());
@@ -823,15 +843,84 @@ void CBenchFrame::OnCycleStarted(const std::string& location) {
             tile->SetState(TileState::Burning, "Starting ...");
 }
 
-void CBenchFrame::OnCycleEnded(const std::string& location, const CycleReport& report) {
+void CBenchFrame::OnIdentified(const std::string& location, const CycleReport& report) {
     if (CBenchTile* tile = Tile(location))
         tile->SetChip(report);
+}
+
+// Rounds: the socket's result waits for its worker's end (OnSocketResult). Watch: each chip's end
+// is its result, held until the chip is removed.
+void CBenchFrame::OnCycleEnded(const std::string& location, const CycleReport& report) {
+    CBenchTile* tile = Tile(location);
+    if (tile == nullptr)
+        return;
+    tile->SetChip(report);
+    if (m_job.mode != JobMode::Watch || tile->State() != TileState::Burning)
+        return;
+    TileState state = TileState::Verified;
+    std::string reason = "Written and verified: remove the chip";
+    if (report.outcome == Result::Aborted) {
+        state = TileState::Stopped;
+        reason = "Stopped: the chip was powered off";
+    } else if (report.outcome != Result::Done || report.powerOffFailed) {
+        state = TileState::Failed;
+        reason = !report.failure.empty()    ? report.failure
+                 : !tile->lastError.empty() ? tile->lastError
+                                            : "the chip was not verified";
+    }
+    tile->SetState(state, reason);
+    RecordChip(location, state, report, true, reason);
+}
+
+void CBenchFrame::OnChipAwaited(const std::string& location) {
+    if (CBenchTile* tile = Tile(location)) {
+        tile->lastError.clear();
+        // A result holds until its chip is removed.
+        if (tile->State() != TileState::Verified && tile->State() != TileState::Failed) {
+            tile->SetState(TileState::Waiting, "Waiting for a chip: insert one");
+            Report("tile " + location + " waiting for a chip");
+        }
+    }
+}
+
+void CBenchFrame::OnChipRemoved(const std::string& location) {
+    if (CBenchTile* tile = Tile(location)) {
+        const std::string was = StateName(tile->State());
+        tile->SetState(TileState::Removed, "Chip removed (" + was + "): insert the next");
+        Report("tile " + location + " removed");
+    }
+}
+
+void CBenchFrame::OnSocketGone(const std::string& location) {
+    if (CBenchTile* tile = Tile(location)) {
+        tile->SetState(TileState::Gone, "Programmer gone: unplugged or taken by another program");
+        Report("tile " + location + " gone");
+    }
+}
+
+void CBenchFrame::OnBenchStopping(const std::string& location, const std::string& reason) {
+    m_statusText->SetLabel(wxString::FromUTF8("Bench stopping: " + location + ": " + reason +
+                                              "; the other sockets end after their chip"));
+    Report("bench stopping " + location + " " + reason);
 }
 
 // A socket's end: verified only when the worker found nothing else wrong (its log line, PowerOff).
 void CBenchFrame::OnSocketResult(const BenchSocketResult& result) {
     CBenchTile* tile = Tile(result.location);
-    if (tile == nullptr || tile->State() != TileState::Burning)
+    if (tile == nullptr)
+        return;
+    if (m_job.mode == JobMode::Watch) {
+        // Each chip told its result; a worker's end tells only a fault of its own.
+        if (!result.failure.empty() && tile->State() != TileState::Gone) {
+            tile->SetState(TileState::Failed, result.failure);
+            Report("tile " + result.location + " failed - - " + result.failure);
+        } else if (tile->State() == TileState::Burning || tile->State() == TileState::Waiting) {
+            tile->SetState(TileState::Stopped, "Stopped");
+            Report("tile " + result.location + " stopped");
+        }
+        return;
+    }
+    if (tile->State() != TileState::Burning)
         return;
     const CycleReport& report = result.report;
     if (result.cycleEnded)
@@ -856,6 +945,11 @@ void CBenchFrame::OnSocketResult(const BenchSocketResult& result) {
         reason = "Written and verified";
     }
     tile->SetState(state, reason);
+    RecordChip(result.location, state, report, result.cycleEnded, reason);
+}
+
+void CBenchFrame::RecordChip(const std::string& location, TileState state, const CycleReport& report,
+                             bool known, const std::string& reason) {
     if (state == TileState::Verified)
         ++m_verified;
     else if (state == TileState::Failed)
@@ -864,17 +958,17 @@ void CBenchFrame::OnSocketResult(const BenchSocketResult& result) {
         m_serialLow = m_serialLow < 0 ? report.serial : std::min<long long>(m_serialLow, report.serial);
         m_serialHigh = std::max<long long>(m_serialHigh, report.serial);
     }
-    const std::string chip = result.cycleEnded && report.chip >= 0 ? ChipName(report.chip) : "-";
-    const std::string serial = result.cycleEnded && report.serial >= 0 ? std::to_string(report.serial) : "-";
+    const std::string chip = known && report.chip >= 0 ? ChipName(report.chip) : "-";
+    const std::string serial = known && report.serial >= 0 ? std::to_string(report.serial) : "-";
     const long row = m_records->InsertItem(m_records->GetItemCount(), wxDateTime::Now().FormatISOTime());
-    m_records->SetItem(row, 1, result.location);
+    m_records->SetItem(row, 1, location);
     m_records->SetItem(row, 2, chip);
     m_records->SetItem(row, 3, serial);
     m_records->SetItem(row, 4, StateName(state));
     m_records->SetItem(row, 5, wxString::FromUTF8(reason));
     m_records->EnsureVisible(row);
     UpdateTotals();
-    Report("tile " + result.location + " " + StateName(state) + " " + chip + " " + serial + " " + reason);
+    Report("tile " + location + " " + StateName(state) + " " + chip + " " + serial + " " + reason);
 }
 
 void CBenchFrame::OnRoundFinished(int round) {
@@ -897,7 +991,9 @@ void CBenchFrame::OnEngineEnded(const BenchOutcome& outcome) {
         Report("no programmers");
     } else {
         m_statusText->SetLabel(
-            wxString::Format("Stopped after %d rounds. Press Space to start again", outcome.rounds));
+            m_job.mode == JobMode::Watch
+                ? wxString("Stopped watching. Press Space to start again")
+                : wxString::Format("Stopped after %d rounds. Press Space to start again", outcome.rounds));
     }
     for (CBenchTile* tile : m_tiles)
         if (tile->State() == TileState::Burning)

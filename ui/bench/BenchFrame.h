@@ -23,6 +23,10 @@ class wxStaticText;
 class CBenchTile;
 class CBenchRun;
 
+// A tile's state. Watch mode adds Removed (its result held until the chip was taken out) and Gone
+// (its programmer unplugged).
+enum class TileState { Waiting, Burning, Verified, Failed, Stopped, Removed, Gone };
+
 class CBenchFrame : public wxFrame {
 public:
     explicit CBenchFrame(const BenchOptions& options);
@@ -34,7 +38,12 @@ public:
     void OnRow(const std::string& location, RowKind kind, const std::string& text);
     void OnProgress(const std::string& location, int done, int total);
     void OnCycleStarted(const std::string& location);
+    void OnIdentified(const std::string& location, const CycleReport& report);
     void OnCycleEnded(const std::string& location, const CycleReport& report);
+    void OnChipAwaited(const std::string& location);
+    void OnChipRemoved(const std::string& location);
+    void OnSocketGone(const std::string& location);
+    void OnBenchStopping(const std::string& location, const std::string& reason);
     void OnSocketResult(const BenchSocketResult& result);
     void OnRoundFinished(int round);
     void OnEngineEnded(const BenchOutcome& outcome);
@@ -57,6 +66,9 @@ private:
     void StartOrStop();
     void Start();
     void Stop();
+    // A chip's end: the totals, the list and the report.
+    void RecordChip(const std::string& location, TileState state, const CycleReport& report, bool known,
+                    const std::string& reason);
     void UpdateTotals();
     void UpdateButtons();
     void Report(const std::string& line);
