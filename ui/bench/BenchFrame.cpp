@@ -6,6 +6,8 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <deque>
+#include <map>
 #include <fstream>
 #include <iostream>
 #include <mutex>
@@ -258,13 +260,17 @@ private:
     CycleReport m_cycle;
 };
 
-// The engine on a thread of its own. Its presenter's calls come on that thread; each is posted to
-// the frame. After a round the engine asks whether to go on: the answer waits for the operator.
+// The engine on a thread of its own. Its presenter's calls come on that thread and are queued for
+// the frame. Eight burning sockets send hundreds of events a second: the window takes them in slices
+// of at most DRAIN_SLICE_MS, giving its timers, input and repaints a turn in between, and of each
+// socket's progress only the latest. After a round the engine asks whether to go on: the answer waits
+// for the operator.
 class CBenchRun : public IBenchPresenter {
 public:
     CBenchRun(CBenchFrame& frame, BenchJob job) : m_frame(frame), m_worker(frame), m_job(std::move(job)) {
         if (::pipe2(m_abort, O_CLOEXEC | O_NONBLOCK) != 0)
             m_abort[0] = m_abort[1] = -1;
+        m_drainTimer.Bind(wxEVT_TIMER, [this](wxTimerEvent&) { Drain(); });
     }
     ~CBenchRun() override {
         Decide(false);
@@ -278,7 +284,7 @@ public:
         m_worker.Start([this] {
             CBenchEngine engine(m_job, *this);
             const BenchOutcome outcome = engine.Run(m_abort[0]);
-            m_worker.Post([this, outcome] { m_frame.OnEngineEnded(outcome); });
+            Post([outcome](CBenchFrame& f) { f.OnEngineEnded(outcome); });
         });
     }
     // UI thread: the first abort stops every socket safely (the burn's abort: PowerOff last).
@@ -345,10 +351,11 @@ private:
             if (value == m_last)
                 return;
             m_last = value;
-            m_run.Post([l = m_location, done, total](CBenchFrame& f) { f.OnProgress(l, done, total); });
+            m_run.PostProgress(m_location, done, total);
         }
         void CycleStarted(int) override {
             m_last = -1;
+            m_run.DropProgress(m_location);
             m_run.Post([l = m_location](CBenchFrame& f) { f.OnCycleStarted(l); });
         }
         // The chip is named as soon as it is known, not only at the cycle's end.
@@ -371,8 +378,59 @@ private:
         int m_last = -1;
     };
 
+    static constexpr int DRAIN_SLICE_MS = 15;
+
+    // Engine thread: fn runs on the UI thread, in order.
     void Post(std::function<void(CBenchFrame&)> fn) {
-        m_worker.Post([this, fn = std::move(fn)] { fn(m_frame); });
+        std::lock_guard<std::mutex> lock(m_queueMutex);
+        m_queue.push_back(std::move(fn));
+        Wake();
+    }
+    // Engine thread: a socket's progress; only the latest of each socket is shown.
+    void PostProgress(const std::string& location, int done, int total) {
+        std::lock_guard<std::mutex> lock(m_queueMutex);
+        m_progress[location] = {done, total};
+        Wake();
+    }
+    // Engine thread: a new cycle's bar starts empty, never with the last cycle's progress.
+    void DropProgress(const std::string& location) {
+        std::lock_guard<std::mutex> lock(m_queueMutex);
+        m_progress.erase(location);
+    }
+    // With m_queueMutex held: one wake-up of the UI thread at a time.
+    void Wake() {
+        if (m_wakePending)
+            return;
+        m_wakePending = true;
+        m_worker.Post([this] { Drain(); });
+    }
+    // UI thread: a slice of the queue, then the latest progress; what is left waits for a timer, so
+    // the window's own events come first.
+    void Drain() {
+        const auto start = std::chrono::steady_clock::now();
+        for (;;) {
+            std::function<void(CBenchFrame&)> fn;
+            {
+                std::lock_guard<std::mutex> lock(m_queueMutex);
+                if (m_queue.empty())
+                    break;
+                fn = std::move(m_queue.front());
+                m_queue.pop_front();
+            }
+            fn(m_frame);
+            if (std::chrono::steady_clock::now() - start > std::chrono::milliseconds(DRAIN_SLICE_MS)) {
+                m_drainTimer.StartOnce(5);
+                return;
+            }
+        }
+        std::map<std::string, std::pair<int, int>> progress;
+        {
+            std::lock_guard<std::mutex> lock(m_queueMutex);
+            progress.swap(m_progress);
+            m_wakePending = false;
+        }
+        for (const auto& [location, value] : progress)
+            m_frame.OnProgress(location, value.first, value.second);
     }
 
     CBenchFrame& m_frame;
@@ -380,6 +438,11 @@ private:
     BenchJob m_job;
     std::vector<std::unique_ptr<CPort>> m_ports;
     int m_abort[2] = {-1, -1};
+    std::mutex m_queueMutex; // guards the three below
+    std::deque<std::function<void(CBenchFrame&)>> m_queue;
+    std::map<std::string, std::pair<int, int>> m_progress;
+    bool m_wakePending = false;
+    wxTimer m_drainTimer;
     std::mutex m_mutex;
     std::condition_variable m_changed;
     bool m_decided = false;
@@ -754,6 +817,7 @@ void CBenchFrame::Start() {
         job.data.emplace_back("arg", argument);
     job.data.emplace_back("file-sha", m_job.sha256);
     job.more = true;
+    job.workerNice = 5; // the window's thread before the workers, when all start or end at once
     job.policy = m_job.mode == JobMode::Watch ? BenchPolicy::Watch : BenchPolicy::Rounds;
     if (!m_job.allSockets)
         job.only = m_job.sockets;
