@@ -88,6 +88,10 @@ bool MakeFolders(const std::string& dir) {
 CIniSettingsStore::CIniSettingsStore(std::string path) : m_path(std::move(path)) {}
 
 std::string CIniSettingsStore::DefaultPath() {
+    return ConfigPath("Mardane/Veltro 51.conf");
+}
+
+std::string CIniSettingsStore::ConfigPath(const std::string& name) {
     std::string base;
     if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg)
         base = xdg;
@@ -95,7 +99,7 @@ std::string CIniSettingsStore::DefaultPath() {
         base = std::string(home) + "/.config";
     else
         base = ".config";
-    return base + "/Mardane/Veltro 51.conf";
+    return base + "/" + name;
 }
 
 SettingsFile CIniSettingsStore::Load(std::vector<std::string>& lines) {
@@ -104,7 +108,7 @@ SettingsFile CIniSettingsStore::Load(std::vector<std::string>& lines) {
     return found;
 }
 
-bool CIniSettingsStore::ReadInt(const std::string& section, const std::string& name, int& value) {
+bool CIniSettingsStore::ReadText(const std::string& section, const std::string& name, std::string& value) {
     std::vector<std::string> lines;
     if (Load(lines) != SettingsFile::Read)
         return false;
@@ -114,25 +118,40 @@ bool CIniSettingsStore::ReadInt(const std::string& section, const std::string& n
             continue;
         if (current != section || !KeyOf(line, key, text) || key != name)
             continue;
-        if (text.empty())
-            return false;
-        char* end = nullptr;
-        errno = 0;
-        const long parsed = std::strtol(text.c_str(), &end, 10);
-        if (*end != '\0' || errno == ERANGE || parsed < INT32_MIN || parsed > INT32_MAX)
-            return false;
-        value = static_cast<int>(parsed);
+        value = text;
         return true;
     }
     return false;
 }
 
+bool CIniSettingsStore::ReadInt(const std::string& section, const std::string& name, int& value) {
+    std::string text;
+    if (!ReadText(section, name, text) || text.empty())
+        return false;
+    char* end = nullptr;
+    errno = 0;
+    const long parsed = std::strtol(text.c_str(), &end, 10);
+    if (*end != '\0' || errno == ERANGE || parsed < INT32_MIN || parsed > INT32_MAX)
+        return false;
+    value = static_cast<int>(parsed);
+    return true;
+}
+
 bool CIniSettingsStore::WriteInt(const std::string& section, const std::string& name, int value) {
+    return WriteText(section, name, std::to_string(value));
+}
+
+bool CIniSettingsStore::WriteText(const std::string& section, const std::string& name,
+                                  const std::string& value) {
+    if (value.find_first_of(std::string("\n\0", 2)) != std::string::npos || Trim(value) != value) {
+        errno = EINVAL;
+        return false;
+    }
     // A file that is there but could not be read is never replaced: its lines would be lost.
     std::vector<std::string> lines;
     if (m_keepOff || Load(lines) == SettingsFile::Unusable)
         return false;
-    const std::string entry = name + "=" + std::to_string(value);
+    const std::string entry = name + "=" + value;
 
     std::string current, key, text;
     bool inSection = false, done = false;

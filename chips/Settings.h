@@ -25,10 +25,16 @@ public:
     explicit CIniSettingsStore(std::string path);
     // $XDG_CONFIG_HOME/Mardane/Veltro 51.conf, with ~/.config when the variable is unset or empty.
     static std::string DefaultPath();
+    // name under $XDG_CONFIG_HOME (or ~/.config), for another program's own file.
+    static std::string ConfigPath(const std::string& name);
 
     const std::string& Path() const { return m_path; }
     bool ReadInt(const std::string& section, const std::string& name, int& value) override;
     bool WriteInt(const std::string& section, const std::string& name, int value) override;
+    // A text value as it stands between '=' and the line's end. A text that a line cannot hold as it
+    // is (a line end, a NUL, blanks at either end, which reading trims) is refused, not cut.
+    bool ReadText(const std::string& section, const std::string& name, std::string& value);
+    bool WriteText(const std::string& section, const std::string& name, const std::string& value);
 
 private:
     SettingsFile Load(std::vector<std::string>& lines);

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <sstream>
 #include <string_view>
@@ -16,6 +17,7 @@
 #include "image/Checksum.h"
 #include "image/FileIo.h"
 #include "image/FileKind.h"
+#include "ops/ImageSource.h"
 #include "ops/Serial.h"
 
 namespace {
@@ -372,4 +374,67 @@ bool FileSha256(const std::string& path, std::string& hex, int& systemError) {
     }
     hex = Sha256Hex(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
     return true;
+}
+
+std::vector<std::string> JobBurnArguments(const Job& job, const std::string& jobPath) {
+    // serial_store and log: a file relative to the job's folder, or a database's URL as it stands.
+    const auto place = [&](const std::string& where) {
+        return IsStoreUrl(where) ? where : ResolveJobPath(jobPath, where);
+    };
+    std::vector<std::string> args;
+    if (!job.chip.empty())
+        args.insert(args.end(), {"--chip", job.chip});
+    args.insert(args.end(), {"burn", ResolveJobPath(jobPath, job.firmware), "--sha256", job.sha256});
+    if (job.lock > 0)
+        args.insert(args.end(), {"--lock", std::to_string(job.lock)});
+    if (!job.serial.empty())
+        args.insert(args.end(), {"--serial", job.serial, "--serial-store", place(job.serialStore)});
+    if (!job.log.empty())
+        args.insert(args.end(), {"--log", place(job.log)});
+    // A watching worker runs the watch sequence; its bench (--all) is the one socket it is given.
+    if (job.mode == JobMode::Watch)
+        args.insert(args.end(), {"--all", "--watch"});
+    return args;
+}
+
+namespace {
+// Keeps a load's failures as text.
+class CFailureText : public IOperationPort {
+public:
+    void Message(const std::string& text, MsgIcon icon) override {
+        if (icon == MsgIcon::Error)
+            Add(text);
+    }
+    void Row(RowKind kind, const std::string& text) override {
+        if (kind == RowKind::Error)
+            Add(text);
+    }
+    std::string text;
+
+private:
+    void Add(const std::string& line) { text += (text.empty() ? "" : "\n") + line; }
+};
+} // namespace
+
+JobFirmware LoadJobFirmware(const Job& job, const std::string& jobPath) {
+    JobFirmware firmware;
+    firmware.path = ResolveJobPath(jobPath, job.firmware);
+    CFileImageSource source(firmware.path);
+    source.PinSha256(job.sha256);
+    CFailureText failures;
+    const int chip = job.chip.empty() ? -1 : FindChipByName(job.chip);
+    if (!source.LoadForChip(chip, failures)) {
+        firmware.message = failures.text;
+        if (source.SystemError() != 0)
+            firmware.message += (firmware.message.empty() ? "" : "\n") + firmware.path + ": " +
+                                std::strerror(source.SystemError());
+        if (firmware.message.empty())
+            firmware.message = firmware.path + ": the firmware cannot be loaded";
+        return firmware;
+    }
+    firmware.ok = true;
+    firmware.crc32 = source.Crc();
+    firmware.sum16 = source.Sum();
+    firmware.size = source.Size();
+    return firmware;
 }

@@ -16,6 +16,7 @@
 // Paths that are not absolute are relative to the folder of the job file, never to the working
 // directory: a job run from anywhere burns the same file and keeps the same serial numbers.
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -82,3 +83,22 @@ bool NormaliseSha256(const std::string& text, std::string& sha256);
 // The SHA-256 of the file's bytes, as 64 lowercase hexadecimal digits. False with errno's reason in
 // systemError (EFBIG for a file over 64 MiB) when it cannot be read.
 bool FileSha256(const std::string& path, std::string& hex, int& systemError);
+
+// The command line of veltro51-cli that burns as the job says (the chip, burn FIRMWARE, the pinned
+// SHA-256, lock, serial numbers and store, log), with the job's paths as the program opens them: what
+// a bench hands each worker, so that every socket burns the job as it was read, not the file as it
+// may be later. The sockets are the bench's and are left out; a watch is --all --watch, which each
+// worker makes its own socket's.
+std::vector<std::string> JobBurnArguments(const Job& job, const std::string& jobPath);
+
+// The job's firmware as a burn loads it: read, checked against the job's SHA-256, and loaded within
+// the flash of the job's chip (the largest chip's when the job names none).
+struct JobFirmware {
+    bool ok = false;
+    std::string path;   // as opened (ResolveJobPath)
+    uint32_t crc32 = 0; // of the image within that flash size, as the command line prints it
+    uint16_t sum16 = 0;
+    int32_t size = 0;    // the bytes the checksums cover
+    std::string message; // the load's failures, one a line, when not ok
+};
+JobFirmware LoadJobFirmware(const Job& job, const std::string& jobPath);

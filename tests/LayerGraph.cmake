@@ -16,7 +16,7 @@ set(allowed_veltro_wx "veltro_res;veltro_chips")
 set(allowed_veltro_dlg "veltro_wx;veltro_ops;veltro_image")
 set(allowed_veltro_ui "veltro_dlg;veltro_wx;veltro_ops;veltro_chips;veltro_image;veltro_version")
 set(allowed_veltro51 "veltro_ui;veltro_version")
-set(allowed_veltro51-bench "veltro_engine;veltro_dlg;veltro_wx;veltro_ops;veltro_image;veltro_version")
+set(allowed_veltro51-bench "veltro_engine;veltro_ui;veltro_dlg;veltro_wx;veltro_ops;veltro_chips;veltro_image;veltro_version")
 set(VELTRO_LAYER_TARGETS
     veltro_image veltro_chips veltro_link veltro_ops veltro_engine veltro_store veltro_version
     veltro_sim_files veltro_sim veltro51-sim veltro51-cli

@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -117,6 +118,11 @@ bool StartWorker(const BenchJob& job, CWorker& worker, std::string& error, bool 
         posix_spawn(&worker.pid, job.program.c_str(), &actions, &attributes, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
+    // A window's thread is one of several runnable processes when the workers start and end at once;
+    // a little lower priority for them keeps it answering (they mostly wait for the programmer).
+    if (started == 0 && job.workerNice > 0)
+        (void)::setpriority(PRIO_PROCESS, static_cast<id_t>(worker.pid),
+                            std::min(19, ::getpriority(PRIO_PROCESS, 0) + job.workerNice));
     ::close(pipeFds[1]);
     ::close(input);
     if (started != 0) {

@@ -58,6 +58,9 @@ struct BenchJob {
     std::vector<std::string> only;
     // Watch: how often the programmers are looked for again.
     int rescanMs = 1500;
+    // Niceness added to each worker's (0: the bench's own), for a bench whose own thread must answer
+    // at once: a window.
+    int workerNice = 0;
 };
 
 // How one socket's worker came out.

@@ -131,6 +131,25 @@ TEST(SelectedChip, SurvivesARestartAndKeepsTheRestOfTheFile) {
     EXPECT_EQ(other, 5);
 }
 
+// The bench window keeps its last job's path as text: any path a line can hold comes back as it was,
+// one it cannot hold is refused and leaves the file as it was.
+TEST(SettingsStore, ATextComesBackAsItWasOrIsRefused) {
+    TempDir dir;
+    const std::string path = dir.Path() + "/veltro51/bench.conf";
+    CIniSettingsStore store(path);
+    for (const std::string& value : {std::string("/srv/line 3/job=a.toml"), std::string("ü;#[x]")}) {
+        ASSERT_TRUE(store.WriteText("Bench", "Job", value)) << value;
+        std::string back;
+        ASSERT_TRUE(CIniSettingsStore(path).ReadText("Bench", "Job", back));
+        EXPECT_EQ(back, value);
+    }
+    const std::string before = ReadFile(path);
+    for (const std::string& value :
+         {std::string("/a\nJob=/b"), std::string(" /lead"), std::string("/a\0b", 4)})
+        EXPECT_FALSE(store.WriteText("Bench", "Job", value));
+    EXPECT_EQ(ReadFile(path), before);
+}
+
 TEST(SelectedChip, FailedWriteLeavesNoTemporaryBehind) {
     TempDir dir;
     const std::string blocker = dir.Path() + "/Mardane";

@@ -6,6 +6,8 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <deque>
+#include <map>
 #include <fstream>
 #include <iostream>
 #include <mutex>
@@ -17,6 +19,7 @@
 #include <wx/accel.h>
 #include <wx/app.h>
 #include <wx/button.h>
+#include <wx/filedlg.h>
 #include <wx/gauge.h>
 #include <wx/gdicmn.h>
 #include <wx/listctrl.h>
@@ -26,18 +29,49 @@
 #include <wx/sizer.h>
 #include <wx/stattext.h>
 
+#include "chips/Settings.h"
 #include "image/Checksum.h"
+#include "image/FileIo.h"
+#include "ops/Programmers.h"
 #include "ops/ChipSession.h"
 #include "ops/dlg/WorkerThread.h"
 #include "res/AppMessages.h"
 #include "res/Resources.h"
+#include "ui/FileChoosers.h"
+#include "ui/bench/JobDialog.h"
 
 namespace {
 
 constexpr const char* CAPTION = "Veltro 51 Bench";
-enum { ID_START = wxID_HIGHEST + 1, ID_CLOCK };
+enum { ID_START = wxID_HIGHEST + 1, ID_CLOCK, ID_OPEN_JOB, ID_NEW_JOB, ID_RESCAN };
 
-enum class TileState { Waiting, Burning, Verified, Failed, Stopped };
+// Where the bench keeps the job it opened last.
+constexpr const char* SETTINGS_NAME = "veltro51/bench.conf";
+constexpr const char* SETTINGS_SECTION = "Bench";
+constexpr const char* SETTINGS_JOB = "LastJob";
+
+std::string AbsolutePath(const std::string& path) {
+    char resolved[4096];
+    return ::realpath(path.c_str(), resolved) != nullptr ? std::string(resolved) : path;
+}
+
+std::vector<std::string> UsableProgrammers() {
+    std::vector<std::string> locations;
+    for (const ProgrammerLocation& location : AttachedProgrammers())
+        if (location.Usable())
+            locations.push_back(location.bus + "/" + location.device);
+    return locations;
+}
+
+// The sockets a job burns: every usable programmer, or those of its list.
+std::vector<std::string> JobSockets(const Job& job) {
+    std::vector<std::string> locations = UsableProgrammers();
+    if (!job.allSockets && !job.sockets.empty())
+        std::erase_if(locations, [&](const std::string& location) {
+            return std::find(job.sockets.begin(), job.sockets.end(), location) == job.sockets.end();
+        });
+    return locations;
+}
 
 const char* StateName(TileState state) {
     switch (state) {
@@ -51,6 +85,10 @@ const char* StateName(TileState state) {
         return "failed";
     case TileState::Stopped:
         return "stopped";
+    case TileState::Removed:
+        return "removed";
+    case TileState::Gone:
+        return "gone";
     }
     return "";
 }
@@ -68,6 +106,10 @@ const char* StateWord(TileState state) {
         return "\u2716  FAILED";
     case TileState::Stopped:
         return "\u25a0  STOPPED";
+    case TileState::Removed:
+        return "\u2191  CHIP REMOVED";
+    case TileState::Gone:
+        return "\u2205  NO PROGRAMMER";
     }
     return "";
 }
@@ -82,33 +124,13 @@ wxColour StateColour(TileState state) {
         return wxColour(0x1f, 0x5f, 0xa8);
     case TileState::Stopped:
         return wxColour(0x8a, 0x5a, 0x00);
+    case TileState::Gone:
+        return wxColour(0x3a, 0x3a, 0x3a);
     case TileState::Waiting:
+    case TileState::Removed:
         break;
     }
     return wxColour(0x55, 0x5b, 0x62);
-}
-
-// The SHA-256 of a file's bytes; false with the reason when it cannot be read.
-bool FileSha256(const std::string& path, std::string& sha, std::string& error) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        error = std::strerror(errno);
-        return false;
-    }
-    std::string bytes;
-    char buffer[65536];
-    ssize_t got;
-    while ((got = ::read(fd, buffer, sizeof buffer)) > 0 || (got < 0 && errno == EINTR))
-        if (got > 0)
-            bytes.append(buffer, static_cast<size_t>(got));
-    const int readError = errno;
-    ::close(fd);
-    if (got < 0) {
-        error = std::strerror(readError);
-        return false;
-    }
-    sha = Sha256Hex(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
-    return true;
 }
 
 // veltro51-cli's bench worker: beside the program when installed, else in the build tree's cli/.
@@ -238,13 +260,17 @@ private:
     CycleReport m_cycle;
 };
 
-// The engine on a thread of its own. Its presenter's calls come on that thread; each is posted to
-// the frame. After a round the engine asks whether to go on: the answer waits for the operator.
+// The engine on a thread of its own. Its presenter's calls come on that thread and are queued for
+// the frame. Eight burning sockets send hundreds of events a second: the window takes them in slices
+// of at most DRAIN_SLICE_MS, giving its timers, input and repaints a turn in between, and of each
+// socket's progress only the latest. After a round the engine asks whether to go on: the answer waits
+// for the operator.
 class CBenchRun : public IBenchPresenter {
 public:
     CBenchRun(CBenchFrame& frame, BenchJob job) : m_frame(frame), m_worker(frame), m_job(std::move(job)) {
         if (::pipe2(m_abort, O_CLOEXEC | O_NONBLOCK) != 0)
             m_abort[0] = m_abort[1] = -1;
+        m_drainTimer.Bind(wxEVT_TIMER, [this](wxTimerEvent&) { Drain(); });
     }
     ~CBenchRun() override {
         Decide(false);
@@ -258,7 +284,7 @@ public:
         m_worker.Start([this] {
             CBenchEngine engine(m_job, *this);
             const BenchOutcome outcome = engine.Run(m_abort[0]);
-            m_worker.Post([this, outcome] { m_frame.OnEngineEnded(outcome); });
+            Post([outcome](CBenchFrame& f) { f.OnEngineEnded(outcome); });
         });
     }
     // UI thread: the first abort stops every socket safely (the burn's abort: PowerOff last).
@@ -288,6 +314,12 @@ public:
     }
     void SocketFinished(const BenchSocketResult& result) override {
         Post([result](CBenchFrame& f) { f.OnSocketResult(result); });
+    }
+    void SocketGone(const std::string& location) override {
+        Post([location](CBenchFrame& f) { f.OnSocketGone(location); });
+    }
+    void BenchStopping(const std::string& location, const std::string& reason) override {
+        Post([location, reason](CBenchFrame& f) { f.OnBenchStopping(location, reason); });
     }
     void RoundFinished(int round, const std::vector<BenchSocketResult>& results) override {
         for (const BenchSocketResult& result : results)
@@ -319,16 +351,25 @@ private:
             if (value == m_last)
                 return;
             m_last = value;
-            m_run.Post([l = m_location, done, total](CBenchFrame& f) { f.OnProgress(l, done, total); });
+            m_run.PostProgress(m_location, done, total);
         }
         void CycleStarted(int) override {
             m_last = -1;
+            m_run.DropProgress(m_location);
             m_run.Post([l = m_location](CBenchFrame& f) { f.OnCycleStarted(l); });
         }
         // The chip is named as soon as it is known, not only at the cycle's end.
-        void Identified(const CycleReport& report) override { CycleEnded(report); }
+        void Identified(const CycleReport& report) override {
+            m_run.Post([l = m_location, report](CBenchFrame& f) { f.OnIdentified(l, report); });
+        }
         void CycleEnded(const CycleReport& report) override {
             m_run.Post([l = m_location, report](CBenchFrame& f) { f.OnCycleEnded(l, report); });
+        }
+        void ChipAwaited() override {
+            m_run.Post([l = m_location](CBenchFrame& f) { f.OnChipAwaited(l); });
+        }
+        void ChipRemoved() override {
+            m_run.Post([l = m_location](CBenchFrame& f) { f.OnChipRemoved(l); });
         }
 
     private:
@@ -337,8 +378,59 @@ private:
         int m_last = -1;
     };
 
+    static constexpr int DRAIN_SLICE_MS = 15;
+
+    // Engine thread: fn runs on the UI thread, in order.
     void Post(std::function<void(CBenchFrame&)> fn) {
-        m_worker.Post([this, fn = std::move(fn)] { fn(m_frame); });
+        std::lock_guard<std::mutex> lock(m_queueMutex);
+        m_queue.push_back(std::move(fn));
+        Wake();
+    }
+    // Engine thread: a socket's progress; only the latest of each socket is shown.
+    void PostProgress(const std::string& location, int done, int total) {
+        std::lock_guard<std::mutex> lock(m_queueMutex);
+        m_progress[location] = {done, total};
+        Wake();
+    }
+    // Engine thread: a new cycle's bar starts empty, never with the last cycle's progress.
+    void DropProgress(const std::string& location) {
+        std::lock_guard<std::mutex> lock(m_queueMutex);
+        m_progress.erase(location);
+    }
+    // With m_queueMutex held: one wake-up of the UI thread at a time.
+    void Wake() {
+        if (m_wakePending)
+            return;
+        m_wakePending = true;
+        m_worker.Post([this] { Drain(); });
+    }
+    // UI thread: a slice of the queue, then the latest progress; what is left waits for a timer, so
+    // the window's own events come first.
+    void Drain() {
+        const auto start = std::chrono::steady_clock::now();
+        for (;;) {
+            std::function<void(CBenchFrame&)> fn;
+            {
+                std::lock_guard<std::mutex> lock(m_queueMutex);
+                if (m_queue.empty())
+                    break;
+                fn = std::move(m_queue.front());
+                m_queue.pop_front();
+            }
+            fn(m_frame);
+            if (std::chrono::steady_clock::now() - start > std::chrono::milliseconds(DRAIN_SLICE_MS)) {
+                m_drainTimer.StartOnce(5);
+                return;
+            }
+        }
+        std::map<std::string, std::pair<int, int>> progress;
+        {
+            std::lock_guard<std::mutex> lock(m_queueMutex);
+            progress.swap(m_progress);
+            m_wakePending = false;
+        }
+        for (const auto& [location, value] : progress)
+            m_frame.OnProgress(location, value.first, value.second);
     }
 
     CBenchFrame& m_frame;
@@ -346,6 +438,11 @@ private:
     BenchJob m_job;
     std::vector<std::unique_ptr<CPort>> m_ports;
     int m_abort[2] = {-1, -1};
+    std::mutex m_queueMutex; // guards the three below
+    std::deque<std::function<void(CBenchFrame&)>> m_queue;
+    std::map<std::string, std::pair<int, int>> m_progress;
+    bool m_wakePending = false;
+    wxTimer m_drainTimer;
     std::mutex m_mutex;
     std::condition_variable m_changed;
     bool m_decided = false;
@@ -358,7 +455,11 @@ CBenchFrame::CBenchFrame(const BenchOptions& options)
     SetIcons(LoadApplicationIcons());
 
     auto* file = new wxMenu;
+    file->Append(ID_OPEN_JOB, "&Open Job...\tCtrl+O");
+    file->Append(ID_NEW_JOB, "&New Job...\tCtrl+N");
+    file->AppendSeparator();
     file->Append(ID_START, "&Start / Stop\tSpace");
+    file->Append(ID_RESCAN, "&Rescan Programmers\tF5");
     file->AppendSeparator();
     file->Append(wxID_EXIT, "E&xit\tCtrl+Q");
     auto* bar = new wxMenuBar;
@@ -393,8 +494,18 @@ CBenchFrame::CBenchFrame(const BenchOptions& options)
     top->Add(m_records, 0, wxEXPAND | wxALL, FromDIP(8));
     m_panel->SetSizer(top);
 
-    wxAcceleratorEntry keys[] = {{wxACCEL_NORMAL, WXK_SPACE, ID_START}, {wxACCEL_CTRL, 'Q', wxID_EXIT}};
-    SetAcceleratorTable(wxAcceleratorTable(2, keys));
+    wxAcceleratorEntry keys[] = {{wxACCEL_NORMAL, WXK_SPACE, ID_START},
+                                 {wxACCEL_CTRL, 'Q', wxID_EXIT},
+                                 {wxACCEL_CTRL, 'O', ID_OPEN_JOB},
+                                 {wxACCEL_CTRL, 'N', ID_NEW_JOB},
+                                 {wxACCEL_NORMAL, WXK_F5, ID_RESCAN}};
+    SetAcceleratorTable(wxAcceleratorTable(5, keys));
+    Bind(
+        wxEVT_MENU, [this](wxCommandEvent&) { ChooseJob(); }, ID_OPEN_JOB);
+    Bind(
+        wxEVT_MENU, [this](wxCommandEvent&) { MakeJob(); }, ID_NEW_JOB);
+    Bind(
+        wxEVT_MENU, [this](wxCommandEvent&) { Rescan(); }, ID_RESCAN);
     Bind(
         wxEVT_MENU, [this](wxCommandEvent&) { StartOrStop(); }, ID_START);
     Bind(
@@ -417,6 +528,7 @@ CBenchFrame::CBenchFrame(const BenchOptions& options)
                     return;
                 }
                 m_closeWhenEnded = true;
+                m_stopping = true;
                 m_run->Abort();
                 Report("closing");
                 event.Veto(); // closed once the engine has stopped every socket
@@ -445,7 +557,8 @@ CBenchFrame::CBenchFrame(const BenchOptions& options)
     // As large as the bench wants, but never beyond the screen (a 2x scale halves it).
     const wxRect screen = wxGetClientDisplayRect();
     SetSize(wxSize(std::min(FromDIP(1000), screen.width), std::min(FromDIP(760), screen.height)));
-    m_jobOk = CheckJob();
+    OpenStartJob();
+    Rescan();
     UpdateTotals();
     UpdateButtons();
     m_clock.Start(200);
@@ -473,56 +586,185 @@ CBenchFrame::CBenchFrame(const BenchOptions& options)
     m_startButton->SetFocus();
     if (m_jobOk && m_options.start)
         CallAfter([this] { Start(); });
-    else if (m_jobOk)
-        m_statusText->SetLabel("Insert the chips, then press Space to start");
 }
 
 CBenchFrame::~CBenchFrame() {
     m_run.reset();
 }
 
-bool CBenchFrame::CheckJob() {
-    if (m_options.firmware.empty()) {
-        m_jobText->SetLabel("No firmware: give one on the command line");
+void CBenchFrame::OpenStartJob() {
+    if (!m_options.job.empty()) {
+        OpenJob(m_options.job, true);
+        return;
+    }
+    if (!m_options.firmware.empty()) {
+        Job job = JobOfBenchOptions(m_options);
+        job.firmware = AbsolutePath(job.firmware);
+        if (job.sha256.empty()) {
+            // Not pinned: every round burns the file as it is now.
+            int systemError = 0;
+            if (!FileSha256(job.firmware, job.sha256, systemError)) {
+                RefuseJob(m_options.firmware + ": " + std::strerror(systemError));
+                return;
+            }
+        }
+        UseJob(job, "");
+        return;
+    }
+    std::string last;
+    if (CIniSettingsStore(CIniSettingsStore::ConfigPath(SETTINGS_NAME))
+            .ReadText(SETTINGS_SECTION, SETTINGS_JOB, last) &&
+        !last.empty()) {
+        OpenJob(last, false);
+        return;
+    }
+    m_jobText->SetLabel("No job: File > Open Job (Ctrl+O), or File > New Job (Ctrl+N) to make one");
+}
+
+bool CBenchFrame::OpenJob(const std::string& path, bool remember) {
+    const std::string absolute = AbsolutePath(path);
+    const JobLoad load = LoadJob(absolute);
+    if (!load.ok) {
+        RefuseJob(load.message);
         return false;
     }
-    char resolved[4096];
-    m_firmwarePath =
-        ::realpath(m_options.firmware.c_str(), resolved) != nullptr ? resolved : m_options.firmware;
-    std::string error;
-    if (!FileSha256(m_firmwarePath, m_sha256, error)) {
-        m_jobText->SetLabel("Firmware refused");
-        CallAfter([this, error] {
-            ShowAppMessage("Cannot read the firmware " + m_options.firmware + ": " + error +
-                               ". Nothing will be burned.",
-                           AppIcon::Error, this);
-        });
+    if (!UseJob(load.job, absolute))
         return false;
-    }
-    if (!m_options.sha256.empty() && m_options.sha256 != m_sha256) {
-        m_jobText->SetLabel("Firmware refused");
-        CallAfter([this] {
-            ShowAppMessage("The firmware " + m_options.firmware + " is not the job's: its SHA-256 is " +
-                               m_sha256 + ", the job wants " + m_options.sha256 + ". Nothing will be burned.",
-                           AppIcon::Error, this);
-        });
-        return false;
-    }
-    std::string text = "Firmware " + m_options.firmware.substr(m_options.firmware.rfind('/') + 1) +
-                       "   SHA-256 " + m_sha256.substr(0, 12) + "   Chip " +
-                       (m_options.chip.empty() ? std::string("by signature") : m_options.chip) + "   Lock " +
-                       (m_options.lock > 0 ? std::to_string(m_options.lock) : std::string("none"));
-    m_jobText->SetLabel(wxString::FromUTF8(text));
+    if (remember && !CIniSettingsStore(CIniSettingsStore::ConfigPath(SETTINGS_NAME))
+                         .WriteText(SETTINGS_SECTION, SETTINGS_JOB, absolute))
+        Report("job not remembered" + SystemReason()); // the bench works as well; only the next start asks
     return true;
+}
+
+bool CBenchFrame::UseJob(const Job& job, const std::string& jobPath) {
+    const JobFirmware firmware = LoadJobFirmware(job, jobPath);
+    if (!firmware.ok) {
+        RefuseJob(firmware.message);
+        return false;
+    }
+    m_job = job;
+    m_jobPath = jobPath;
+    m_firmware = firmware;
+    m_jobOk = true;
+    const std::string name = firmware.path.substr(firmware.path.rfind('/') + 1);
+    char crc[16];
+    std::snprintf(crc, sizeof crc, "0x%08X", firmware.crc32);
+    const std::string chip = job.chip.empty() ? std::string("by signature") : job.chip;
+    const std::string lock = job.lock > 0 ? std::to_string(job.lock) : std::string("none");
+    const std::string mode = job.mode == JobMode::Watch ? "watch" : "rounds";
+    std::string text = "Firmware " + name + "   SHA-256 " + job.sha256.substr(0, 12) + "   Chip " + chip +
+                       "   CRC-32 " + crc + "   Lock " + lock + "   Mode " + mode;
+    if (!jobPath.empty())
+        text = "Job " + jobPath.substr(jobPath.rfind('/') + 1) + ":   " + text;
+    m_jobText->SetLabel(wxString::FromUTF8(text));
+    m_jobText->SetToolTip(wxString::FromUTF8(
+        (jobPath.empty() ? std::string() : "Job " + jobPath + "\n") + "Firmware " + firmware.path +
+        "\nSHA-256 " + job.sha256 + "\nCRC-32 " + crc + " of " + std::to_string(firmware.size) + " bytes"));
+    m_statusText->SetLabel(job.mode == JobMode::Watch ? "Press Space to start, then insert the chips"
+                                                      : "Insert the chips, then press Space to start");
+    Report("job " + name + " " + job.sha256.substr(0, 12) + " " + (job.chip.empty() ? "-" : job.chip) + " " +
+           crc + " " + lock + " " + mode);
+    UpdateButtons();
+    return true;
+}
+
+void CBenchFrame::RefuseJob(const std::string& why) {
+    m_jobOk = false;
+    m_jobText->SetLabel("Job refused: nothing will be burned");
+    UpdateButtons();
+    Report("job refused");
+    CallAfter([this, why] {
+        ShowAppMessage(wxString::FromUTF8("The job is refused, nothing will be burned:\n" + why),
+                       AppIcon::Error, this);
+    });
+}
+
+void CBenchFrame::ChooseJob() {
+    if (m_run && !m_run->Ended()) {
+        ShowAppMessage("Stop the bench before opening another job.", AppIcon::Information, this);
+        return;
+    }
+    FileChooserRequest request{
+        this,
+        "Job files (*.toml)|*.toml",
+        "",
+        "",
+        false,
+        m_jobPath.empty() ? FirmwareFolder() : wxString::FromUTF8(m_jobPath.substr(0, m_jobPath.rfind('/')))};
+    const std::unique_ptr<wxFileDialog> chooser = MakeFileDialog(request, wxFD_OPEN | wxFD_FILE_MUST_EXIST);
+    chooser->SetTitle("Open Job");
+    if (chooser->ShowModal() == wxID_OK)
+        OpenJob(chooser->GetPath().ToStdString(wxConvUTF8), true);
+}
+
+// scriptedPath and scriptedForm (for tests): the form's fields as "firmware|chip|lock|serial|store|log|mode",
+// saved at scriptedPath without showing the dialog.
+void CBenchFrame::MakeJob(const std::string& scriptedPath, const std::string& scriptedForm) {
+    if (m_run && !m_run->Ended()) {
+        ShowAppMessage("Stop the bench before making another job.", AppIcon::Information, this);
+        return;
+    }
+    CJobDialog dialog(this, m_jobOk ? &m_job : nullptr, m_jobPath);
+    bool saved = false;
+    if (!scriptedPath.empty()) {
+        std::vector<std::string> fields;
+        size_t start = 0;
+        for (size_t bar; (bar = scriptedForm.find('|', start)) != std::string::npos; start = bar + 1)
+            fields.push_back(scriptedForm.substr(start, bar - start));
+        fields.push_back(scriptedForm.substr(start));
+        fields.resize(7);
+        JobForm form;
+        form.firmware = fields[0];
+        form.chip = fields[1];
+        form.lock =
+            fields[2].size() == 1 && fields[2][0] >= '1' && fields[2][0] <= '4' ? fields[2][0] - '0' : 0;
+        form.serial = fields[3];
+        form.serialStore = fields[4];
+        form.log = fields[5];
+        form.mode = fields[6] == "watch" ? JobMode::Watch : JobMode::Rounds;
+        dialog.SetForm(form);
+        saved = dialog.SaveAs(scriptedPath);
+    } else {
+        saved = dialog.ShowModal() == wxID_OK;
+    }
+    if (saved) {
+        Report("job saved " + dialog.SavedPath());
+        OpenJob(dialog.SavedPath(), true);
+    }
+}
+
+void CBenchFrame::Rescan() {
+    if (m_run && !m_run->Ended())
+        return; // a running bench keeps its sockets
+    const std::vector<std::string> locations = m_jobOk ? JobSockets(m_job) : UsableProgrammers();
+    for (size_t k = 0; k < m_tiles.size();) {
+        CBenchTile* tile = m_tiles[k];
+        if (std::find(locations.begin(), locations.end(), tile->Location()) == locations.end()) {
+            Report("tile " + tile->Location() + " gone");
+            m_grid->Detach(tile);
+            tile->Destroy();
+            m_tiles.erase(m_tiles.begin() + static_cast<long>(k));
+        } else {
+            ++k;
+        }
+    }
+    for (const std::string& location : locations)
+        AddTile(location);
+    ArrangeTiles();
+    if (locations.empty())
+        m_statusText->SetLabel("No programmer attached that this user may use: attach one, then press F5");
 }
 
 void CBenchFrame::Report(const std::string& line) {
     if (!m_options.reportStates)
         return;
-    std::cout << line << std::endl;
+    std::string flat = line; // one line each, for the tests that read them
+    std::replace(flat.begin(), flat.end(), '\n', ' ');
+    std::cout << flat << std::endl;
 }
 
-// For tests: "start", "stop" and "close" lines on standard input act as Space and the close box.
+// For tests: "start", "stop" and "close" lines on standard input act as Space and the close box;
+// "open JOB" as File > Open Job, "new-job" as the form's Save As, "rescan" as F5.
 void CBenchFrame::ReadCommands() {
     std::thread([this] {
         std::string line;
@@ -534,6 +776,16 @@ void CBenchFrame::ReadCommands() {
                     Close();
                 else if (line == "yes")
                     m_closeWhenEnded = true;
+                else if (line == "rescan")
+                    Rescan();
+                else if (line.rfind("open ", 0) == 0)
+                    OpenJob(line.substr(5), true);
+                else if (line.rfind("new-job ", 0) == 0) {
+                    // new-job PATH<TAB>FIELDS: the form filled and saved as Save As would.
+                    const std::string rest = line.substr(8);
+                    const size_t tab = rest.find('\t');
+                    MakeJob(rest.substr(0, tab), tab == std::string::npos ? "" : rest.substr(tab + 1));
+                }
             });
         }
     }).detach();
@@ -560,10 +812,15 @@ void CBenchFrame::Start() {
     BenchJob job;
     job.program = WorkerProgram();
     job.arguments = {"--bench-worker"};
-    for (const std::string& argument : BenchBurnArguments(BenchOptions(m_options)))
-        job.data.emplace_back("arg", argument == m_options.firmware ? m_firmwarePath : argument);
-    job.data.emplace_back("file-sha", m_sha256);
+    // Every worker burns the job as this window read it and shows it, whatever its file says later.
+    for (const std::string& argument : JobBurnArguments(m_job, m_jobPath))
+        job.data.emplace_back("arg", argument);
+    job.data.emplace_back("file-sha", m_job.sha256);
     job.more = true;
+    job.workerNice = 5; // the window's thread before the workers, when all start or end at once
+    job.policy = m_job.mode == JobMode::Watch ? BenchPolicy::Watch : BenchPolicy::Rounds;
+    if (!m_job.allSockets)
+        job.only = m_job.sockets;
     m_run = std::make_unique<CBenchRun>(*this, job);
     if (m_sessionStart == 0)
         m_sessionStart = static_cast<long>(wxGetLocalTime());
@@ -577,6 +834,7 @@ void CBenchFrame::Stop() {
     if (!m_run || m_run->Ended())
         return;
     m_waitingForNext = false;
+    m_stopping = true;
     m_run->Abort();
     m_statusText->SetLabel("Stopping: every socket is powered off ...");
     Report("stopping");
@@ -599,15 +857,24 @@ CBenchTile* CBenchFrame::Tile(const std::string& location) {
 void CBenchFrame::OnSocketFound(const std::string& location) {
     if (Tile(location) != nullptr)
         return;
+    AddTile(location);
+    ArrangeTiles();
+}
+
+void CBenchFrame::AddTile(const std::string& location) {
+    if (Tile(location) != nullptr)
+        return;
     auto* tile = new CBenchTile(m_tilesPanel, location);
     m_tiles.push_back(tile);
-    const int count = static_cast<int>(m_tiles.size());
-    const int columns = count <= 1 ? 1 : count <= 4 ? 2 : count <= 9 ? 3 : 4;
-    m_grid->SetCols(columns);
     m_grid->Add(tile, 1, wxEXPAND);
+    Report("tile " + location + " waiting");
+}
+
+void CBenchFrame::ArrangeTiles() {
+    const int count = static_cast<int>(m_tiles.size());
+    m_grid->SetCols(count <= 1 ? 1 : count <= 4 ? 2 : count <= 9 ? 3 : 4);
     m_tilesPanel->Layout();
     m_panel->Layout();
-    Report("tile " + location + " waiting");
 }
 
 void CBenchFrame::OnRoundStarted(int round, const std::vector<std::string>& locations) {
@@ -640,15 +907,84 @@ void CBenchFrame::OnCycleStarted(const std::string& location) {
             tile->SetState(TileState::Burning, "Starting ...");
 }
 
-void CBenchFrame::OnCycleEnded(const std::string& location, const CycleReport& report) {
+void CBenchFrame::OnIdentified(const std::string& location, const CycleReport& report) {
     if (CBenchTile* tile = Tile(location))
         tile->SetChip(report);
+}
+
+// Rounds: the socket's result waits for its worker's end (OnSocketResult). Watch: each chip's end
+// is its result, held until the chip is removed.
+void CBenchFrame::OnCycleEnded(const std::string& location, const CycleReport& report) {
+    CBenchTile* tile = Tile(location);
+    if (tile == nullptr)
+        return;
+    tile->SetChip(report);
+    if (m_job.mode != JobMode::Watch || tile->State() != TileState::Burning)
+        return;
+    TileState state = TileState::Verified;
+    std::string reason = "Written and verified: remove the chip";
+    if (report.outcome == Result::Aborted) {
+        state = TileState::Stopped;
+        reason = "Stopped: the chip was powered off";
+    } else if (report.outcome != Result::Done || report.powerOffFailed) {
+        state = TileState::Failed;
+        reason = !report.failure.empty()    ? report.failure
+                 : !tile->lastError.empty() ? tile->lastError
+                                            : "the chip was not verified";
+    }
+    tile->SetState(state, reason);
+    RecordChip(location, state, report, true, reason);
+}
+
+void CBenchFrame::OnChipAwaited(const std::string& location) {
+    if (CBenchTile* tile = Tile(location)) {
+        tile->lastError.clear();
+        // A result holds until its chip is removed.
+        if (tile->State() != TileState::Verified && tile->State() != TileState::Failed) {
+            tile->SetState(TileState::Waiting, "Waiting for a chip: insert one");
+            Report("tile " + location + " waiting for a chip");
+        }
+    }
+}
+
+void CBenchFrame::OnChipRemoved(const std::string& location) {
+    if (CBenchTile* tile = Tile(location)) {
+        const std::string was = StateName(tile->State());
+        tile->SetState(TileState::Removed, "Chip removed (" + was + "): insert the next");
+        Report("tile " + location + " removed");
+    }
+}
+
+void CBenchFrame::OnSocketGone(const std::string& location) {
+    if (CBenchTile* tile = Tile(location)) {
+        tile->SetState(TileState::Gone, "Programmer gone: unplugged or taken by another program");
+        Report("tile " + location + " gone");
+    }
+}
+
+void CBenchFrame::OnBenchStopping(const std::string& location, const std::string& reason) {
+    m_statusText->SetLabel(wxString::FromUTF8("Bench stopping: " + location + ": " + reason +
+                                              "; the other sockets end after their chip"));
+    Report("bench stopping " + location + " " + reason);
 }
 
 // A socket's end: verified only when the worker found nothing else wrong (its log line, PowerOff).
 void CBenchFrame::OnSocketResult(const BenchSocketResult& result) {
     CBenchTile* tile = Tile(result.location);
-    if (tile == nullptr || tile->State() != TileState::Burning)
+    if (tile == nullptr)
+        return;
+    if (m_job.mode == JobMode::Watch) {
+        // Each chip told its result; a worker's end tells only a fault of its own.
+        if (!result.failure.empty() && tile->State() != TileState::Gone) {
+            tile->SetState(TileState::Failed, result.failure);
+            Report("tile " + result.location + " failed - - " + result.failure);
+        } else if (tile->State() == TileState::Burning || tile->State() == TileState::Waiting) {
+            tile->SetState(TileState::Stopped, "Stopped");
+            Report("tile " + result.location + " stopped");
+        }
+        return;
+    }
+    if (tile->State() != TileState::Burning)
         return;
     const CycleReport& report = result.report;
     if (result.cycleEnded)
@@ -657,9 +993,12 @@ void CBenchFrame::OnSocketResult(const BenchSocketResult& result) {
                        result.failure.empty();
     std::string reason;
     TileState state = TileState::Verified;
-    if (result.cycleEnded && report.outcome == Result::Aborted) {
+    // A worker stopped before its chip cycle began (the abort came before it could take it) has
+    // done nothing to the chip: stopped, not failed.
+    if ((result.cycleEnded && report.outcome == Result::Aborted) || (m_stopping && !result.cycleEnded)) {
         state = TileState::Stopped;
-        reason = "Stopped: the chip was powered off";
+        reason =
+            result.cycleEnded ? "Stopped: the chip was powered off" : "Stopped before the chip was touched";
     } else if (!clean) {
         state = TileState::Failed;
         reason = !result.failure.empty()                        ? result.failure
@@ -670,6 +1009,11 @@ void CBenchFrame::OnSocketResult(const BenchSocketResult& result) {
         reason = "Written and verified";
     }
     tile->SetState(state, reason);
+    RecordChip(result.location, state, report, result.cycleEnded, reason);
+}
+
+void CBenchFrame::RecordChip(const std::string& location, TileState state, const CycleReport& report,
+                             bool known, const std::string& reason) {
     if (state == TileState::Verified)
         ++m_verified;
     else if (state == TileState::Failed)
@@ -678,17 +1022,17 @@ void CBenchFrame::OnSocketResult(const BenchSocketResult& result) {
         m_serialLow = m_serialLow < 0 ? report.serial : std::min<long long>(m_serialLow, report.serial);
         m_serialHigh = std::max<long long>(m_serialHigh, report.serial);
     }
-    const std::string chip = result.cycleEnded && report.chip >= 0 ? ChipName(report.chip) : "-";
-    const std::string serial = result.cycleEnded && report.serial >= 0 ? std::to_string(report.serial) : "-";
+    const std::string chip = known && report.chip >= 0 ? ChipName(report.chip) : "-";
+    const std::string serial = known && report.serial >= 0 ? std::to_string(report.serial) : "-";
     const long row = m_records->InsertItem(m_records->GetItemCount(), wxDateTime::Now().FormatISOTime());
-    m_records->SetItem(row, 1, result.location);
+    m_records->SetItem(row, 1, location);
     m_records->SetItem(row, 2, chip);
     m_records->SetItem(row, 3, serial);
     m_records->SetItem(row, 4, StateName(state));
     m_records->SetItem(row, 5, wxString::FromUTF8(reason));
     m_records->EnsureVisible(row);
     UpdateTotals();
-    Report("tile " + result.location + " " + StateName(state) + " " + chip + " " + serial + " " + reason);
+    Report("tile " + location + " " + StateName(state) + " " + chip + " " + serial + " " + reason);
 }
 
 void CBenchFrame::OnRoundFinished(int round) {
@@ -705,12 +1049,15 @@ void CBenchFrame::OnRoundFinished(int round) {
 
 void CBenchFrame::OnEngineEnded(const BenchOutcome& outcome) {
     m_waitingForNext = false;
+    m_stopping = false;
     if (outcome.sockets == 0) {
         m_statusText->SetLabel("No programmer to burn with: none attached that this user may use");
         Report("no programmers");
     } else {
         m_statusText->SetLabel(
-            wxString::Format("Stopped after %d rounds. Press Space to start again", outcome.rounds));
+            m_job.mode == JobMode::Watch
+                ? wxString("Stopped watching. Press Space to start again")
+                : wxString::Format("Stopped after %d rounds. Press Space to start again", outcome.rounds));
     }
     for (CBenchTile* tile : m_tiles)
         if (tile->State() == TileState::Burning)

@@ -11,6 +11,7 @@
 #include <wx/frame.h>
 #include <wx/timer.h>
 
+#include "ops/Job.h"
 #include "ops/engine/Bench.h"
 #include "ui/bench/BenchOptions.h"
 
@@ -21,6 +22,10 @@ class wxPanel;
 class wxStaticText;
 class CBenchTile;
 class CBenchRun;
+
+// A tile's state. Watch mode adds Removed (its result held until the chip was taken out) and Gone
+// (its programmer unplugged).
+enum class TileState { Waiting, Burning, Verified, Failed, Stopped, Removed, Gone };
 
 class CBenchFrame : public wxFrame {
 public:
@@ -33,16 +38,37 @@ public:
     void OnRow(const std::string& location, RowKind kind, const std::string& text);
     void OnProgress(const std::string& location, int done, int total);
     void OnCycleStarted(const std::string& location);
+    void OnIdentified(const std::string& location, const CycleReport& report);
     void OnCycleEnded(const std::string& location, const CycleReport& report);
+    void OnChipAwaited(const std::string& location);
+    void OnChipRemoved(const std::string& location);
+    void OnSocketGone(const std::string& location);
+    void OnBenchStopping(const std::string& location, const std::string& reason);
     void OnSocketResult(const BenchSocketResult& result);
     void OnRoundFinished(int round);
     void OnEngineEnded(const BenchOutcome& outcome);
 
 private:
-    bool CheckJob();
+    // The job at start: the one named on the command line, else the one opened last.
+    void OpenStartJob();
+    // Opens the job file at path (File > Open Job); false, with a message box, for one that is
+    // refused. remember: keep it as the job to open at the next start.
+    bool OpenJob(const std::string& path, bool remember);
+    // Takes job (read from jobPath; empty: made from the command line) once its firmware loads.
+    bool UseJob(const Job& job, const std::string& jobPath);
+    void RefuseJob(const std::string& why);
+    void ChooseJob();
+    void MakeJob(const std::string& scriptedPath = "", const std::string& scriptedForm = "");
+    // One tile per usable programmer; tiles of programmers gone go (only while nothing runs).
+    void Rescan();
+    void AddTile(const std::string& location);
+    void ArrangeTiles();
     void StartOrStop();
     void Start();
     void Stop();
+    // A chip's end: the totals, the list and the report.
+    void RecordChip(const std::string& location, TileState state, const CycleReport& report, bool known,
+                    const std::string& reason);
     void UpdateTotals();
     void UpdateButtons();
     void Report(const std::string& line);
@@ -50,8 +76,9 @@ private:
     CBenchTile* Tile(const std::string& location);
 
     BenchOptions m_options;
-    std::string m_firmwarePath;
-    std::string m_sha256;
+    Job m_job;
+    std::string m_jobPath; // empty: the job of the command line's firmware
+    JobFirmware m_firmware;
     bool m_jobOk = false;
 
     wxPanel* m_panel = nullptr;
@@ -72,6 +99,7 @@ private:
     std::unique_ptr<CBenchRun> m_run;
     bool m_waitingForNext = false; // a round ended: the engine waits for Start (next) or Stop
     bool m_closeWhenEnded = false;
+    bool m_stopping = false; // the operator asked every socket to stop
     int m_verified = 0, m_failed = 0;
     long long m_serialLow = -1, m_serialHigh = -1;
     long m_sessionStart = 0; // wxGetLocalTime of the first round

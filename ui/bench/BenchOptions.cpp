@@ -2,6 +2,9 @@
 
 #include <cctype>
 
+#include "chips/ChipCatalogue.h"
+#include "image/FileKind.h"
+
 bool ParseBenchOptions(const std::vector<std::string>& arguments, BenchOptions& options, std::string& error) {
     std::vector<std::string> operands;
     for (size_t i = 0; i < arguments.size(); ++i) {
@@ -69,11 +72,29 @@ bool ParseBenchOptions(const std::vector<std::string>& arguments, BenchOptions& 
     if (options.help || options.version)
         return true;
     if (operands.size() > 1) {
-        error = "one firmware file at most";
+        error = "one job or firmware file at most";
         return false;
     }
-    if (!operands.empty())
-        options.firmware = operands[0];
+    if (!operands.empty()) {
+        if (FileKindFromPath(operands[0]) != FileKind::None)
+            options.firmware = operands[0];
+        else
+            options.job = operands[0];
+    }
+    // A job says everything itself: an option beside it could only contradict it unseen.
+    if (!options.job.empty() &&
+        (!options.sha256.empty() || !options.chip.empty() || options.lock > 0 || !options.serial.empty() ||
+         !options.serialFile.empty() || !options.log.empty())) {
+        error = "the job " + options.job + " says the firmware, chip, lock, serial numbers and log itself";
+        return false;
+    }
+    if (!options.chip.empty()) {
+        if (FindChipByName(options.chip) < 0) {
+            error = "unknown chip '" + options.chip + "' (" + CatalogueNames() + ")";
+            return false;
+        }
+        options.chip = g_chipCatalogue[static_cast<size_t>(FindChipByName(options.chip))].name;
+    }
     if (!options.serial.empty() && options.serialFile.empty()) {
         error = "--serial needs --serial-file";
         return false;
@@ -81,26 +102,28 @@ bool ParseBenchOptions(const std::vector<std::string>& arguments, BenchOptions& 
     return true;
 }
 
-std::vector<std::string> BenchBurnArguments(const BenchOptions& options) {
-    std::vector<std::string> args;
-    if (!options.chip.empty())
-        args.insert(args.end(), {"--chip", options.chip});
-    args.insert(args.end(), {"burn", options.firmware});
-    if (options.lock > 0)
-        args.insert(args.end(), {"--lock", std::to_string(options.lock)});
-    if (!options.serial.empty())
-        args.insert(args.end(), {"--serial", options.serial, "--serial-file", options.serialFile});
-    if (!options.log.empty())
-        args.insert(args.end(), {"--log", options.log});
-    return args;
+Job JobOfBenchOptions(const BenchOptions& options) {
+    Job job;
+    job.firmware = options.firmware;
+    job.sha256 = options.sha256;
+    job.chip = options.chip;
+    job.lock = options.lock;
+    job.serial = options.serial;
+    job.serialStore = options.serialFile;
+    job.log = options.log;
+    job.allSockets = true;
+    return job;
 }
 
 const char* BenchUsage() {
-    return "Usage: veltro51-bench [OPTIONS] [FIRMWARE]\n"
+    return "Usage: veltro51-bench [--start] [JOB.toml]\n"
+           "       veltro51-bench [OPTIONS] FIRMWARE\n"
            "       veltro51-bench --help | --version\n"
            "The operator's bench window of Veltro 51: one tile per attached programmer, the same\n"
-           "firmware burned into a chip in every socket, round after round.\n"
+           "firmware burned into a chip in every socket, round after round or as chips are inserted.\n"
+           "Without a job or firmware the job opened last is opened again.\n"
            "\n"
+           "  JOB.toml               a job file (man veltro51-cli, JOB FILES), as File > Open Job\n"
            "  FIRMWARE               the Intel HEX (.hex, .ihx) or raw binary (.bin) file to burn\n"
            "  --sha256 HEX           refuse the firmware unless its bytes have this SHA-256\n"
            "  --chip NAME            the chip that must be in every socket\n"
@@ -114,6 +137,7 @@ const char* BenchUsage() {
            "  --help                 print this help and exit\n"
            "  --version              print the program's name and version and exit\n"
            "\n"
-           "Space starts a round, or stops the one that runs. After a round the results stay on the\n"
-           "tiles: change the chips and press Space for the next round.\n";
+           "Space starts the bench, or stops it. In rounds the results stay on the tiles after a\n"
+           "round: change the chips and press Space for the next. In watch mode each socket burns\n"
+           "the chip inserted into it, and its result stays until the chip is removed.\n";
 }
